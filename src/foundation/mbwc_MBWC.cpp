@@ -1,0 +1,50 @@
+#include "foundation/mbwc_MBWC.h"
+
+#include <cstring>
+#include <vector>
+
+#include "diag/trace_Trace.h"
+
+using AgentChannel::TraceWrite;
+
+namespace {
+const wchar_t kSourceFile[] = L".\\mbwc_MBWC";
+}
+
+namespace MBWC {
+
+int WCToMB(const wchar_t* pszWideCharStr, char* pszMultiByteStr, int nMultiByteLength,
+           UINT CodePage, DWORD dwFlags) {
+    int needed = WideCharToMultiByte(CodePage, dwFlags, pszWideCharStr, -1, nullptr, 0, nullptr, nullptr);
+    if (needed > nMultiByteLength) {
+        TraceWrite(70, kSourceFile, __LINE__,
+                   L"[MBWC::WCToMB] MBWC error. Not enough buffer or wrong function was called. "
+                   L"pszWideCharStr=%s, nMultiByteLength=%d, CodePage=%d, dwFlags=%d",
+                   pszWideCharStr, nMultiByteLength, CodePage, dwFlags);
+        return 0;
+    }
+    if (needed == 0) return 0;
+    return WideCharToMultiByte(CodePage, dwFlags, pszWideCharStr, -1, pszMultiByteStr, needed, nullptr,
+                               nullptr);
+}
+
+int MBToWC(const char* text, std::wstring& out, UINT codePage, DWORD flags, DWORD* error) {
+    if (text == nullptr) text = "";
+    const size_t cbText = std::strlen(text);
+    if (cbText > static_cast<size_t>(INT_MAX - 1)) {
+        if (error) *error = ERROR_ARITHMETIC_OVERFLOW;
+        return 0;
+    }
+    int cchNeeded = MultiByteToWideChar(codePage, flags, text, static_cast<int>(cbText), nullptr, 0);
+    if (cchNeeded < 0) cchNeeded = 0;
+    std::vector<wchar_t> buffer(static_cast<size_t>(cchNeeded) + 1, L'\0');
+    int converted = MultiByteToWideChar(codePage, flags, text, -1, buffer.data(), cchNeeded + 1);
+    if (converted == 0) {
+        if (error) *error = GetLastError();
+        return 0;
+    }
+    out.assign(buffer.data());
+    return converted;
+}
+
+}  // namespace MBWC

@@ -1,0 +1,31 @@
+// Helpers shared by the test programs.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+namespace testsupport {
+
+// A fresh folder under the temp directory, removed with its contents at scope end.
+class TempDir {
+public:
+    explicit TempDir(const wchar_t* tag);
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::wstring& path() const { return m_path; }
+    std::wstring Join(const std::wstring& name) const { return m_path + L"\\" + name; }
+
+private:
+    std::wstring m_path;
+};
+
+void WriteFileText(const std::wstring& path, const std::string& bytes);
+bool FileExists(const std::wstring& path);
+std::string ReadFileBytes(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+// Folder of the running test program (where the DLL and tool programs live).
+std::wstring ExeDir();
+
+}  // namespace testsupport
