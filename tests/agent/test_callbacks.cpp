@@ -1,0 +1,211 @@
+// The installer callbacks through the DLL's exports, each test with a freshly
+// loaded library and its own simulated server.
+#include <gtest/gtest.h>
+
+#include "ServerFixture.h"
+#include "foundation/win_Handle.h"
+#include "installer/WDXPatchAgent.h"
+
+using testsupport::FileExists;
+using testsupport::ReadFileBytes;
+using testsupport::SimulatedServer;
+using testsupport::TempDir;
+using testsupport::WriteFileText;
+
+namespace {
+
+std::string Narrow(const std::wstring& text) {
+    char buffer[1024] = {};
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, buffer, sizeof buffer, nullptr, nullptr);
+    return buffer;
+}
+
+ItemVersion Version(unsigned major, unsigned minor, unsigned build) {
+    return ItemVersion{(major << 16) | minor, build};
+}
+
+class Callbacks : public testing::Test {
+protected:
+    void SetUp() override {
+        std::wstring dll = testsupport::ExeDir() + L"\\WDXPatchAgent.dll";
+        m_dll.reset(LoadLibraryW(dll.c_str()));
+        ASSERT_TRUE(m_dll.valid());
+        startAction = Get<PFN_StartAction>("StartAction");
+        startItem = Get<PFN_StartItem>("StartItem");
+        checkFileEx = Get<PFN_CheckFileEx>("CheckFileEx");
+        endItem = Get<PFN_EndItem>("EndItem");
+        isRollbackEx = Get<PFN_IsRollbackEx>("IsRollbackEx");
+        endAction = Get<PFN_EndAction>("EndAction");
+    }
+
+    template <typename F>
+    F Get(const char* name) {
+        F f = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(m_dll.get(), name)));
+        EXPECT_NE(nullptr, f) << name;
+        return f;
+    }
+
+    // A package file in the staging folder, as the installer extracts it.
+    std::wstring Stage(const std::wstring& name, const std::string& content) {
+        std::wstring path = m_staging.Join(name);
+        WriteFileText(path, content);
+        return path;
+    }
+
+    int Check(const std::wstring& path) { return checkFileEx(Narrow(path).c_str()); }
+
+    OS::UniqueModule m_dll;
+    TempDir m_staging{L"staging"};
+    PFN_StartAction startAction = nullptr;
+    PFN_StartItem startItem = nullptr;
+    PFN_CheckFileEx checkFileEx = nullptr;
+    PFN_EndItem endItem = nullptr;
+    PFN_IsRollbackEx isRollbackEx = nullptr;
+    PFN_EndAction endAction = nullptr;
+};
+
+TEST_F(Callbacks, FixedResultsInEveryState) {
+    EXPECT_EQ(1, isRollbackEx());
+    EXPECT_EQ(0, endAction());
+    ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
+    EXPECT_EQ(1, startItem("item.zip", 3, 4, 0x10u, &from, &to));
+    SimulatedServer server(L"cb", L"10_6");
+    EXPECT_EQ(0, startAction());
+    EXPECT_EQ(1, isRollbackEx());
+    EXPECT_EQ(0, endAction());
+}
+
+TEST_F(Callbacks, StartActionCreatesAddonFolderAndAcceptsExistingOne) {
+    SimulatedServer server(L"cb", L"10_6");
+    EXPECT_EQ(0, startAction());
+    EXPECT_TRUE(FileExists(server.AddonFolder()));
+    EXPECT_EQ(0, startAction());
+}
+
+TEST_F(Callbacks, RefusedServerCreatesNoFolder) {
+    SimulatedServer server(L"cb", L"10_5");
+    EXPECT_EQ(1, startAction());
+    EXPECT_FALSE(FileExists(server.AddonFolder()));
+}
+
+TEST_F(Callbacks, InstallCopiesFilesFlatIntoAddonFolder) {
+    SimulatedServer server(L"cb", L"10_6");
+    ASSERT_EQ(0, startAction());
+    CreateDirectoryW(m_staging.Join(L"bin").c_str(), nullptr);
+    EXPECT_EQ(1, Check(Stage(L"bin\\WDXPlugIn.dll", "plugin")));
+    EXPECT_EQ(1, Check(Stage(L"Uninstall.exe", "uninstaller")));
+    ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
+    // No add-on manager answers here, so the registration step fails after the copy.
+    EXPECT_EQ(0, endItem(1, &from, &to));
+    EXPECT_EQ("plugin", ReadFileBytes(server.AddonFolder() + L"\\WDXPlugIn.dll"));
+    EXPECT_EQ("uninstaller", ReadFileBytes(server.AddonFolder() + L"\\Uninstall.exe"));
+}
+
+TEST_F(Callbacks, FileTableKeepsEarlierItems) {
+    SimulatedServer server(L"cb", L"10_6");
+    ASSERT_EQ(0, startAction());
+    ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
+    ASSERT_EQ(1, Check(Stage(L"first.txt", "1")));
+    endItem(1, &from, &to);
+    DeleteFileW((server.AddonFolder() + L"\\first.txt").c_str());
+    ASSERT_EQ(1, Check(Stage(L"second.txt", "2")));
+    endItem(1, &from, &to);
+    EXPECT_TRUE(FileExists(server.AddonFolder() + L"\\first.txt"));
+    EXPECT_TRUE(FileExists(server.AddonFolder() + L"\\second.txt"));
+}
+
+TEST_F(Callbacks, LockedTargetIsMovedAsideAndReplaced) {
+    SimulatedServer server(L"cb", L"10_6");
+    ASSERT_EQ(0, startAction());
+    std::wstring target = server.AddonFolder() + L"\\locked.dll";
+    WriteFileText(target, "old");
+    ASSERT_EQ(1, Check(Stage(L"locked.dll", "new")));
+    {
+        // Readers that allow renaming but not writing block the plain copy.
+        OS::UniqueFile lock(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(lock.valid());
+        ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
+        endItem(1, &from, &to);
+        EXPECT_EQ("new", ReadFileBytes(target));
+    }
+    EXPECT_FALSE(FileExists(target + L".bak"));
+}
+
+TEST_F(Callbacks, MissingSourceStopsItemAndKeepsBackup) {
+    SimulatedServer server(L"cb", L"10_6");
+    ASSERT_EQ(0, startAction());
+    std::wstring present = server.AddonFolder() + L"\\present.dll";
+    WriteFileText(present, "old");
+    ASSERT_EQ(1, Check(m_staging.Join(L"present.dll")));   // never staged
+    ASSERT_EQ(1, Check(Stage(L"later.dll", "later")));
+    ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
+    EXPECT_EQ(0, endItem(1, &from, &to));
+    EXPECT_FALSE(FileExists(present));
+    EXPECT_EQ("old", ReadFileBytes(present + L".bak"));
+    EXPECT_FALSE(FileExists(server.AddonFolder() + L"\\later.dll")) << "records after the failure are untouched";
+}
+
+TEST_F(Callbacks, MissingSourceWithoutTargetFailsAtTheMove) {
+    SimulatedServer server(L"cb", L"10_6");
+    ASSERT_EQ(0, startAction());
+    ASSERT_EQ(1, Check(m_staging.Join(L"absent.dll")));
+    ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
+    EXPECT_EQ(0, endItem(1, &from, &to));
+    EXPECT_FALSE(FileExists(server.AddonFolder() + L"\\absent.dll.bak"));
+}
+
+TEST_F(Callbacks, InstallOrRollbackByUnsignedVersionOrder) {
+    const struct {
+        ItemVersion from, to;
+        bool installs;
+    } cases[] = {
+        {Version(10, 6, 1045), Version(10, 6, 1045), false},  // equal rolls back
+        {Version(10, 5, 9999), Version(10, 6, 1), true},      // newer version, any build
+        {Version(10, 6, 1045), Version(10, 6, 1046), true},   // same version, newer build
+        {Version(10, 6, 1046), Version(10, 6, 1045), false},
+        {Version(0x7FFF, 0, 0), ItemVersion{0x80000000u, 0}, true},  // top bit set is larger
+        {ItemVersion{0x80000000u, 0}, Version(0x7FFF, 0, 0), false},
+        {ItemVersion{1, 0x7FFFFFFFu}, ItemVersion{1, 0x80000000u}, true},
+    };
+    SimulatedServer server(L"cb", L"10_6");
+    for (const auto& c : cases) {
+        ASSERT_EQ(0, startAction());
+        int result = endItem(0, &c.from, &c.to);
+        const bool folderKept = FileExists(server.AddonFolder());
+        EXPECT_EQ(c.installs, folderKept) << "case " << (&c - cases);
+        if (!c.installs) {
+            EXPECT_EQ(1, result);
+        }
+    }
+}
+
+TEST_F(Callbacks, RollbackOfMissingFolderStillSucceeds) {
+    SimulatedServer server(L"cb", L"10_6");
+    ASSERT_EQ(0, startAction());
+    ItemVersion v = Version(10, 6, 1045);
+    EXPECT_EQ(1, endItem(0, &v, &v));
+    EXPECT_FALSE(FileExists(server.AddonFolder()));
+    EXPECT_EQ(1, endItem(0, &v, &v));
+}
+
+TEST_F(Callbacks, RejectsPathsWithoutFileName) {
+    SimulatedServer server(L"cb", L"10_6");
+    ASSERT_EQ(0, startAction());
+    EXPECT_EQ(-1, checkFileEx(""));
+    EXPECT_EQ(-1, checkFileEx(nullptr));
+    EXPECT_EQ(-1, checkFileEx("C:\\folder\\"));
+}
+
+TEST_F(Callbacks, OverlongTargetIsRefusedNotCut) {
+    SimulatedServer server(L"cb", L"10_6");
+    ASSERT_EQ(0, startAction());
+    std::string longName(250, 'f');
+    EXPECT_EQ(-1, checkFileEx(("C:\\x\\" + longName + ".dll").c_str()));
+    ASSERT_EQ(1, Check(Stage(L"short.dll", "s")));
+    ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
+    endItem(1, &from, &to);
+    EXPECT_TRUE(FileExists(server.AddonFolder() + L"\\short.dll"));
+}
+
+}  // namespace
