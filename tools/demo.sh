@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# The demo: a simulated installer applies the WDX add-on package to a simulated
+# server inside the project's Wine prefix, then rolls it back. Called by ./wdx demo,
+# which has built everything and started the prefix's wineserver.
+#   tools/demo.sh <build folder> [--refused]
+set -euo pipefail
+BUILD=$1; shift
+REFUSED=0
+[ "${1:-}" = "--refused" ] && REFUSED=1
+BIN=$BUILD/x64/bin
+DRIVE_C=$WINEPREFIX/drive_c
+SERVER=$DRIVE_C/Quillon/KPSSRV
+HOST=$DRIVE_C/PatchHost
+STAGING=$DRIVE_C/PatchStaging
+LOG=$DRIVE_C/Quillon/logserver.txt
+
+run() { "$WINE" "$@" </dev/null; }
+section() { printf '\n=== %s\n' "$*"; }
+
+prepare_server() {
+  local service_version=$1 language=$2
+  rm -rf "$DRIVE_C/Quillon" "$HOST" "$STAGING"
+  mkdir -p "$SERVER/Web/Service" "$HOST" "$STAGING"
+  cp "$BIN/kpsservice_$service_version.exe" "$SERVER/Web/Service/KpsService.exe"
+  printf '[INI_SERVER_SECTION]\r\nLanguage_Code=%s\r\n' "$language" > "$SERVER/kpsscan.ini"
+  run "$BIN/simserver.exe" set-local-path 'C:\Quillon\KPSSRV\'
+  cp "$BIN/installer_host.exe" "$BIN/WDXPatchAgent.dll" "$HOST/"
+  printf 'WDX plug-in (demo build)\r\n' > "$STAGING/WDXPlugIn.dll"
+  printf 'WDX uninstaller (demo build)\r\n' > "$STAGING/Uninstall.exe"
+  printf '<html><body>WDX console page</body></html>\r\n' > "$STAGING/WDXConsole.html"
+  printf '<rules version="10.6.1045"/>\r\n' > "$STAGING/wdxrules.xml"
+  echo "server: C:\\Quillon\\KPSSRV\\ (service version ${service_version/_/.}, Language_Code=$language)"
+}
+
+LOGSERVER_PID=""
+start_log_server() {
+  : > "$LOG"
+  "$WINE" "$BIN/logserver_peer.exe" --quiet --seconds 120 --out 'C:\Quillon\logserver.txt' </dev/null 2>/dev/null &
+  LOGSERVER_PID=$!
+  sleep 1
+}
+stop_log_server() {
+  [ -n "$LOGSERVER_PID" ] && kill "$LOGSERVER_PID" 2>/dev/null && wait "$LOGSERVER_PID" 2>/dev/null || true
+  LOGSERVER_PID=""
+}
+trap stop_log_server EXIT
+
+install_host() {  # from to
+  run 'C:\PatchHost\installer_host.exe' 'C:\PatchHost\WDXPatchAgent.dll' 'C:\PatchStaging' "$1" "$2" || true
+}
+
+show_addon_folder() {
+  if [ -d "$DRIVE_C/Quillon/Addon/WDX" ]; then
+    echo "C:\\Quillon\\Addon\\WDX:"
+    (cd "$DRIVE_C/Quillon/Addon/WDX" && ls -l --time-style=+ | tail -n +2 | awk '{printf "  %-16s %6s bytes\n", $NF, $5}')
+  else
+    echo "C:\\Quillon\\Addon\\WDX: (absent)"
+  fi
+}
+
+if [ "$REFUSED" -eq 1 ]; then
+  section "Refused server: version 10.5, Language_Code=de"
+  prepare_server 10_5 de
+  start_log_server
+  install_host 10.5.1000 10.6.1045
+  show_addon_folder
+  section "Add-on registry area after the refusal"
+  run "$BIN/simserver.exe" show-aos || true
+else
+  section "Simulated server"
+  prepare_server 10_6 en
+  start_log_server
+  section "Install run: item 10.5.1000 -> 10.6.1045"
+  install_host 10.5.1000 10.6.1045
+  show_addon_folder
+  section "Rollback run: item 10.6.1045 -> 10.5.1000"
+  install_host 10.6.1045 10.5.1000
+  show_addon_folder
+fi
+
+sleep 1
+stop_log_server
+section "Trace lines received by the log server (time | pid | tid | level | file | line | text)"
+sed 's/^LOG_WRITE | //' "$LOG"
