@@ -1,0 +1,87 @@
+#include "aos/pipe_Util.h"
+
+#include <cstring>
+#include <cwchar>
+
+CPipeClient::CPipeClient() : m_path(), m_lastError(0) {}
+
+CPipeClient::~CPipeClient() = default;
+
+// Records the error and leaves it in GetLastError() for callers that read it there.
+bool CPipeClient::Fail(DWORD error) {
+    m_lastError = error;
+    SetLastError(error);
+    return false;
+}
+
+bool CPipeClient::Open(const wchar_t* name) {
+    Close();
+    if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+    // A cut name would open a different pipe; refuse it instead.
+    const int cch = _snwprintf(m_path, MAX_PATH, L"\\\\.\\pipe\\%s", name);
+    if (cch < 0 || cch >= MAX_PATH) {
+        m_path[0] = L'\0';
+        return Fail(ERROR_FILENAME_EXCED_RANGE);
+    }
+    for (;;) {
+        m_pipe.reset(CreateFileW(m_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (m_pipe.valid()) break;
+        const DWORD error = GetLastError();
+        if (error != ERROR_PIPE_BUSY) return Fail(error);
+        if (!WaitNamedPipeW(m_path, kBusyWaitMs)) return Fail(GetLastError());
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (!SetNamedPipeHandleState(m_pipe.get(), &mode, nullptr, nullptr)) {
+        const DWORD error = GetLastError();
+        Close();
+        return Fail(error);
+    }
+    m_lastError = 0;
+    return true;
+}
+
+bool CPipeClient::WritePiece(const BYTE* piece, DWORD cbPiece, DWORD& cbWritten) {
+    for (unsigned attempt = 0;; ++attempt) {
+        cbWritten = 0;
+        if (WriteFile(m_pipe.get(), piece, cbPiece, &cbWritten, nullptr)) {
+            // A write that moves nothing would make the caller loop forever.
+            if (cbWritten == 0 && cbPiece != 0) return Fail(ERROR_WRITE_FAULT);
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_NO_SYSTEM_RESOURCES || attempt >= kResourceRetries) return Fail(error);
+        Sleep(kResourceRetryDelayMs);
+    }
+}
+
+bool CPipeClient::Write(const void* data, unsigned& length) {
+    const unsigned total = length;
+    length = 0;
+    if (!m_pipe.valid()) return Fail(ERROR_INVALID_HANDLE);
+    if (data == nullptr && total != 0) return Fail(ERROR_INVALID_PARAMETER);
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    BYTE block[kPieceBytes];
+    while (length < total) {
+        const DWORD cbPiece = (total - length < kPieceBytes) ? total - length : kPieceBytes;
+        std::memcpy(block, bytes + length, cbPiece);
+        DWORD cbWritten = 0;
+        if (!WritePiece(block, cbPiece, cbWritten)) return false;
+        length += cbWritten;
+    }
+    m_lastError = 0;
+    return true;
+}
+
+bool CPipeClient::WriteWhole(const void* data, unsigned& length) {
+    const unsigned total = length;
+    length = 0;
+    if (!m_pipe.valid()) return Fail(ERROR_INVALID_HANDLE);
+    if (data == nullptr && total != 0) return Fail(ERROR_INVALID_PARAMETER);
+    DWORD cbWritten = 0;
+    if (!WritePiece(static_cast<const BYTE*>(data), total, cbWritten)) return false;
+    length = cbWritten;
+    m_lastError = 0;
+    return true;
+}
+
+void CPipeClient::Close() { m_pipe.reset(); }

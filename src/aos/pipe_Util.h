@@ -1,0 +1,48 @@
+// Client end of the services' named pipes: opens a message-type pipe for
+// writing and writes command texts into it. It traces nothing itself (the log
+// client uses it, and tracing from here would come back into the log client);
+// every failure leaves its Win32 error code in GetLastError() and LastError()
+// for the caller to report.
+#pragma once
+#include <windows.h>
+
+#include "foundation/win_Handle.h"
+
+class CPipeClient {
+public:
+    CPipeClient();
+    ~CPipeClient();
+    CPipeClient(const CPipeClient&) = delete;
+    CPipeClient& operator=(const CPipeClient&) = delete;
+
+    // Opens "\\.\pipe\<name>" for writing, waiting while all instances are busy,
+    // and switches it to message read mode. A name whose path does not fit in
+    // 259 characters fails with ERROR_FILENAME_EXCED_RANGE.
+    bool Open(const wchar_t* name);
+    // Writes length bytes as pipe messages of at most 1024 bytes each; length
+    // receives the bytes written (also on failure).
+    bool Write(const void* data, unsigned& length);
+    // Writes all bytes as one pipe message; length receives the bytes written.
+    bool WriteWhole(const void* data, unsigned& length);
+    void Close();
+
+    bool IsOpen() const { return m_pipe.valid(); }
+    const wchar_t* GetPath() const { return m_path; }
+    // Win32 error code of the last failed operation (0 after a success).
+    DWORD LastError() const { return m_lastError; }
+
+    static const unsigned kPieceBytes = 1024;
+    // A write refused for lack of system resources is repeated this often,
+    // kResourceRetryDelayMs apart, before it counts as failed.
+    static const unsigned kResourceRetries = 100;
+    static const DWORD kResourceRetryDelayMs = 10;
+    static const DWORD kBusyWaitMs = 20000;
+
+private:
+    bool Fail(DWORD error);
+    bool WritePiece(const BYTE* piece, DWORD cbPiece, DWORD& cbWritten);
+
+    OS::UniqueFile m_pipe;
+    wchar_t m_path[MAX_PATH];
+    DWORD m_lastError;
+};

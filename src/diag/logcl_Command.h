@@ -1,0 +1,40 @@
+// Log client: sends one trace record as a LOG_WRITE command into the log
+// server's pipe. Its own failures go only to the channel's local trace entry,
+// never back through the trace facility.
+#pragma once
+#include "diag/trace_Trace.h"
+
+class CPipeClient;
+
+class CLogClient : public ITraceRecordSink {
+public:
+    typedef void (*LocalTrace)(int level, const wchar_t* sourceFile, int line, const wchar_t* format, ...);
+    enum WriteMode {
+        kWritePieces,  // pipe messages of at most 1024 bytes (framework channel)
+        kWriteWhole    // one pipe message (agent channel)
+    };
+
+    static constexpr const wchar_t* kPipeName = L"Log_ServerNamePipe";
+
+    constexpr CLogClient(WriteMode mode, LocalTrace localTrace, const wchar_t* pipeName = kPipeName)
+        : m_mode(mode), m_localTrace(localTrace), m_pipeName(pipeName) {}
+
+    // Builds LOG_WRITE, time, pid, tid, level, file, line, text (a null file or
+    // text gives an empty field) and sends it. True when it was written completely.
+    bool SendLogWrite(int time, unsigned processId, unsigned threadId, int level, const wchar_t* sourceFile,
+                      int line, const wchar_t* text) override;
+    // Writes the command text with its terminating NUL; expects no answer.
+    bool SendToLogServer(const wchar_t* command);
+
+    // True once the "log server is not running" hint has been written.
+    bool HintWritten() const { return m_hintWritten; }
+
+private:
+    // Returns 0 or the Win32 error code of the failed write.
+    DWORD WriteCommand(CPipeClient& client, const wchar_t* command);
+
+    WriteMode m_mode;
+    LocalTrace m_localTrace;
+    const wchar_t* m_pipeName;
+    bool m_hintWritten = false;
+};
