@@ -3,6 +3,8 @@
 //   logserver_peer [--seconds N] [--out FILE] [--quiet] [--pipe NAME]
 // Without --seconds it runs until it is killed. --quiet keeps stdout silent.
 #include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -66,6 +68,7 @@ int wmain(int argc, wchar_t** argv) {
         std::fprintf(stderr, "usage: logserver_peer [--seconds N] [--out FILE] [--quiet] [--pipe NAME]\n");
         return 2;
     }
+    _setmode(_fileno(stdout), _O_BINARY);  // UTF-8 lines end in "\n" on stdout as in the file
     FILE* out = nullptr;
     if (!options.outPath.empty() && (out = _wfopen(options.outPath.c_str(), L"wb")) == nullptr) {
         std::fprintf(stderr, "logserver_peer: cannot open the output file\n");
