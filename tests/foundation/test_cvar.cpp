@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <thread>
 
 #include "foundation/var_CVar.h"
@@ -228,6 +229,29 @@ TEST(ComError, MessageUsesTheSystemTextWithoutLineEnd) {
                       OS::ComErrorMessage(_com_error(static_cast<HRESULT>(hr))));
         }
     }
+}
+
+// A system message with an insert marker, found by asking the system itself
+// (Wine's message texts differ from Windows'); 0 when there is none.
+DWORD FindMessageWithInsert() {
+    for (DWORD code = 1; code < 16000; ++code) {
+        wchar_t* text = nullptr;
+        const DWORD cch = FormatMessageW(
+            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+            nullptr, code, 0x0400, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        const bool found = cch != 0 && text && std::wcsstr(text, L"%1") != nullptr;
+        if (text) LocalFree(text);
+        if (found) return code;
+    }
+    return 0;
+}
+
+TEST(ComError, SystemTextWithInsertsIsKeptVerbatim) {
+    // The markers come back as they are, not expanded from arguments that do not exist.
+    const DWORD code = FindMessageWithInsert();
+    if (code == 0) GTEST_SKIP() << "no system message with an insert marker";
+    const std::wstring text = OS::ComErrorMessage(_com_error(static_cast<HRESULT>(code)));
+    EXPECT_NE(std::wstring::npos, text.find(L"%1")) << code;
 }
 
 TEST(ComSupport, StringBstrConversions) {

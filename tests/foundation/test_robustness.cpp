@@ -32,6 +32,9 @@ public:
     GuardedBytes& operator=(const GuardedBytes&) = delete;
     bool valid() const { return m_guarded; }
 
+    // The first byte past every placed message.
+    const BYTE* End() const { return m_base + m_cbPage; }
+
     // Places bytes so that their last byte is the last accessible one.
     const BYTE* Place(const Bytes& bytes) {
         BYTE* start = m_base + m_cbPage - bytes.size();
@@ -147,6 +150,7 @@ Bytes ValidTagged() {
 TEST(Robustness, RandomBytesNeverReadPastTheData) {
     GuardedBytes guard;
     ASSERT_TRUE(guard.valid());
+    ASSERT_TRUE(IsBadReadPtr(guard.End(), 1)) << "the byte after the data must be unreadable";
     std::mt19937 rng(20240611u);
     for (int round = 0; round < 3000; ++round) {
         Bytes data(rng() % 80);
