@@ -31,10 +31,16 @@ CVar NormalizeStreamed(const CVar& value) {
 
 // Integers go out coerced to the signed kind of their width, so a value that does
 // not fit (an unsigned 32-bit value above 2147483647) fails before anything is written.
+// The unsigned range is checked here: Wine's VariantChangeType wraps such values
+// where Windows reports an overflow.
 void CheckStreamable(const CVar& value) {
     switch (value.vt) {
-    case VT_I2: case VT_UI2: value.GetInt16(); break;
-    case VT_I4: case VT_UI4: case VT_INT: case VT_UINT: value.GetInt32(); break;
+    case VT_UI2:
+        if (value.uiVal > 0x7FFF) _com_issue_error(DISP_E_OVERFLOW);
+        break;
+    case VT_UI4: case VT_UINT:
+        if (value.ulVal > 0x7FFFFFFF) _com_issue_error(DISP_E_OVERFLOW);
+        break;
     default: break;
     }
 }
