@@ -3,6 +3,14 @@
 #include <cstring>
 #include <cwchar>
 
+#include "aos/pipe_Server.h"
+#include "diag/trace_Trace.h"
+
+namespace {
+const wchar_t kSourceFile[] = L".\\pipe_Util";
+const int kLevel = 5;
+}  // namespace
+
 CPipeClient::CPipeClient() : m_path(), m_lastError(0) {}
 
 CPipeClient::~CPipeClient() = default;
@@ -85,3 +93,32 @@ bool CPipeClient::WriteWhole(const void* data, unsigned& length) {
 }
 
 void CPipeClient::Close() { m_pipe.reset(); }
+
+bool PipeSendAndRecvW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,
+                      CPipeServer& server, HANDLE userObject) {
+    if (!server.Initial(replyName, userObject)) {
+        FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__, L"[PipeSendAndRecvW] Initial pipe server failed!");
+        return false;
+    }
+    CPipeClient client;
+    if (!client.Open(targetName)) {
+        FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__,
+                                     L"[PipeSendAndRecvW] Initial pipe client failed! err=%d", client.LastError());
+        return false;
+    }
+    unsigned cbWritten = length;
+    if (!client.Write(data, cbWritten)) {
+        FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__, L"[PipeSendAndRecvW] pipe send failed!. err=%d",
+                                     client.LastError());
+        return false;
+    }
+    return true;
+}
+
+OS::UniqueHandle PipeCreateReplyTimer() { return OS::UniqueHandle(CreateWaitableTimerW(nullptr, TRUE, nullptr)); }
+
+bool PipeStartReplyTimer(HANDLE timer, DWORD waitMs) {
+    LARGE_INTEGER due;
+    due.QuadPart = -static_cast<LONGLONG>(waitMs) * 10000;  // relative, in 100 ns units
+    return SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE) != FALSE;
+}

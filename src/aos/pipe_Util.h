@@ -1,12 +1,15 @@
 // Client end of the services' named pipes: opens a message-type pipe for
-// writing and writes command texts into it. It traces nothing itself (the log
-// client uses it, and tracing from here would come back into the log client);
-// every failure leaves its Win32 error code in GetLastError() and LastError()
-// for the caller to report.
+// writing and writes command texts into it. CPipeClient traces nothing itself
+// (the log client uses it, and tracing from there would come back into the log
+// client); every failure leaves its Win32 error code in GetLastError() and
+// LastError() for the caller to report. PipeSendAndRecvW, used by command
+// dispatch only, traces its failures.
 #pragma once
 #include <windows.h>
 
 #include "foundation/win_Handle.h"
+
+class CPipeServer;
 
 class CPipeClient {
 public:
@@ -46,3 +49,18 @@ private:
     wchar_t m_path[MAX_PATH];
     DWORD m_lastError;
 };
+
+// How long a requester waits for a service's reply (connect and data) by default.
+const DWORD kPipeReplyWaitMs = 60000;
+
+// Starts the reply server on replyName (one instance; userObject bounds its
+// reads, see CPipeServer) and then writes data into the target pipe in pieces
+// of at most 1024 bytes. The caller reads the reply from server and destroys it.
+bool PipeSendAndRecvW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,
+                      CPipeServer& server, HANDLE userObject);
+
+// A manual-reset waitable timer, not yet running, to pass as a reply server's
+// user object; empty on failure (the error is in GetLastError()).
+OS::UniqueHandle PipeCreateReplyTimer();
+// Lets the timer fire waitMs from now.
+bool PipeStartReplyTimer(HANDLE timer, DWORD waitMs);

@@ -1,0 +1,289 @@
+#include "aos/pipe_Server.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <new>
+
+#include "diag/trace_Trace.h"
+
+using FrameworkChannel::TraceWrite;
+
+namespace {
+
+const wchar_t kSourceFile[] = L".\\pipe_Server";
+const int kLevel = 5;
+const size_t kEventNameChars = 260;
+// More instances than one wait can take are polled in groups this often.
+const DWORD kGroupPollMs = 10;
+
+}  // namespace
+
+CPipeServer::CPipeServer() : m_path(), m_buf(new (std::nothrow) BYTE[kFetchBufferBytes]) {}
+
+CPipeServer::~CPipeServer() { Release(); }
+
+void CPipeServer::Release() {
+    for (SInstance& instance : m_instances) CancelPending(instance);
+    m_instances.clear();
+    m_waitHandles.clear();
+    m_count = 0;
+    m_userObject = nullptr;
+    m_ownedUserObject.reset();
+    m_path[0] = L'\0';
+}
+
+// An outstanding connect or read must end before its OVERLAPPED goes away.
+void CPipeServer::CancelPending(SInstance& instance) {
+    if (!instance.pipe.valid()) return;
+    if (CancelIoEx(instance.pipe.get(), &instance.ov)) {
+        DWORD ignored = 0;
+        GetOverlappedResult(instance.pipe.get(), &instance.ov, &ignored, TRUE);
+    }
+    instance.connectPending = false;
+}
+
+bool CPipeServer::Initial(const wchar_t* name, HANDLE userObject) {
+    Release();
+    if (userObject == nullptr) {
+        wchar_t eventName[kEventNameChars] = {};
+        _snwprintf(eventName, kEventNameChars - 1, L"PIPE_OBJ_LOCAL_EVENT_%u", GetCurrentThreadId());
+        m_ownedUserObject.reset(CreateEventW(nullptr, TRUE, FALSE, eventName));
+        if (!m_ownedUserObject) {
+            TraceWrite(kLevel, kSourceFile, __LINE__,
+                       L"[CPipeServer::Initial] CreateEvent PIPE_OBJ_LOCAL_EVENT Failed! err=%d", GetLastError());
+        }
+        userObject = m_ownedUserObject.get();
+    }
+    return InitialInstances(1, name, userObject);
+}
+
+bool CPipeServer::Initial(unsigned count, const wchar_t* name, HANDLE userObject) {
+    Release();
+    return InitialInstances(count, name, userObject);
+}
+
+bool CPipeServer::InitialInstances(unsigned count, const wchar_t* name, HANDLE userObject) {
+    m_count = std::min(std::max(count, 1u), kMaxInstances);
+    m_waitHandles.assign(m_count + 1, nullptr);
+    m_userObject = userObject;
+    if (!MakePath(name)) return false;
+    m_instances = std::vector<SInstance>(m_count);
+    for (unsigned i = 0; i < m_count; ++i) {
+        if (!CreateInstance(m_instances[i], i)) return false;
+    }
+    m_waitHandles[m_count] = m_userObject;
+    return true;
+}
+
+// A cut path would serve a different pipe than the one the caller named.
+bool CPipeServer::MakePath(const wchar_t* name) {
+    const int cch = name != nullptr ? _snwprintf(m_path, kPathChars, L"\\\\.\\pipe\\%s", name) : -1;
+    if (cch >= 0 && static_cast<size_t>(cch) < kPathChars) return true;
+    m_path[0] = L'\0';
+    const DWORD error = name != nullptr ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_PARAMETER;
+    TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] Pipe name does not fit! err=%d name=%s",
+               error, name != nullptr ? name : L"");
+    SetLastError(error);
+    return false;
+}
+
+bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
+    instance.event.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+    if (!instance.event) {
+        TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] CreateEvent failed! err=%d",
+                   GetLastError());
+        return false;
+    }
+    m_waitHandles[index] = instance.event.get();
+    instance.ov = OVERLAPPED();
+    instance.ov.hEvent = instance.event.get();
+
+    SECURITY_DESCRIPTOR sd;
+    if (!InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) {
+        TraceWrite(kLevel, kSourceFile, __LINE__,
+                   L"[CPipeServer::Initial] InitializeSecurityDescriptor failed! err=%d", GetLastError());
+        return false;
+    }
+    // A null DACL lets a service running under another account answer.
+    if (!SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE)) {
+        TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] SetSecurityDescriptorDacl failed! err=%d",
+                   GetLastError());
+        return false;
+    }
+    SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
+    if (!CreatePipeWithRetries(instance, sa)) return false;
+
+    if (!ConnectToNewClient(instance)) {
+        TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] ConnectToNewClient failed! err=%d",
+                   GetLastError());
+        return false;
+    }
+    instance.state = instance.connectPending ? kConnecting : kReading;
+    return true;
+}
+
+bool CPipeServer::CreatePipeWithRetries(SInstance& instance, SECURITY_ATTRIBUTES& sa) {
+    for (unsigned attempt = 0;; ++attempt) {
+        instance.pipe.reset(CreateNamedPipeW(m_path, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, m_count,
+                                             kPipeBufferBytes, kPipeBufferBytes, kDefaultTimeoutMs, &sa));
+        if (instance.pipe.valid()) return true;
+        const DWORD error = GetLastError();
+        if (error != ERROR_PIPE_BUSY) {
+            TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] CreateNamedPipe failed! err=%d",
+                       error);
+            return false;
+        }
+        if (attempt == kBusyRetries) {
+            TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] Retry %d times. Still Failed!",
+                       kBusyRetries);
+            SetLastError(error);
+            return false;
+        }
+        Sleep(kBusyRetryDelayMs);
+    }
+}
+
+bool CPipeServer::ConnectToNewClient(SInstance& instance) {
+    instance.connectPending = false;
+    if (ConnectNamedPipe(instance.pipe.get(), &instance.ov)) {
+        instance.connectPending = true;
+        return true;
+    }
+    switch (GetLastError()) {
+    case ERROR_IO_PENDING:
+        instance.connectPending = true;
+        return true;
+    case ERROR_PIPE_CONNECTED:
+    case ERROR_NO_DATA:  // the client is already there
+        return SetEvent(instance.event.get()) != FALSE;
+    default:
+        return false;
+    }
+}
+
+bool CPipeServer::Reconnect(SInstance& instance) {
+    if (!DisconnectNamedPipe(instance.pipe.get())) return false;
+    if (!ConnectToNewClient(instance)) return false;
+    instance.state = instance.connectPending ? kConnecting : kReading;
+    return true;
+}
+
+int CPipeServer::WaitAny() {
+    const DWORD cHandles = m_userObject != nullptr ? m_count + 1 : m_count;
+    if (cHandles <= MAXIMUM_WAIT_OBJECTS) {
+        const DWORD result = WaitForMultipleObjects(cHandles, m_waitHandles.data(), FALSE, INFINITE);
+        return result < WAIT_OBJECT_0 + cHandles ? static_cast<int>(result - WAIT_OBJECT_0) : -1;
+    }
+    // One wait takes at most 64 handles; more instances are polled group by group.
+    for (;;) {
+        for (DWORD first = 0; first < cHandles; first += MAXIMUM_WAIT_OBJECTS) {
+            const DWORD n = std::min<DWORD>(MAXIMUM_WAIT_OBJECTS, cHandles - first);
+            const DWORD result = WaitForMultipleObjects(n, &m_waitHandles[first], FALSE, 0);
+            if (result < WAIT_OBJECT_0 + n) return static_cast<int>(first + result - WAIT_OBJECT_0);
+            if (result != WAIT_TIMEOUT) return -1;
+        }
+        Sleep(kGroupPollMs);
+    }
+}
+
+bool CPipeServer::UserObjectSignalled() const {
+    return m_userObject != nullptr && WaitForSingleObject(m_userObject, 0) == WAIT_OBJECT_0;
+}
+
+bool CPipeServer::ReadChunk(void* buffer, unsigned& size) {
+    if (buffer == nullptr || size == 0 || m_instances.empty()) return false;
+    static_cast<BYTE*>(buffer)[0] = 0;
+    const int signalled = WaitAny();
+    if (signalled < 0) return false;
+    if (static_cast<unsigned>(signalled) == m_count) {
+        size = 0;  // nothing was read; the caller asks UserObjectSignalled()
+        return true;
+    }
+    SInstance& instance = m_instances[signalled];
+    if (instance.connectPending) {
+        DWORD cbDone = 0;
+        const BOOL ok = GetOverlappedResult(instance.pipe.get(), &instance.ov, &cbDone, FALSE);
+        if (instance.state == kConnecting) {
+            if (!ok) return false;
+            instance.state = kReading;
+        } else {
+            size = cbDone;
+            instance.connectPending = false;
+            return true;
+        }
+    }
+    if (instance.state != kReading) return false;
+    return ReadInstance(instance, buffer, size);
+}
+
+bool CPipeServer::ReadInstance(SInstance& instance, void* buffer, unsigned& size) {
+    DWORD cbRead = 0;
+    if (ReadFile(instance.pipe.get(), buffer, size, &cbRead, &instance.ov)) {
+        // A zero-length message is a message, not the end: later ones still follow.
+        size = cbRead;
+        instance.connectPending = false;
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_HANDLE_EOF || error == ERROR_MORE_DATA || error == ERROR_IO_PENDING)
+        return FinishPendingRead(instance, error == ERROR_IO_PENDING, size);
+    return EndOfReply(instance);
+}
+
+bool CPipeServer::FinishPendingRead(SInstance& instance, bool pending, unsigned& size) {
+    if (pending) {
+        // Wait for the data or the user object, whichever comes first.
+        HANDLE waits[2] = {instance.event.get(), m_userObject};
+        const DWORD cWaits = m_userObject != nullptr ? 2 : 1;
+        const DWORD result = WaitForMultipleObjects(cWaits, waits, FALSE, INFINITE);
+        if (result != WAIT_OBJECT_0) {
+            CancelPending(instance);
+            size = 0;
+            return result == WAIT_OBJECT_0 + 1;
+        }
+    }
+    DWORD cbRead = 0;
+    const BOOL ok = GetOverlappedResult(instance.pipe.get(), &instance.ov, &cbRead, TRUE);
+    if (!ok && GetLastError() != ERROR_MORE_DATA && cbRead == 0) return EndOfReply(instance);
+    size = cbRead;
+    instance.connectPending = false;
+    return true;
+}
+
+// The writer closed its end (or the read failed): listen again for the next writer.
+bool CPipeServer::EndOfReply(SInstance& instance) {
+    Reconnect(instance);
+    return false;
+}
+
+bool CPipeServer::FetchCmd(std::wstring& text) {
+    text.clear();
+    if (!m_buf) {
+        TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::FetchCmd] m_buf == NULL");
+        return false;
+    }
+    unsigned cbHeld = 0;
+    for (;;) {
+        unsigned cbChunk = kFetchBufferBytes - cbHeld;
+        const bool more = ReadChunk(m_buf.get() + cbHeld, cbChunk);
+        if (UserObjectSignalled()) return false;
+        if (!more) break;
+        cbHeld += std::min(cbChunk, kFetchBufferBytes - cbHeld);
+        if (cbHeld == kFetchBufferBytes) {
+            AppendUnits(text, cbHeld);
+            cbHeld = 0;
+        }
+    }
+    AppendUnits(text, cbHeld);
+    return true;
+}
+
+// Appends cbHeld bytes of m_buf as UTF-16 code units (an odd last byte is dropped).
+void CPipeServer::AppendUnits(std::wstring& text, unsigned cbHeld) const {
+    const size_t cch = cbHeld / sizeof(wchar_t);
+    const size_t start = text.size();
+    text.resize(start + cch);
+    if (cch != 0) std::memcpy(&text[start], m_buf.get(), cch * sizeof(wchar_t));
+}

@@ -1,0 +1,103 @@
+#include "aos/util_plm_cmdHandler.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "aos/cmd_Protocol.h"
+#include "aos/pipe_Server.h"
+#include "aos/util_ipc_msg_buffer.h"
+#include "diag/trace_Trace.h"
+
+using FrameworkChannel::TraceWrite;
+
+const wchar_t kAoSMgrPipeName[] = L"Norvale KpsAoSMgr Command Handler Manager";
+
+namespace {
+
+const wchar_t kSourceFile[] = L".\\util_plm_cmdHandler";
+const size_t kNumberChars = 256;
+const unsigned kReplyChunkBytes = 1024;
+
+std::wstring SignedDecimal(DWORD value) {
+    wchar_t digits[kNumberChars] = {};
+    _itow(static_cast<int>(value), digits, 10);
+    return digits;
+}
+
+// The payload travels as BytesUsed() / 2 UTF-16 units, NULs included; an odd last byte stays behind.
+std::wstring PayloadUnits(const CIPCMsgBuffer& request) {
+    std::wstring units(request.BytesUsed() / sizeof(wchar_t), L'\0');
+    if (!units.empty()) std::memcpy(&units[0], request.GetData(), units.size() * sizeof(wchar_t));
+    return units;
+}
+
+// Reads the reply in chunks until the service closes its end. False when the
+// timer (the server's user object) fired first.
+bool CollectReply(CPipeServer& server, std::vector<BYTE>& bytes) {
+    BYTE chunk[kReplyChunkBytes];
+    for (;;) {
+        unsigned cbChunk = kReplyChunkBytes;
+        const bool more = server.ReadChunk(chunk, cbChunk);
+        if (server.UserObjectSignalled()) return false;
+        if (!more) return true;
+        bytes.insert(bytes.end(), chunk, chunk + std::min(cbChunk, kReplyChunkBytes));
+    }
+}
+
+bool SendAndCollect(const CCmdProtocol& command, const wchar_t* name, const std::wstring& replyPipe,
+                    DWORD replyWaitMs, CIPCMsgBuffer& reply) {
+    OS::UniqueHandle timer = PipeCreateReplyTimer();
+    if (!timer) {
+        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] CreateWaitableTimer failed! err=%d", GetLastError());
+        return false;
+    }
+    CPipeServer server;
+    const unsigned cbCommand = static_cast<unsigned>(command.GetLength()) * sizeof(wchar_t);
+    if (!PipeSendAndRecvW(command.GetText(), cbCommand, replyPipe.c_str(), kAoSMgrPipeName, server, timer.get()))
+        return false;
+    if (!PipeStartReplyTimer(timer.get(), replyWaitMs)) {
+        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] SetWaitableTimer failed! err=%d", GetLastError());
+        return false;
+    }
+    std::vector<BYTE> bytes;
+    if (!CollectReply(server, bytes)) {
+        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): no reply on pipe %s within %u ms",
+                   name, replyPipe.c_str(), replyWaitMs);
+        return false;
+    }
+    if (!bytes.empty()) reply.Append(bytes.data(), static_cast<unsigned>(bytes.size()));
+    return true;
+}
+
+}  // namespace
+
+std::wstring MakeReplyPipeName(const wchar_t* name, DWORD tick, DWORD threadId) {
+    std::wstring pipe = name != nullptr ? name : L"";
+    return pipe + SignedDecimal(tick) + SignedDecimal(threadId);
+}
+
+std::wstring MakeReplyPipeName(const wchar_t* name) {
+    return MakeReplyPipeName(name, GetTickCount(), GetCurrentThreadId());
+}
+
+bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& reply, DWORD replyWaitMs) {
+    TraceWrite(8, kSourceFile, __LINE__, L"[PLM Util] ==> PLMCmdMgr_SendCommand (%s)", name);
+    const std::wstring replyPipe = MakeReplyPipeName(name);
+    CCmdProtocol command;
+    command.AddField(name).AddField(replyPipe.c_str());
+
+    static const BYTE kTerminator[2] = {0, 0};
+    request.Append(kTerminator, sizeof kTerminator);
+    const int cbRequest = static_cast<int>(request.BytesUsed());
+    command.AddField(SignedDecimal(static_cast<DWORD>(cbRequest)).c_str());
+    TraceWrite(8, kSourceFile, __LINE__, L"buffer size(%d)", cbRequest);
+    const std::wstring payload = PayloadUnits(request);
+    TraceWrite(8, kSourceFile, __LINE__, L"wstring buffer size(%d)", static_cast<int>(payload.size()));
+    command.AddField(payload.data(), static_cast<int>(payload.size()));
+
+    const bool bSuccess = SendAndCollect(command, name, replyPipe, replyWaitMs, reply);
+    TraceWrite(8, kSourceFile, __LINE__, L"[PLM Util] <== PLMCmdMgr_SendCommand(%s), %d", name, bSuccess ? 1 : 0);
+    return bSuccess;
+}
