@@ -4,8 +4,14 @@
 
 #include <cwchar>
 
+#include "aos/util_ipc_msg_buffer.h"
+#include "aos/util_plm_cmdHandler.h"
 #include "diag/trace_Trace.h"
+#include "foundation/os_Exception.h"
+#include "foundation/var_CVar.h"
 #include "foundation/win_Handle.h"
+#include "registry/os_RegKey.h"
+#include "registry/util_plm_compList.h"
 
 using FrameworkChannel::TraceWrite;
 
@@ -17,6 +23,9 @@ namespace {
 const wchar_t kSourceFile[] = L".\\AoSSrvSDK";
 const size_t kPathChars = 260;
 const wchar_t kServerFolderMarker[] = L"KPSSRV\\";
+const wchar_t kAddonIdForErrors[] = L"KPSE_ADDON_WDX";
+const unsigned kMessageGrowthUnit = 1024;
+const int kGenericFailure = 1;
 
 // The server's keys live in the 64-bit view on 64-bit Windows; a 32-bit caller
 // falls back to its own view when the key is not there.
@@ -92,26 +101,149 @@ int AoSSrv_GetPathInfo(AoSPathKind kind, wchar_t* out) {
     return 0;
 }
 
-// TEMPORARY: registration and the last-error record are not wired to the add-on
-// manager yet. These bodies report failure (1) so that callers take their failure
-// paths; they are replaced when the manager client lands.
-int AoSSrv_Register(const AoSData* /*record*/) {
-    TraceWrite(68, kSourceFile, __LINE__, L"==> AoSSrv_Register()");
-    const int result = 1;
-    TraceWrite(68, kSourceFile, __LINE__, L"<== AoSSrv_Register(%d)", result);
+void SerializeAoSData(int id, CIPCMsgBuffer& buffer, const AoSData& record) {
+    TraceWrite(68, kSourceFile, __LINE__, L"==> SerializeAoSData()");
+    buffer.PutInt32(id)
+        .PutText(record.wpszPLSId)
+        .PutText(record.wpszPLSVersion)
+        .PutText(record.wpszInstallPath)
+        .PutText(record.wpszAuxText)
+        .PutText(record.wpszPlugInPath)
+        .PutText(record.wpszUninstallPath);
+
+    buffer.PutInt32(record.iComponentCount);
+    for (int i = 0; i < record.iComponentCount; ++i) {
+        const AoSComponentEntry& entry = record.pComponents[i];
+        buffer.PutText(entry.wpszText1).PutText(entry.wpszText2).PutInt32(entry.iNumber);
+    }
+
+    buffer.PutInt32(record.iTotalUIExtensionDataCount);
+    TraceWrite(6, kSourceFile, __LINE__, L"iTotalUIExtensionDataCount = %d", record.iTotalUIExtensionDataCount);
+    for (int i = 0; i < record.iTotalUIExtensionDataCount; ++i) {
+        const AoSUIExtensionData& ext = record.pUIExtensions[i];
+        buffer.PutText(ext.wpszGroupId);
+        TraceWrite(6, kSourceFile, __LINE__, L"... wpszGroupId = %s", ext.wpszGroupId ? ext.wpszGroupId : L"");
+        buffer.PutText(ext.wpszExtensionFileName);
+        TraceWrite(6, kSourceFile, __LINE__, L"... wpszExtensionFileName = %s",
+                   ext.wpszExtensionFileName ? ext.wpszExtensionFileName : L"");
+        buffer.PutText(ext.wpszDescription);
+        TraceWrite(6, kSourceFile, __LINE__, L"... wpszDescription = %s",
+                   ext.wpszDescription ? ext.wpszDescription : L"");
+        buffer.PutInt32(ext.bAllowed);
+        TraceWrite(6, kSourceFile, __LINE__, L"... bAllowed = %s", ext.bAllowed ? L"true" : L"false");
+        buffer.PutInt32(ext.bUIDeletable);
+        TraceWrite(6, kSourceFile, __LINE__, L"... bUIDeletable = %s", ext.bUIDeletable ? L"true" : L"false");
+    }
+
+    buffer.PutInt32(record.iUIPageCount);
+    for (int i = 0; i < record.iUIPageCount; ++i)
+        buffer.PutText(record.pUIPages[i].wpszPageName).PutText(record.pUIPages[i].wpszPageURL);
+    TraceWrite(68, kSourceFile, __LINE__, L"<== SerializeAoSData()");
+}
+
+namespace {
+
+// What differs between a registration and an unregistration.
+struct ManagerRequest {
+    const wchar_t* functionName;
+    int requestId;
+    const wchar_t* commandName;
+    int expectedReplyId;
+    bool traceDeliveryFailures;  // the unregistration stays silent on these
+    int replyDetailLevel;
+};
+
+const ManagerRequest kRegister = {L"AoSSrv_Register", 1115, L"aosmgr_AOS_PLUGIN_REGISTER", 1116, true, 68};
+const ManagerRequest kUnregister = {L"AoSSrv_Unregister", 1117, L"aosmgr_AOS_PLUGIN_UNREGISTER", 1118, false, 87};
+
+// Sends the record and reads the manager's status; throws what the buffers throw.
+int ExchangeWithManager(const ManagerRequest& kind, const AoSData& record) {
+    CIPCMsgBuffer request(kMessageGrowthUnit);
+    CIPCMsgBuffer ipcOutMsgBuffer(kMessageGrowthUnit);
+    SerializeAoSData(kind.requestId, request, record);
+    const bool bSuccess = PLMCmdMgr_SendCommand(request, kind.commandName, ipcOutMsgBuffer);
+    if (!bSuccess || ipcOutMsgBuffer.BytesUsed() == 0) {
+        if (kind.traceDeliveryFailures)
+            TraceWrite(87, kSourceFile, __LINE__, L"bSuccess(%d) && ipcOutMsgBuffer.BytesUsed(%d)", bSuccess ? 1 : 0,
+                       ipcOutMsgBuffer.BytesUsed());
+        return kGenericFailure;
+    }
+    CIPCMsgBuffer reply(ipcOutMsgBuffer);
+    int iMsgReplyID = 0;
+    reply.GetInt32(iMsgReplyID);
+    TraceWrite(kind.replyDetailLevel, kSourceFile, __LINE__, L"iMsgReplyID(%d)", iMsgReplyID);
+    if (iMsgReplyID != kind.expectedReplyId) {
+        if (kind.traceDeliveryFailures)
+            TraceWrite(87, kSourceFile, __LINE__, L"Wrong iMsgReplyID(%d)", iMsgReplyID);
+        return kGenericFailure;
+    }
+    int iStatusCode = 0;
+    reply.GetInt32(iStatusCode);
+    TraceWrite(kind.replyDetailLevel, kSourceFile, __LINE__, L"iStatusCode(%d)", iStatusCode);
+    std::wstring strErrMsg;
+    reply.GetText(strErrMsg);
+    TraceWrite(kind.replyDetailLevel, kSourceFile, __LINE__, L"strErrMsg(%s)", strErrMsg.c_str());
+    return iStatusCode;
+}
+
+int CallManager(const ManagerRequest& kind, const AoSData* record) {
+    TraceWrite(68, kSourceFile, __LINE__, L"==> %s()", kind.functionName);
+    int result = kGenericFailure;
+    if (record != nullptr) {
+        try {
+            result = ExchangeWithManager(kind, *record);
+        } catch (const _com_error& e) {
+            TraceWrite(87, kSourceFile, __LINE__, L"_com_error occured(%s)", OS::ComErrorMessage(e).c_str());
+            result = e.Error();
+        } catch (const OS::CException& e) {
+            TraceWrite(87, kSourceFile, __LINE__, L"OS::CException occured(%s)", e.GetDescription().c_str());
+            // A code of 0 ("Out of range": a truncated reply) must not read as success.
+            result = e.GetErrorCode() == 0 ? kGenericFailure : e.GetErrorCode();
+        }
+    }
+    TraceWrite(68, kSourceFile, __LINE__, L"<== %s(%d)", kind.functionName, result);
     return result;
 }
 
-int AoSSrv_Unregister(const AoSData* /*record*/) {
-    TraceWrite(68, kSourceFile, __LINE__, L"==> AoSSrv_Unregister()");
-    const int result = 1;
-    TraceWrite(68, kSourceFile, __LINE__, L"<== AoSSrv_Unregister(%d)", result);
-    return result;
-}
+}  // namespace
 
-int AoSSrv_SetLastError(const wchar_t* /*versionText*/, const wchar_t* /*description*/) {
+int AoSSrv_Register(const AoSData* record) { return CallManager(kRegister, record); }
+
+int AoSSrv_Unregister(const AoSData* record) { return CallManager(kUnregister, record); }
+
+int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) {
     TraceWrite(68, kSourceFile, __LINE__, L"==> AoSSrv_SetLastError()");
-    const int result = 1;
+    const int errorCode = 1;
+    wchar_t szDescription[4097] = {};
+    wchar_t szId[128] = {};
+    wchar_t szVersion[16] = {};
+    CopyBounded(szDescription, 4097, description ? description : L"");
+    CopyBounded(szId, 128, kAddonIdForErrors);
+    CopyBounded(szVersion, 16, versionText ? versionText : L"");
+    TraceWrite(68, kSourceFile, __LINE__, L"PLS ID: %s, PLS Ver: %s, Error Code: %d, Description: %s", szId,
+               szVersion, errorCode, szDescription);
+
+    int result = ERROR_CANTOPEN;
+    OS::CRegKey regAoS;
+    if (regAoS.Open(HKEY_LOCAL_MACHINE, kAoSRootKeyPath) != ERROR_SUCCESS) {
+        TraceWrite(87, kSourceFile, __LINE__, L"failed on regAoS.Open(%s)", kAoSRootKeyPath);
+    } else {
+        CAoSComponentList components(regAoS);
+        CAoSComponent* entry = components.GetTargetVersion(szId, szVersion);
+        if (entry == nullptr) {
+            TraceWrite(87, kSourceFile, __LINE__,
+                       L"[PLM Server SDK][AoSSrv_SetLastError] Can not find the specified version of the "
+                       L"specified PLS: %s, PLS Ver: %s",
+                       szId, szVersion);
+        } else {
+            entry->SetVariantByName(L"LastErrorOccurred", CVar(L"1"), true);
+            entry->SetVariantByName(L"LastErrorCode", CVar(errorCode), true);
+            entry->SetVariantByName(L"LastErrorMsg", CVar(szDescription), true);
+            entry->SaveToRegistry(true);
+            result = 0;
+        }
+    }
+    regAoS.Close();
     TraceWrite(68, kSourceFile, __LINE__, L"<== AoSSrv_SetLastError(), %d", result);
     return result;
 }
