@@ -47,8 +47,25 @@ void DeleteTree(HKEY root, const std::wstring& path, REGSAM view) {
     RegDeleteKeyExW(root, path.c_str(), view, 0);
 }
 
+std::vector<std::wstring> MissingAncestors(HKEY root, const std::wstring& path, REGSAM view) {
+    std::vector<std::wstring> missing;
+    for (size_t slash = path.rfind(L'\\'); slash != std::wstring::npos && slash > 0;
+         slash = path.rfind(L'\\', slash - 1)) {
+        const std::wstring parent = path.substr(0, slash);
+        if (KeyExists(root, parent, view)) break;
+        missing.push_back(parent);
+    }
+    return missing;
+}
+
+// A key with sub-keys is refused by the registry, so only empty ones go.
+void RemoveEmptyKeys(HKEY root, const std::vector<std::wstring>& paths, REGSAM view) {
+    for (const std::wstring& path : paths) RegDeleteKeyExW(root, path.c_str(), view, 0);
+}
+
 OwnedKey::OwnedKey(HKEY root, std::wstring path, REGSAM view) : m_root(root), m_path(std::move(path)), m_view(view) {
     DeleteTree(m_root, m_path, m_view);
+    m_createdParents = MissingAncestors(m_root, m_path, m_view);
     EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_root, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | m_view,
                                              nullptr, m_key.put(), nullptr));
 }
@@ -56,6 +73,7 @@ OwnedKey::OwnedKey(HKEY root, std::wstring path, REGSAM view) : m_root(root), m_
 OwnedKey::~OwnedKey() {
     m_key.reset();
     DeleteTree(m_root, m_path, m_view);
+    RemoveEmptyKeys(m_root, m_createdParents, m_view);
 }
 
 OS::UniqueRegKey OwnedKey::Sub(const std::wstring& sub) const {
@@ -102,6 +120,8 @@ bool KeyExists(HKEY root, const std::wstring& path, REGSAM view) {
 }
 
 AoSRootBackup::AoSRootBackup() {
+    m_missing64 = MissingAncestors(HKEY_LOCAL_MACHINE, kAoSRootKeyPath, KEY_WOW64_64KEY);
+    m_missing32 = MissingAncestors(HKEY_LOCAL_MACHINE, kAoSRootKeyPath, KEY_WOW64_32KEY);
     m_saved64 = MoveAside(KEY_WOW64_64KEY);
     m_saved32 = MoveAside(KEY_WOW64_32KEY);
 }
@@ -112,6 +132,9 @@ AoSRootBackup::~AoSRootBackup() {
     if (m_saved64) PutBack(KEY_WOW64_64KEY);
     if (m_saved32) PutBack(KEY_WOW64_32KEY);
     DeleteTree(HKEY_CURRENT_USER, kBackupRoot, 0);
+    RemoveEmptyKeys(HKEY_CURRENT_USER, {L"Software\\WDXTest"}, 0);
+    RemoveEmptyKeys(HKEY_LOCAL_MACHINE, m_missing64, KEY_WOW64_64KEY);
+    RemoveEmptyKeys(HKEY_LOCAL_MACHINE, m_missing32, KEY_WOW64_32KEY);
 }
 
 }  // namespace regtest

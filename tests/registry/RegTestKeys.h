@@ -13,7 +13,13 @@ namespace regtest {
 // Deletes root\path (in the given view) with everything below it; "not found" is fine.
 void DeleteTree(HKEY root, const std::wstring& path, REGSAM view);
 
-// A key root\path in one view, deleted before and after the test.
+// Ancestors of root\path (not the key itself) that do not exist yet, deepest first.
+std::vector<std::wstring> MissingAncestors(HKEY root, const std::wstring& path, REGSAM view);
+// Deletes those of the given keys that are empty, in order.
+void RemoveEmptyKeys(HKEY root, const std::vector<std::wstring>& paths, REGSAM view);
+
+// A key root\path in one view, deleted before and after the test together with
+// the parents it had to create.
 class OwnedKey {
 public:
     OwnedKey(HKEY root, std::wstring path, REGSAM view = 0);
@@ -37,6 +43,7 @@ private:
     HKEY m_root;
     std::wstring m_path;
     REGSAM m_view;
+    std::vector<std::wstring> m_createdParents;
     OS::UniqueRegKey m_key;
 };
 
@@ -59,6 +66,8 @@ public:
 private:
     bool m_saved64 = false;
     bool m_saved32 = false;
+    std::vector<std::wstring> m_missing64;
+    std::vector<std::wstring> m_missing32;
 };
 
 }  // namespace regtest
