@@ -4,14 +4,13 @@
 #pragma once
 #include <windows.h>
 
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "foundation/win_Handle.h"
+#include "PeerSupport.h"
+#include "PipeCollector.h"
 
 namespace peers {
 
@@ -41,47 +40,21 @@ public:
     // error in LastError()) when the pipe cannot be created.
     bool Start();
     void Stop();
-    DWORD LastError() const { return m_lastError; }
+    DWORD LastError() const { return m_collector.LastError(); }
 
     // Waits until at least count records arrived; false after timeoutMs.
-    bool WaitForRecords(size_t count, DWORD timeoutMs);
-    std::vector<LogRecord> Records() const;
-    size_t RecordCount() const;
-    void Clear();
+    bool WaitForRecords(size_t count, DWORD timeoutMs) { return m_records.WaitFor(count, timeoutMs); }
+    std::vector<LogRecord> Records() const { return m_records.All(); }
+    size_t RecordCount() const { return m_records.Count(); }
+    void Clear() { m_records.Clear(); }
 
 private:
-    void Serve(HANDLE pipe);
-    bool WaitForConnect(HANDLE pipe, OVERLAPPED& ov);
-    bool ReadConnection(HANDLE pipe, OVERLAPPED& ov, LogRecord& record, std::vector<BYTE>& bytes);
-    void Store(LogRecord record);
+    void Store(const Connection& connection);
 
-    std::wstring m_pipePath;
-    unsigned m_instances;
-    OS::UniqueHandle m_stop;
-    std::vector<OS::UniqueFile> m_pipes;
-    std::vector<std::thread> m_threads;
+    PipeCollector m_collector;
     std::function<void(const LogRecord&)> m_onRecord;
-    mutable std::mutex m_lock;
-    std::condition_variable m_arrived;
-    std::vector<LogRecord> m_records;
-    DWORD m_lastError = 0;
-};
-
-// Splits text at every TAB (an empty text gives one empty field).
-std::vector<std::wstring> SplitTabs(const std::wstring& text);
-
-// Ends the process with a message when it is not disarmed (destroyed) within
-// timeoutMs, so a hanging pipe test fails instead of stalling the run.
-class Watchdog {
-public:
-    Watchdog(DWORD timeoutMs, const char* what);
-    ~Watchdog();
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    OS::UniqueHandle m_disarm;
-    std::thread m_thread;
+    std::mutex m_callbackLock;  // one record at a time reaches the callback
+    RecordStore<LogRecord> m_records;
 };
 
 }  // namespace peers

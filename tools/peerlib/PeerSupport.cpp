@@ -1,0 +1,84 @@
+#include "PeerSupport.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace peers {
+
+std::vector<std::wstring> SplitTabs(const std::wstring& text) {
+    std::vector<std::wstring> fields;
+    size_t start = 0;
+    for (;;) {
+        const size_t tab = text.find(L'\t', start);
+        if (tab == std::wstring::npos) {
+            fields.push_back(text.substr(start));
+            return fields;
+        }
+        fields.push_back(text.substr(start, tab - start));
+        start = tab + 1;
+    }
+}
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    const int cb = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                       nullptr, nullptr);
+    std::string out(cb > 0 ? static_cast<size_t>(cb) : 0, '\0');
+    if (cb > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], cb, nullptr, nullptr);
+    return out;
+}
+
+DWORD OpenPipeForWriting(const std::wstring& name, OS::UniqueFile& pipe, DWORD busyWaitMs) {
+    const std::wstring path = L"\\\\.\\pipe\\" + name;
+    const DWORD start = GetTickCount();
+    for (;;) {
+        pipe.reset(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        if (pipe.valid()) break;
+        const DWORD error = GetLastError();
+        const DWORD elapsed = GetTickCount() - start;
+        if (error != ERROR_PIPE_BUSY || elapsed >= busyWaitMs) return error;
+        if (!WaitNamedPipeW(path.c_str(), busyWaitMs - elapsed) && GetLastError() != ERROR_SEM_TIMEOUT)
+            return GetLastError();
+    }
+    DWORD mode = PIPE_READMODE_MESSAGE;
+    if (!SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr)) {
+        const DWORD error = GetLastError();
+        pipe.reset();
+        return error;
+    }
+    return 0;
+}
+
+DWORD WriteMessages(HANDLE pipe, const void* data, size_t cb, size_t pieceBytes) {
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    if (pieceBytes == 0) pieceBytes = cb;
+    size_t done = 0;
+    while (done < cb) {
+        const DWORD cbPiece = static_cast<DWORD>(std::min(pieceBytes, cb - done));
+        DWORD cbWritten = 0;
+        if (!WriteFile(pipe, bytes + done, cbPiece, &cbWritten, nullptr)) return GetLastError();
+        if (cbWritten == 0) return ERROR_WRITE_FAULT;
+        done += cbWritten;
+    }
+    return 0;
+}
+
+Watchdog::Watchdog(DWORD timeoutMs, const char* what) : m_disarm(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    HANDLE disarm = m_disarm.get();
+    std::string label = what != nullptr ? what : "test";
+    m_thread = std::thread([disarm, timeoutMs, label] {
+        if (WaitForSingleObject(disarm, timeoutMs) == WAIT_OBJECT_0) return;
+        std::fprintf(stderr, "watchdog: %s did not finish within %lu ms\n", label.c_str(),
+                     static_cast<unsigned long>(timeoutMs));
+        std::fflush(stderr);
+        TerminateProcess(GetCurrentProcess(), 3);
+    });
+}
+
+Watchdog::~Watchdog() {
+    SetEvent(m_disarm.get());
+    m_thread.join();
+}
+
+}  // namespace peers

@@ -1,0 +1,79 @@
+// Small pieces shared by the protocol peers: text helpers, the writer end that
+// peers use to answer on a requester's reply pipe, a record store that tests
+// wait on, and the watchdog that turns a hanging pipe test into a failure.
+#pragma once
+#include <windows.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/win_Handle.h"
+
+namespace peers {
+
+// Splits text at every TAB (an empty text gives one empty field).
+std::vector<std::wstring> SplitTabs(const std::wstring& text);
+std::string ToUtf8(const std::wstring& text);
+
+// Opens "\\.\pipe\<name>" for writing, waiting up to busyWaitMs in all while
+// every instance is busy. Returns 0 or the Win32 error.
+DWORD OpenPipeForWriting(const std::wstring& name, OS::UniqueFile& pipe, DWORD busyWaitMs = 10000);
+// Writes cb bytes as messages of at most pieceBytes each (nothing for cb 0).
+// Returns 0 or the Win32 error.
+DWORD WriteMessages(HANDLE pipe, const void* data, size_t cb, size_t pieceBytes = 1024);
+
+// Records kept for inspection; serving threads add, tests wait and read.
+template <typename T>
+class RecordStore {
+public:
+    void Add(const T& record) {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_records.push_back(record);
+        }
+        m_arrived.notify_all();
+    }
+    // Waits until at least count records arrived; false after timeoutMs.
+    bool WaitFor(size_t count, DWORD timeoutMs) const {
+        std::unique_lock<std::mutex> guard(m_lock);
+        return m_arrived.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return m_records.size() >= count; });
+    }
+    std::vector<T> All() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_records;
+    }
+    size_t Count() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_records.size();
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_records.clear();
+    }
+
+private:
+    mutable std::mutex m_lock;
+    mutable std::condition_variable m_arrived;
+    std::vector<T> m_records;
+};
+
+// Ends the process with a message when it is not disarmed (destroyed) within
+// timeoutMs, so a hanging pipe test fails instead of stalling the run.
+class Watchdog {
+public:
+    Watchdog(DWORD timeoutMs, const char* what);
+    ~Watchdog();
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    OS::UniqueHandle m_disarm;
+    std::thread m_thread;
+};
+
+}  // namespace peers

@@ -1,0 +1,58 @@
+#include "TraceCapture.h"
+
+#include <cwchar>
+
+#include "diag/trace_Trace.h"
+
+namespace peers {
+
+namespace {
+
+// "[tag][label]message": the message starts after the second closing bracket.
+std::wstring MessageOf(const std::wstring& text) {
+    size_t close = text.find(L']');
+    if (close != std::wstring::npos) close = text.find(L']', close + 1);
+    return close == std::wstring::npos ? text : text.substr(close + 1);
+}
+
+}  // namespace
+
+TraceCapture::TraceCapture() {
+    m_started = m_peer.Start();
+    AgentChannel::Channel().ResetGate();
+    FrameworkChannel::Channel().ResetGate();
+}
+
+std::vector<TraceLine> TraceCapture::Lines() const {
+    std::vector<TraceLine> lines;
+    for (const LogRecord& record : m_peer.Records()) {
+        TraceLine line;
+        line.level = _wtoi(record.Field(4).c_str());
+        line.sourceFile = record.Field(5);
+        line.line = _wtoi(record.Field(6).c_str());
+        line.text = MessageOf(record.Field(7));
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool TraceCapture::HasLine(const std::wstring& sourceFile, int level, const std::wstring& part) const {
+    return WaitForLine(sourceFile, level, part, 0);
+}
+
+bool TraceCapture::WaitForLine(const std::wstring& sourceFile, int level, const std::wstring& part,
+                               DWORD timeoutMs, TraceLine* found) const {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        for (const TraceLine& line : Lines()) {
+            if (line.sourceFile == sourceFile && line.level == level && line.text.find(part) != std::wstring::npos) {
+                if (found != nullptr) *found = line;
+                return true;
+            }
+        }
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(20);
+    }
+}
+
+}  // namespace peers
