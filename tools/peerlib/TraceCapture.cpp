@@ -15,6 +15,13 @@ std::wstring MessageOf(const std::wstring& text) {
     return close == std::wstring::npos ? text : text.substr(close + 1);
 }
 
+// Field 8 onwards: a traced text may itself hold TABs.
+std::wstring TextField(const LogRecord& record) {
+    std::wstring text;
+    for (size_t i = 7; i < record.fields.size(); ++i) text += (i == 7 ? L"" : L"\t") + record.fields[i];
+    return text;
+}
+
 }  // namespace
 
 TraceCapture::TraceCapture() {
@@ -30,7 +37,7 @@ std::vector<TraceLine> TraceCapture::Lines() const {
         line.level = _wtoi(record.Field(4).c_str());
         line.sourceFile = record.Field(5);
         line.line = _wtoi(record.Field(6).c_str());
-        line.text = MessageOf(record.Field(7));
+        line.text = MessageOf(TextField(record));
         lines.push_back(line);
     }
     return lines;

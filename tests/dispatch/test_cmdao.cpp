@@ -1,0 +1,107 @@
+// cmdao_PipeSendAndRecv against the command-handler peer on the real command pipe.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "CmdHandlerPeer.h"
+#include "TraceCapture.h"
+#include "aos/cmd_Protocol.h"
+#include "aos/cmdao_OutputCmd.h"
+#include "aos/util_plm_cmdHandler.h"
+
+namespace {
+
+using peers::CmdReply;
+
+const DWORD kWaitMs = 10000;
+const wchar_t kSource[] = L".\\cmdao_OutputCmd";
+
+class ServerCommand : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(trace.Started());
+        ASSERT_TRUE(handler.Start()) << handler.LastError();
+    }
+    // name, reply pipe, arguments.
+    std::wstring Command(const wchar_t* name, const std::wstring& argument) {
+        replyPipe = MakeReplyPipeName(name);
+        plm::CCmdProtocol cmd;
+        cmd.AddField(name).AddField(replyPipe.c_str()).AddField(argument.c_str());
+        return std::wstring(cmd.GetText(), cmd.GetLength());
+    }
+    peers::Watchdog watchdog{60000, "server command test"};
+    peers::TraceCapture trace;
+    peers::CmdHandlerPeer handler;
+    std::wstring replyPipe;
+};
+
+TEST_F(ServerCommand, TextRoundTrip) {
+    struct Case {
+        const char* what;
+        CmdReply reply;
+        std::wstring expected;
+    } cases[] = {
+        {"short text", CmdReply::Text(L"3900\tvalue \u00e9\u4e2d"), L"3900\tvalue \u00e9\u4e2d"},
+        {"3000 characters in 1024-byte messages", CmdReply::Text(std::wstring(3000, L'r')), std::wstring(3000, L'r')},
+        {"empty reply", CmdReply::Of(CmdReply::kEmpty), L""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        handler.Clear();
+        handler.SetReply(L"cmd_QUERY", c.reply);
+        const std::wstring text = Command(L"cmd_QUERY", L"arg 1");
+        std::wstring reply = L"stale";
+        EXPECT_TRUE(cmdao_PipeSendAndRecv(text.c_str(), static_cast<int>(text.size() * 2), replyPipe.c_str(), reply));
+        EXPECT_EQ(reply, c.expected);
+        ASSERT_TRUE(handler.WaitForCommands(1, kWaitMs));
+        const peers::ServerCommand seen = handler.Commands()[0];
+        EXPECT_EQ(seen.raw, text);
+        EXPECT_EQ(seen.Field(1), replyPipe);
+        EXPECT_EQ(seen.Field(2), L"arg 1");
+    }
+    EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"[cmdao_PipeSendAndRecv] Send: cmd_QUERY\t" + replyPipe + L"\targ 1",
+                                  kWaitMs));
+}
+
+// Only byteLength bytes are sent (and traced), whatever follows them.
+TEST_F(ServerCommand, ByteLengthLimitsTheText) {
+    handler.SetReply(L"cmd_X", CmdReply::Text(L"ok"));
+    const std::wstring text = Command(L"cmd_X", L"argTAIL");
+    const int cbSent = static_cast<int>((text.size() - 4) * 2);
+    std::wstring reply;
+    EXPECT_TRUE(cmdao_PipeSendAndRecv(text.c_str(), cbSent, replyPipe.c_str(), reply));
+    EXPECT_EQ(reply, L"ok");
+    ASSERT_TRUE(handler.WaitForCommands(1, kWaitMs));
+    EXPECT_EQ(handler.Commands()[0].Field(2), L"arg");
+    EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"\targ", kWaitMs));
+    EXPECT_FALSE(trace.HasLine(kSource, 8, L"argTAIL"));
+
+    handler.Clear();
+    const std::wstring whole = Command(L"cmd_X", L"all");
+    EXPECT_TRUE(cmdao_PipeSendAndRecv(whole.c_str(), -1, replyPipe.c_str(), reply));  // up to the NUL
+    ASSERT_TRUE(handler.WaitForCommands(1, kWaitMs));
+    EXPECT_EQ(handler.Commands()[0].raw, whole);
+}
+
+TEST_F(ServerCommand, NoReplyWithinTheBoundFails) {
+    for (CmdReply::Kind kind : {CmdReply::kSilence, CmdReply::kStall}) {
+        SCOPED_TRACE(kind);
+        handler.SetReply(L"cmd_SLOW", CmdReply::Of(kind));
+        const std::wstring text = Command(L"cmd_SLOW", L"");
+        std::wstring reply = L"stale";
+        const DWORD start = GetTickCount();
+        EXPECT_FALSE(cmdao_PipeSendAndRecv(text.c_str(), -1, replyPipe.c_str(), reply, 800));
+        EXPECT_LT(GetTickCount() - start, 4000u);
+        EXPECT_TRUE(reply.empty());
+        EXPECT_TRUE(trace.WaitForLine(kSource, 5, L"no reply on pipe " + replyPipe + L" within 800 ms", kWaitMs));
+    }
+}
+
+TEST(ServerCommandWithoutHandler, FailsWhenThePipeIsMissing) {
+    peers::Watchdog watchdog(30000, "no handler test");
+    std::wstring reply = L"stale";
+    EXPECT_FALSE(cmdao_PipeSendAndRecv(L"cmd\tpipe", -1, L"WdxNoHandlerReply", reply));
+    EXPECT_TRUE(reply.empty());
+}
+
+}  // namespace
