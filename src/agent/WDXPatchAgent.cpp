@@ -4,7 +4,10 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <comdef.h>
+
 #include <cstdlib>
+#include <exception>
 #include <cwchar>
 #include <memory>
 
@@ -62,7 +65,7 @@ bool ServerFilePath(const wchar_t* relative, wchar_t* path) {
     return AppendPathComponent(path, relative);
 }
 
-bool InstallRecordIsNewer(const ItemVersion* from, const ItemVersion* to) {
+bool ToIsNewer(const ItemVersion* from, const ItemVersion* to) {
     if (to->version != from->version) return to->version > from->version;
     return to->build > from->build;
 }
@@ -71,9 +74,21 @@ void TraceVersions(const wchar_t* format, const ItemVersion* from, const ItemVer
     TraceWrite(8, kSourceFile, __LINE__, format, from->version, from->build, to->version, to->build);
 }
 
-int CopyOneFile(const FileCopyEntry& entry);
-int InstallItem(const ItemVersion* to);
-int RollbackItem();
+// The installer host gets a result, never an exception: anything thrown below
+// (out of memory, a failed variant conversion) becomes the callback's failure value.
+template <typename Body>
+int Guarded(const wchar_t* callback, int failure, Body body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        TraceWrite(5, kSourceFile, __LINE__, L"[%s] exception: %hs", callback, e.what());
+    } catch (const _com_error& e) {
+        TraceWrite(5, kSourceFile, __LINE__, L"[%s] _com_error: 0x%08X", callback, static_cast<unsigned>(e.Error()));
+    } catch (...) {
+        TraceWrite(5, kSourceFile, __LINE__, L"[%s] unexpected exception", callback);
+    }
+    return failure;
+}
 
 }  // namespace
 
@@ -186,9 +201,7 @@ bool BuildAddonFolder(wchar_t* folder) {
     return wcslen(folder) + 1 + kLongestOwnFileName < kPathChars;
 }
 
-}  // namespace
-
-extern "C" int __cdecl StartAction(void) {
+int StartActionImpl() {
     TraceWrite(8, kSourceFile, __LINE__, L"[StartAction] >>>");
     if (!ChkKPSEVer()) return RefuseServer();
 
@@ -206,8 +219,8 @@ extern "C" int __cdecl StartAction(void) {
     return 1;
 }
 
-extern "C" int __cdecl StartItem(const char* zipName, int itemClass, int itemType, unsigned int option,
-                                 const ItemVersion* from, const ItemVersion* to) {
+void TraceItem(const char* zipName, int itemClass, int itemType, unsigned int option, const ItemVersion* from,
+               const ItemVersion* to) {
     std::wstring name;
     MBWC::MBToWC(zipName, name, CP_ACP, 0, nullptr);
     TraceWrite(8, kSourceFile, __LINE__, L"[StartItem] The Zip file name is %s", name.c_str());
@@ -216,10 +229,9 @@ extern "C" int __cdecl StartItem(const char* zipName, int itemClass, int itemTyp
     TraceWrite(8, kSourceFile, __LINE__, L"[StartItem] Option of this item is 0x%x", option);
     if (from != nullptr && to != nullptr)
         TraceVersions(L"[StartItem] The version from %d build=%d to %d build=%d", from, to);
-    return 1;
 }
 
-extern "C" int __cdecl CheckFileEx(const char* path) {
+int CheckFileExImpl(const char* path) {
     std::wstring source;
     MBWC::MBToWC(path, source, CP_ACP, 0, nullptr);
     TraceWrite(8, kSourceFile, __LINE__, L"[CheckFileEx] The file copy to %s", source.c_str());
@@ -245,8 +257,6 @@ extern "C" int __cdecl CheckFileEx(const char* path) {
     FileCopyTable.push_back(FileCopyEntry{source, target});
     return 1;
 }
-
-namespace {
 
 // Copies one record, moving a target that cannot be overwritten aside first.
 // 1 when the file is in place, 0 when the item must stop.
@@ -340,17 +350,38 @@ int RollbackItem() {
     return 1;
 }
 
-}  // namespace
-
-extern "C" int __cdecl EndItem(int update, const ItemVersion* from, const ItemVersion* to) {
+int EndItemImpl(int update, const ItemVersion* from, const ItemVersion* to) {
     TraceWrite(8, kSourceFile, __LINE__, L"[EndItem] This Item update is %d", update);
     if (from == nullptr || to == nullptr) {
         TraceWrite(5, kSourceFile, __LINE__, L"[EndItem] No item version given.");
         return 0;
     }
     TraceVersions(L"[EndItem] The version from %d build=%d to %d build=%d", from, to);
-    if (InstallRecordIsNewer(from, to)) return InstallItem(to);
+    if (ToIsNewer(from, to)) return InstallItem(to);
     return RollbackItem();
+}
+
+}  // namespace
+
+extern "C" int __cdecl StartAction(void) {
+    return Guarded(L"StartAction", 1, [] { return StartActionImpl(); });
+}
+
+extern "C" int __cdecl StartItem(const char* zipName, int itemClass, int itemType, unsigned int option,
+                                 const ItemVersion* from, const ItemVersion* to) {
+    Guarded(L"StartItem", 1, [=] {
+        TraceItem(zipName, itemClass, itemType, option, from, to);
+        return 1;
+    });
+    return 1;
+}
+
+extern "C" int __cdecl CheckFileEx(const char* path) {
+    return Guarded(L"CheckFileEx", -1, [path] { return CheckFileExImpl(path); });
+}
+
+extern "C" int __cdecl EndItem(int update, const ItemVersion* from, const ItemVersion* to) {
+    return Guarded(L"EndItem", 0, [=] { return EndItemImpl(update, from, to); });
 }
 
 extern "C" int __cdecl IsRollbackEx(void) {
