@@ -13,6 +13,7 @@ SERVER=$DRIVE_C/Quillon/KPSSRV
 HOST=$DRIVE_C/PatchHost
 STAGING=$DRIVE_C/PatchStaging
 LOG=$DRIVE_C/Quillon/logserver.txt
+REQUESTS=$DRIVE_C/Quillon/aosmgr.txt
 
 run() { "$WINE" "$@" </dev/null; }
 section() { printf '\n=== %s\n' "$*"; }
@@ -20,6 +21,7 @@ section() { printf '\n=== %s\n' "$*"; }
 prepare_server() {
   local service_version=$1 language=$2
   rm -rf "$DRIVE_C/Quillon" "$HOST" "$STAGING"
+  "$WINE" reg delete 'HKLM\SOFTWARE\Norvale\Quillon\service\AoS' /f /reg:64 </dev/null >/dev/null 2>&1 || true
   mkdir -p "$SERVER/Web/Service" "$HOST" "$STAGING"
   cp "$BIN/kpsservice_$service_version.exe" "$SERVER/Web/Service/KpsService.exe"
   printf '[INI_SERVER_SECTION]\r\nLanguage_Code=%s\r\n' "$language" > "$SERVER/kpsscan.ini"
@@ -32,18 +34,23 @@ prepare_server() {
   echo "server: C:\\Quillon\\KPSSRV\\ (service version ${service_version/_/.}, Language_Code=$language)"
 }
 
-LOGSERVER_PID=""
-start_log_server() {
-  : > "$LOG"
+# The server's log server and add-on manager, played by peers on their real pipes.
+PEER_PIDS=()
+start_peers() {
+  : > "$LOG"; : > "$REQUESTS"
   "$WINE" "$BIN/logserver_peer.exe" --quiet --seconds 120 --out 'C:\Quillon\logserver.txt' </dev/null 2>/dev/null &
-  LOGSERVER_PID=$!
+  PEER_PIDS+=($!)
+  "$WINE" "$BIN/aosmgr_peer.exe" --quiet --seconds 120 --register-entries --out 'C:\Quillon\aosmgr.txt' \
+    </dev/null 2>/dev/null &
+  PEER_PIDS+=($!)
   sleep 1
 }
-stop_log_server() {
-  [ -n "$LOGSERVER_PID" ] && kill "$LOGSERVER_PID" 2>/dev/null && wait "$LOGSERVER_PID" 2>/dev/null || true
-  LOGSERVER_PID=""
+stop_peers() {
+  local pid
+  for pid in "${PEER_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  PEER_PIDS=()
 }
-trap stop_log_server EXIT
+trap stop_peers EXIT
 
 install_host() {  # from to
   run 'C:\PatchHost\installer_host.exe' 'C:\PatchHost\WDXPatchAgent.dll' 'C:\PatchStaging' "$1" "$2" || true
@@ -61,7 +68,9 @@ show_addon_folder() {
 if [ "$REFUSED" -eq 1 ]; then
   section "Refused server: version 10.5, Language_Code=de"
   prepare_server 10_5 de
-  start_log_server
+  # The entry an earlier registration of add-on package 1.0.1045 left behind.
+  run "$BIN/simserver.exe" add-component KPSE_ADDON_WDX 1.0.1045
+  start_peers
   install_host 10.5.1000 10.6.1045
   show_addon_folder
   section "Add-on registry area after the refusal"
@@ -69,16 +78,21 @@ if [ "$REFUSED" -eq 1 ]; then
 else
   section "Simulated server"
   prepare_server 10_6 en
-  start_log_server
+  start_peers
   section "Install run: item 10.5.1000 -> 10.6.1045"
   install_host 10.5.1000 10.6.1045
   show_addon_folder
+  section "Requests the add-on manager received, and its answers"
+  sleep 1
+  cat "$REQUESTS"
+  section "Add-on registry area after the install"
+  run "$BIN/simserver.exe" show-aos || true
   section "Rollback run: item 10.6.1045 -> 10.5.1000"
   install_host 10.6.1045 10.5.1000
   show_addon_folder
 fi
 
 sleep 1
-stop_log_server
+stop_peers
 section "Trace lines received by the log server (time | pid | tid | level | file | line | text)"
 sed 's/^LOG_WRITE | //' "$LOG"
