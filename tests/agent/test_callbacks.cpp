@@ -202,6 +202,8 @@ TEST_F(Callbacks, OverlongTargetIsRefusedNotCut) {
     ASSERT_EQ(0, startAction());
     std::string longName(250, 'f');
     EXPECT_EQ(-1, checkFileEx(("C:\\x\\" + longName + ".dll").c_str()));
+    // A name part longer than the split buffers is rejected by the split itself.
+    EXPECT_EQ(-1, checkFileEx(("C:\\x\\" + std::string(300, 'g') + ".dll").c_str()));
     ASSERT_EQ(1, Check(Stage(L"short.dll", "s")));
     ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
     endItem(1, &from, &to);
