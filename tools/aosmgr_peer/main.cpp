@@ -6,48 +6,34 @@
 // --behaviour answers one request, in order, then --status N (default 0) answers
 // the rest. Without --seconds it runs until it is killed.
 #include <windows.h>
-#include <fcntl.h>
-#include <io.h>
 
-#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "AoSMgrPeer.h"
+#include "PeerProgram.h"
+#include "PeerSupport.h"
 
 namespace {
 
 struct Options {
-    DWORD seconds = 0;
     int status = 0;
     std::vector<peers::AoSBehaviour> behaviours;
     bool registerEntries = false;
-    std::wstring outPath;
-    std::wstring pipeName = peers::AoSMgrPeer::kDefaultPipeName;
-    bool quiet = false;
 };
 
-bool ParseOptions(int argc, wchar_t** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::wstring arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        peers::AoSBehaviour behaviour;
-        if (arg == L"--seconds" && hasValue)
-            options.seconds = static_cast<DWORD>(_wtoi(argv[++i]));
-        else if (arg == L"--status" && hasValue)
-            options.status = _wtoi(argv[++i]);
-        else if (arg == L"--behaviour" && hasValue && peers::AoSBehaviour::Parse(argv[++i], behaviour))
-            options.behaviours.push_back(behaviour);
-        else if (arg == L"--register-entries")
-            options.registerEntries = true;
-        else if (arg == L"--out" && hasValue)
-            options.outPath = argv[++i];
-        else if (arg == L"--pipe" && hasValue)
-            options.pipeName = argv[++i];
-        else if (arg == L"--quiet")
-            options.quiet = true;
-        else
-            return false;
-    }
+bool ParseOwnOption(int argc, wchar_t** argv, int& i, Options& options) {
+    const std::wstring arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    peers::AoSBehaviour behaviour;
+    if (arg == L"--status" && hasValue)
+        options.status = _wtoi(argv[++i]);
+    else if (arg == L"--behaviour" && hasValue && peers::AoSBehaviour::Parse(argv[++i], behaviour))
+        options.behaviours.push_back(behaviour);
+    else if (arg == L"--register-entries")
+        options.registerEntries = true;
+    else
+        return false;
     return true;
 }
 
@@ -103,50 +89,20 @@ std::string FormatCommand(const peers::AoSCommand& c) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    peers::PeerProgram program("aosmgr_peer", peers::AoSMgrPeer::kDefaultPipeName);
     Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr,
-                     "usage: aosmgr_peer [--seconds N] [--status N] [--behaviour B]... [--register-entries]\n"
-                     "                   [--out FILE] [--quiet] [--pipe NAME]\n"
-                     "  B: status:N[:text] | wrongid | short | empty | silence | stall\n");
-        return 2;
-    }
-    _setmode(_fileno(stdout), _O_BINARY);  // UTF-8 lines end in "\n" on stdout as in the file
-    FILE* out = nullptr;
-    if (!options.outPath.empty() && (out = _wfopen(options.outPath.c_str(), L"wb")) == nullptr) {
-        std::fprintf(stderr, "aosmgr_peer: cannot open the output file\n");
-        return 1;
-    }
+    const auto parseOwn = [&](int n, wchar_t** v, int& i) { return ParseOwnOption(n, v, i, options); };
+    if (!program.ParseOptions(argc, argv, parseOwn))
+        return program.Usage(
+            "usage: aosmgr_peer [--seconds N] [--status N] [--behaviour B]... [--register-entries]\n"
+            "                   [--out FILE] [--quiet] [--pipe NAME]\n"
+            "  B: status:N[:text] | wrongid | short | empty | silence | stall\n");
+    if (!program.OpenOutput()) return 1;
 
-    peers::AoSMgrPeer peer(options.pipeName);
+    peers::AoSMgrPeer peer(program.PipeName());
     peer.SetDefaultBehaviour(peers::AoSBehaviour::Status(options.status));
     for (const auto& behaviour : options.behaviours) peer.QueueBehaviour(behaviour);
     peer.SetRegisterEntries(options.registerEntries);
-    peer.SetOnCommand([&](const peers::AoSCommand& command) {
-        const std::string text = FormatCommand(command);
-        if (!options.quiet) {
-            std::fwrite(text.data(), 1, text.size(), stdout);
-            std::fflush(stdout);
-        }
-        if (out != nullptr) {
-            std::fwrite(text.data(), 1, text.size(), out);
-            std::fflush(out);
-        }
-    });
-    if (!peer.Start()) {
-        std::fprintf(stderr, "aosmgr_peer: cannot create the pipe, err=%lu\n",
-                     static_cast<unsigned long>(peer.LastError()));
-        if (out != nullptr) std::fclose(out);
-        return 1;
-    }
-    std::fprintf(stderr, "aosmgr_peer: serving %s\n", peers::ToUtf8(options.pipeName).c_str());
-    std::fflush(stderr);
-
-    if (options.seconds == 0) {
-        for (;;) Sleep(INFINITE);
-    }
-    Sleep(options.seconds * 1000);
-    peer.Stop();
-    if (out != nullptr) std::fclose(out);
-    return 0;
+    peer.SetOnCommand([&](const peers::AoSCommand& command) { program.Write(FormatCommand(command)); });
+    return program.Serve(peer);
 }
