@@ -187,10 +187,13 @@ int CVar::FromTm(const struct tm& in) {
     // Fields that no SYSTEMTIME can hold fail here instead of wrapping into another date.
     const bool fits = ToWord(static_cast<long long>(in.tm_year) + 1900, st.wYear) &&
                       ToWord(static_cast<long long>(in.tm_mon) + 1, st.wMonth) &&
-                      ToWord(in.tm_wday, st.wDayOfWeek) && ToWord(in.tm_mday, st.wDay) &&
-                      ToWord(in.tm_hour, st.wHour) && ToWord(in.tm_min, st.wMinute) &&
-                      ToWord(in.tm_sec, st.wSecond);
+                      ToWord(in.tm_mday, st.wDay) && ToWord(in.tm_hour, st.wHour) &&
+                      ToWord(in.tm_min, st.wMinute) && ToWord(in.tm_sec, st.wSecond);
     if (!fits) return 0;
+    // The day of the week is no part of the date (the conversion ignores it), so an
+    // unset or odd one (-1 from a hand-filled tm or a streamed record) must not
+    // turn a valid date into a failure.
+    if (!ToWord(in.tm_wday, st.wDayOfWeek)) st.wDayOfWeek = 0;
     DATE value = 0;
     const int result = SystemTimeToVariantTime(&st, &value);
     if (result != 0) *this = FromDate(value);

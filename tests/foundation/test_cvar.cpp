@@ -196,6 +196,29 @@ TEST(CVarDate, FromBrokenDownTime) {
     EXPECT_EQ(back.tm_mday, 5);
 }
 
+TEST(CVarDate, DayOfWeekDoesNotDecideTheDate) {
+    // Day of week, day of year and daylight flag name no part of the date: a tm
+    // with them unset or odd (as a streamed record may carry) still converts.
+    for (int wday : {-1, 7, 99, 0x7FFFFFFF}) {
+        SCOPED_TRACE(wday);
+        struct tm t = {};
+        t.tm_year = 120;
+        t.tm_mon = 4;
+        t.tm_mday = 29;
+        t.tm_hour = 12;
+        t.tm_wday = wday;
+        t.tm_yday = -1;
+        CVar value;
+        ASSERT_NE(0, value.FromTm(t));
+        struct tm back;
+        ASSERT_TRUE(value.ToTm(back));
+        EXPECT_EQ(120, back.tm_year);
+        EXPECT_EQ(4, back.tm_mon);
+        EXPECT_EQ(29, back.tm_mday);
+        EXPECT_EQ(12, back.tm_hour);
+    }
+}
+
 TEST(ComError, FallbackTexts) {
     struct Case {
         HRESULT hr;
