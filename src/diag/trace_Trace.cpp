@@ -149,17 +149,23 @@ void TraceChannel::WriteV(int level, const wchar_t* sourceFile, int line, const 
                           va_list args) {
     LastErrorKeeper keepError;
     if (!PassGate()) return;
-    EnsureLabel();
+    bool delivered = false;
+    try {
+        EnsureLabel();
 
-    wchar_t text[kLineChars];
-    wmemset(text, L'\0', kLineChars);
-    _snwprintf(text, kLineChars - 1, L"[%s][%s]", m_tag, m_label);
-    const size_t cchPrefix = wcslen(text);
-    if (format != nullptr) _vsnwprintf(text + cchPrefix, kLineChars - 1 - cchPrefix, format, args);
-    text[kLineChars - 1] = L'\0';
+        wchar_t text[kLineChars];
+        wmemset(text, L'\0', kLineChars);
+        _snwprintf(text, kLineChars - 1, L"[%s][%s]", m_tag, m_label);
+        const size_t cchPrefix = wcslen(text);
+        if (format != nullptr) _vsnwprintf(text + cchPrefix, kLineChars - 1 - cchPrefix, format, args);
+        text[kLineChars - 1] = L'\0';
 
-    const bool delivered = m_sink->SendLogWrite(CurrentTime32(), GetCurrentProcessId(), GetCurrentThreadId(),
-                                                level, sourceFile, line, text);
+        delivered = m_sink->SendLogWrite(CurrentTime32(), GetCurrentProcessId(), GetCurrentThreadId(), level,
+                                         sourceFile, line, text);
+    } catch (...) {
+        // Destructors and catch blocks trace too, so nothing may escape from here;
+        // a line that could not be built or sent counts as a failed send.
+    }
     RecordResult(delivered);
 }
 

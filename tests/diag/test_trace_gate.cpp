@@ -1,6 +1,8 @@
 // The channel's gate after a failed send: which calls reach the log client.
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "TraceTestSupport.h"
 
 using tracetest::FakeSink;
@@ -90,6 +92,36 @@ TEST_F(TraceGate, SuccessfulRetryResumesAndFailedRetrySuspendsWithNewTick) {
     EXPECT_EQ(WriteLines(1), 1u);
     EXPECT_TRUE(channel.IsSending());
     EXPECT_EQ(WriteLines(25), 25u);  // every line is sent again
+}
+
+// A log client that runs out of memory while building the command.
+class ThrowingSink : public ITraceRecordSink {
+public:
+    int calls = 0;
+    bool SendLogWrite(int, unsigned, unsigned, int, const wchar_t*, int, const wchar_t*) override {
+        ++calls;
+        throw std::bad_alloc();
+    }
+};
+
+TEST(TraceChannelFailure, SinkExceptionNeverReachesTheCallerAndCountsAsFailedSend) {
+    ThrowingSink sink;
+    TraceChannel channel(TraceChannel::kFramework, sink, &tracetest::FakeTick);
+    g_fakeTick = 700;
+    bool threw = false;
+    SetLastError(0x1234);
+    try {
+        channel.Write(5, L".\\gate", 1, L"line %d", 1);
+    } catch (...) {
+        threw = true;
+    }
+    const DWORD error = GetLastError();
+    EXPECT_FALSE(threw);
+    EXPECT_EQ(error, 0x1234u);
+    EXPECT_EQ(sink.calls, 1);
+    EXPECT_FALSE(channel.IsSending());
+    for (int i = 0; i < 10; ++i) EXPECT_NO_THROW(channel.Write(5, L".\\gate", 2, L"dropped"));
+    EXPECT_EQ(sink.calls, 1);  // suspended like any other failed send
 }
 
 }  // namespace
