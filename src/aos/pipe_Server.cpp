@@ -147,6 +147,7 @@ bool CPipeServer::CreatePipeWithRetries(SInstance& instance, SECURITY_ATTRIBUTES
 
 bool CPipeServer::ConnectToNewClient(SInstance& instance) {
     instance.connectPending = false;
+    instance.completed = false;
     if (ConnectNamedPipe(instance.pipe.get(), &instance.ov)) {
         instance.connectPending = true;
         return true;
@@ -157,7 +158,8 @@ bool CPipeServer::ConnectToNewClient(SInstance& instance) {
         return true;
     case ERROR_PIPE_CONNECTED:
     case ERROR_NO_DATA:  // the client is already there
-        return SetEvent(instance.event.get()) != FALSE;
+        instance.completed = SetEvent(instance.event.get()) != FALSE;
+        return instance.completed;
     default:
         return false;
     }
@@ -188,6 +190,10 @@ int CPipeServer::WaitAny() {
     }
 }
 
+// A wait for any handle reports the first signalled one, so while the first
+// instance's event is known to be set the answer is known without asking the kernel.
+int CPipeServer::NextSignalled() { return m_instances[0].completed ? 0 : WaitAny(); }
+
 bool CPipeServer::UserObjectSignalled() const {
     return m_userObject != nullptr && WaitForSingleObject(m_userObject, 0) == WAIT_OBJECT_0;
 }
@@ -195,13 +201,14 @@ bool CPipeServer::UserObjectSignalled() const {
 bool CPipeServer::ReadChunk(void* buffer, unsigned& size) {
     if (buffer == nullptr || size == 0 || m_instances.empty()) return false;
     static_cast<BYTE*>(buffer)[0] = 0;
-    const int signalled = WaitAny();
+    const int signalled = NextSignalled();
     if (signalled < 0) return false;
     if (static_cast<unsigned>(signalled) == m_count) {
         size = 0;  // nothing was read; the caller asks UserObjectSignalled()
         return true;
     }
     SInstance& instance = m_instances[signalled];
+    instance.completed = false;
     if (instance.connectPending) {
         DWORD cbDone = 0;
         const BOOL ok = GetOverlappedResult(instance.pipe.get(), &instance.ov, &cbDone, FALSE);
@@ -224,6 +231,7 @@ bool CPipeServer::ReadInstance(SInstance& instance, void* buffer, unsigned& size
         // A zero-length message is a message, not the end: later ones still follow.
         size = cbRead;
         instance.connectPending = false;
+        instance.completed = true;
         return true;
     }
     const DWORD error = GetLastError();
@@ -249,6 +257,7 @@ bool CPipeServer::FinishPendingRead(SInstance& instance, bool pending, unsigned&
     if (!ok && GetLastError() != ERROR_MORE_DATA && cbRead == 0) return EndOfReply(instance);
     size = cbRead;
     instance.connectPending = false;
+    instance.completed = true;
     return true;
 }
 

@@ -56,6 +56,9 @@ private:
         OS::UniqueFile pipe;
         State state = kConnecting;
         bool connectPending = false;
+        // Nothing is outstanding and the last operation completed, so the
+        // event is known to be signalled.
+        bool completed = false;
     };
 
     void Release();
@@ -70,6 +73,7 @@ private:
     bool EndOfReply(SInstance& instance);
     // Index of a signalled instance, m_count for the user object, -1 on failure.
     int WaitAny();
+    int NextSignalled();
     void AppendUnits(std::wstring& text, unsigned cbHeld) const;
     static void CancelPending(SInstance& instance);
 

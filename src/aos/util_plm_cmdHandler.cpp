@@ -19,6 +19,7 @@ namespace {
 const wchar_t kSourceFile[] = L".\\util_plm_cmdHandler";
 const size_t kNumberChars = 256;
 const unsigned kReplyChunkBytes = 1024;
+const unsigned kChunksPerTimerCheck = 64;
 
 std::wstring SignedDecimal(DWORD value) {
     wchar_t digits[kNumberChars] = {};
@@ -34,14 +35,17 @@ std::wstring PayloadUnits(const CIPCMsgBuffer& request) {
 }
 
 // Reads the reply in chunks until the service closes its end. False when the
-// timer (the server's user object) fired first.
+// timer (the server's user object) fired first. A wait ended by the timer
+// reads nothing, so only an empty chunk needs the timer asked; a service that
+// keeps writing is checked every kChunksPerTimerCheck chunks so that it is
+// bounded too.
 bool CollectReply(CPipeServer& server, std::vector<BYTE>& bytes) {
     BYTE chunk[kReplyChunkBytes];
-    for (;;) {
+    for (unsigned chunks = 1;; ++chunks) {
         unsigned cbChunk = kReplyChunkBytes;
-        const bool more = server.ReadChunk(chunk, cbChunk);
-        if (server.UserObjectSignalled()) return false;
-        if (!more) return true;
+        if (!server.ReadChunk(chunk, cbChunk)) return true;
+        const bool askTimer = cbChunk == 0 || chunks % kChunksPerTimerCheck == 0;
+        if (askTimer && server.UserObjectSignalled()) return false;
         bytes.insert(bytes.end(), chunk, chunk + std::min(cbChunk, kReplyChunkBytes));
     }
 }
