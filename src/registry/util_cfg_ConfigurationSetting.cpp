@@ -126,14 +126,18 @@ bool CCfgSettingCategoryBase::CInternalFieldInfoCB::OnField(int fieldId, const s
 
 // ---- stream form ----------------------------------------------------------
 
+// The category is encoded aside and appended whole, so a field that cannot be
+// streamed leaves the caller's buffer as it was instead of a count without its fields.
 void CCfgSettingCategoryBase::Serialize(CIPCMsgBuffer& buf) {
-    buf.PutBool(m_bModified);
-    buf.PutInt32(static_cast<int>(m_mapFields.size()));
+    CIPCMsgBuffer encoded;
+    encoded.PutBool(m_bModified);
+    encoded.PutInt32(static_cast<int>(m_mapFields.size()));
     for (const auto& field : m_mapFields) {
         CheckStreamable(field.second.varValue);
-        buf.PutText(field.first);
-        IPCMsg_PutTaggedVar(buf, field.second.varValue);
+        encoded.PutText(field.first);
+        IPCMsg_PutTaggedVar(encoded, field.second.varValue);
     }
+    if (encoded.BytesUsed() != 0) buf.Append(encoded.GetData(), encoded.BytesUsed());
 }
 
 void CCfgSettingCategoryBase::Deserialize(CIPCMsgBuffer& buf) {

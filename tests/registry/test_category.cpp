@@ -383,9 +383,12 @@ TEST(CategoryStream, UnsignedAboveSignedRangeDoesNotStream) {
     raw.vt = VT_UI4;
     raw.ulVal = 3000000000u;
     TestCategory category;
+    category.SetVariantByName(L"a_first", CVar(L"streams fine"), false);
     category.SetVariantByName(L"big", CVar(raw), false);
     CIPCMsgBuffer buffer;
+    buffer.PutInt32(77);
     EXPECT_THROW(category.Serialize(buffer), _com_error);
+    EXPECT_EQ(4u, buffer.BytesUsed()) << "a failed category leaves nothing half-written";
 
     TestCategory small;
     small.SetVariantByName(L"u2", CVar(Raw(VT_UI2, 40000)), false);
