@@ -1,0 +1,99 @@
+// Where the running console program lives: the server folder above it and the
+// kind of console it belongs to.
+#include <cwchar>
+
+#include "cgi_Internal.h"
+#include "console/plm_Console.h"
+
+namespace plm {
+namespace {
+
+const wchar_t kServerMarker[] = L"KPSSRV\\";
+const size_t kMarkerChars = sizeof(kServerMarker) / sizeof(wchar_t) - 1;
+
+const wchar_t* SkipLongPathPrefix(const wchar_t* path) {
+    return wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
+}
+
+// Position just past the last "KPSSRV\" in path, or null.
+const wchar_t* AfterLastMarker(const wchar_t* path) {
+    const wchar_t* found = nullptr;
+    for (const wchar_t* p = wcsstr(path, kServerMarker); p; p = wcsstr(p + 1, kServerMarker)) found = p;
+    return found ? found + kMarkerChars : nullptr;
+}
+
+bool CopyPrefix(const wchar_t* text, size_t cchText, wchar_t* out, size_t cchOut) {
+    if (!out || cchOut == 0) return false;
+    if (cchText + 1 > cchOut) {
+        out[0] = L'\0';
+        return false;
+    }
+    wmemcpy(out, text, cchText);
+    out[cchText] = L'\0';
+    return true;
+}
+
+void RunningExePath(wchar_t (&path)[MAX_PATH + 1]) {
+    DWORD cch = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    path[cch < MAX_PATH ? cch : MAX_PATH] = L'\0';
+}
+
+}  // namespace
+
+void GetServerFolderOf(const wchar_t* exePath, wchar_t* folder, size_t cchFolder) {
+    if (!folder || cchFolder == 0) return;
+    folder[0] = L'\0';
+    if (!exePath) return;
+    const wchar_t* path = SkipLongPathPrefix(exePath);
+    const wchar_t* end = AfterLastMarker(path);
+    if (end) CopyPrefix(path, static_cast<size_t>(end - path), folder, cchFolder);
+}
+
+void GetServerFolder(wchar_t* folder, size_t cchFolder) {
+    wchar_t exe[MAX_PATH + 1];
+    RunningExePath(exe);
+    GetServerFolderOf(exe, folder, cchFolder);
+}
+
+int GetConsoleKindOf(const wchar_t* exePath, wchar_t* cgiFolder, size_t cchCgiFolder) {
+    if (cgiFolder && cchCgiFolder) cgiFolder[0] = L'\0';
+    const wchar_t* end = exePath ? AfterLastMarker(exePath) : nullptr;
+    if (!end) return CONSOLE_KIND_SERVER;
+    int kind = CONSOLE_KIND_SERVER;
+    const wchar_t* folderName = nullptr;
+    if (wcsncmp(end, L"Web_Trel", 8) == 0) {
+        kind = CONSOLE_KIND_TREL, folderName = L"Web_Trel";
+    } else if (wcsncmp(end, L"Web_HUBC", 8) == 0) {
+        kind = CONSOLE_KIND_HUBC, folderName = L"Web_HUBC";
+    } else if (wcsncmp(end, L"Web_Vok", 7) == 0) {
+        kind = CONSOLE_KIND_VOK, folderName = L"Web_Vok";
+    }
+    if (folderName && cgiFolder && cchCgiFolder) {
+        std::wstring folder(exePath, static_cast<size_t>(end - exePath));
+        folder += folderName;
+        folder += L"\\Web_Console\\CGI";
+        CopyPrefix(folder.c_str(), folder.size(), cgiFolder, cchCgiFolder);
+    }
+    return kind;
+}
+
+int GetConsoleKind(wchar_t* cgiFolder, size_t cchCgiFolder) {
+    wchar_t exe[MAX_PATH + 1];
+    RunningExePath(exe);
+    return GetConsoleKindOf(exe, cgiFolder, cchCgiFolder);
+}
+
+int ReadServerIniInt(const wchar_t* section, const wchar_t* key, int defaultValue, const wchar_t* file) {
+    wchar_t folder[MAX_PATH];
+    GetServerFolder(folder, MAX_PATH);
+    std::wstring path = folder;
+    path += (file && *file) ? file : L"kpsscan.ini";
+    wchar_t fallback[16];
+    _snwprintf(fallback, 16, L"%d", defaultValue);
+    fallback[15] = L'\0';
+    wchar_t text[256] = {};
+    GetPrivateProfileStringW(section, key, fallback, text, 256, path.c_str());
+    return static_cast<int>(wcstol(text, nullptr, 10));
+}
+
+}  // namespace plm
