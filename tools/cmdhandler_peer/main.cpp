@@ -1,11 +1,14 @@
 // Serves the server command handler's pipe and answers each command text on
 // the reply pipe named in its second field.
-//   cmdhandler_peer [--seconds N] [--reply NAME=TEXT]... [--empty NAME]... [--silent NAME]...
-//                   [--default TEXT] [--out FILE] [--quiet] [--pipe NAME]
+//   cmdhandler_peer [--seconds N] [--answers FILE] [--reply NAME=TEXT]... [--empty NAME]...
+//                   [--silent NAME]... [--default TEXT] [--out FILE] [--quiet] [--pipe NAME]
 // In TEXT, "\t" stands for a TAB. Commands without a reply entry get the
-// --default text, or the empty reply (connect and close).
+// --default text, or the empty reply (connect and close). An answers file (UTF-8)
+// holds one NAME=TEXT per line ("NAME=" answers with the empty reply); lines
+// starting with "#" and blank lines are skipped.
 #include <windows.h>
 
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +32,32 @@ std::wstring Unescape(const std::wstring& text) {
     return out;
 }
 
+bool AddReplyEntry(const std::wstring& entry, std::vector<std::pair<std::wstring, peers::CmdReply>>& replies) {
+    const size_t equals = entry.find(L'=');
+    if (equals == std::wstring::npos || equals == 0) return false;
+    const std::wstring text = Unescape(entry.substr(equals + 1));
+    replies.emplace_back(entry.substr(0, equals), text.empty() ? peers::CmdReply::Of(peers::CmdReply::kEmpty)
+                                                               : peers::CmdReply::Text(text));
+    return true;
+}
+
+bool LoadAnswers(const wchar_t* path, std::vector<std::pair<std::wstring, peers::CmdReply>>& replies) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return fwprintf(stderr, L"cmdhandler_peer: cannot read %ls\n", path), false;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+        if (line.empty() || line[0] == '#') continue;
+        std::wstring entry;
+        int cch = MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
+        entry.resize(static_cast<size_t>(cch));
+        if (cch) MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &entry[0], cch);
+        if (!AddReplyEntry(entry, replies))
+            return fwprintf(stderr, L"cmdhandler_peer: %ls:%d: not NAME=TEXT\n", path, number), false;
+    }
+    return true;
+}
+
 struct Options {
     std::vector<std::pair<std::wstring, peers::CmdReply>> replies;
     peers::CmdReply defaultReply = peers::CmdReply::Of(peers::CmdReply::kEmpty);
@@ -38,11 +67,9 @@ bool ParseOwnOption(int argc, wchar_t** argv, int& i, Options& options) {
     const std::wstring arg = argv[i];
     const bool hasValue = i + 1 < argc;
     if (arg == L"--reply" && hasValue) {
-        const std::wstring entry = argv[++i];
-        const size_t equals = entry.find(L'=');
-        if (equals == std::wstring::npos || equals == 0) return false;
-        options.replies.emplace_back(entry.substr(0, equals),
-                                     peers::CmdReply::Text(Unescape(entry.substr(equals + 1))));
+        return AddReplyEntry(argv[++i], options.replies);
+    } else if (arg == L"--answers" && hasValue) {
+        return LoadAnswers(argv[++i], options.replies);
     } else if (arg == L"--empty" && hasValue) {
         options.replies.emplace_back(argv[++i], peers::CmdReply::Of(peers::CmdReply::kEmpty));
     } else if (arg == L"--silent" && hasValue) {
@@ -80,7 +107,7 @@ int wmain(int argc, wchar_t** argv) {
     const auto parseOwn = [&](int n, wchar_t** v, int& i) { return ParseOwnOption(n, v, i, options); };
     if (!program.ParseOptions(argc, argv, parseOwn))
         return program.Usage(
-            "usage: cmdhandler_peer [--seconds N] [--reply NAME=TEXT]... [--empty NAME]... "
+            "usage: cmdhandler_peer [--seconds N] [--answers FILE] [--reply NAME=TEXT]... [--empty NAME]... "
             "[--silent NAME]...\n"
             "                       [--default TEXT] [--out FILE] [--quiet] [--pipe NAME]\n");
     if (!program.OpenOutput()) return 1;

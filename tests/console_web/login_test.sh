@@ -1,0 +1,55 @@
+# Console logins through the web server; sourced by web_test.sh, which provides
+# BASE, WORK, SERVER and the check helpers.
+
+cookie() { awk -v n="$2" -F '\t' '$6 == n { print $7 }' "$1"; }
+code_of() { sed -n 's:.*<p id="code">\([0-9]*\)</p>.*:\1:p' "$1"; }
+status_with() {  # cookie header -> code on the status page
+  curl -sS -H "Cookie: $1" -D "$WORK/status.h" "$BASE/status.exe" -o "$WORK/status.html"
+  code_of "$WORK/status.html"
+}
+
+logins() {
+  local jar=$WORK/jar out=$WORK/login.html
+  curl -sS -c "$jar" -D "$WORK/login.h" "$BASE/login.exe" -o "$out"
+  check "new login page" test "$(code_of "$out")" = 3900
+  check "new login cookies in name order" diff <(sed -n 's/^Set-Cookie: \([a-z]*\)=.*;path=\(.*\)\r$/\1 \2/p' "$WORK/login.h") \
+    <(printf 'key /quillon\nsession /quillon\nstamp /quillon\ntimestamp /quillon\n')
+  local key session stamp timestamp
+  key=$(cookie "$jar" key); session=$(cookie "$jar" session)
+  stamp=$(cookie "$jar" stamp); timestamp=$(cookie "$jar" timestamp)
+  check "session id and key formats" bash -c "[[ '$session' =~ ^[0-9]{1,5}$ && '$key' =~ ^[0-9]{3,15}$ ]]"
+  check "key file beside the server" test -f "$SERVER/TEMP/.key_$session"
+
+  local live="key=$key; session=$session; stamp=$stamp; timestamp=$timestamp"
+  check "status with the login's cookies" test "$(status_with "$live")" = 3900
+  check "status refreshes the stamp" grep -q '^Set-Cookie: stamp=[0-9]*;path=/quillon' "$WORK/status.h"
+  check "changed key" test "$(status_with "key=${key}9; session=$session; stamp=$stamp; timestamp=$timestamp")" = 3904
+  local unused=$(( (session + 1) % 32768 ))
+  while [ -e "$SERVER/TEMP/.key_$unused" ]; do unused=$(( (unused + 1) % 32768 )); done
+  check "session without a key file" test "$(status_with "key=$key; session=$unused; stamp=$stamp")" = 3907
+
+  touch "$WORK/marker"; sleep 1
+  check "path in the session id" test "$(status_with 'key=1; session=..\..\..\evil; stamp=1')" = 3907
+  check "no file touched for it" test -z "$(find "$WINEPREFIX/drive_c" -newer "$WORK/marker" -type f \
+      ! -path '*/KPSSRV/TEMP/.key_*' ! -path '*/windows/*' ! -path '*/users/*' -print -quit)"
+  check "no cookies" test "$(status_with '')" = 3906
+  curl -sS "$BASE/status.exe" -o "$WORK/nocookie.html"
+  check "no Cookie header at all" test "$(code_of "$WORK/nocookie.html")" = 3906
+
+  # Both time cookies 31 minutes back: past the 30-minute period.
+  local old_stamp=$(( (stamp - 31 * 60000 + 4294967296) % 4294967296 )) old_time=$(( timestamp - 31 * 60 ))
+  check "after the period" test "$(status_with "key=$key; session=$session; stamp=$old_stamp; timestamp=$old_time")" = 3905
+
+  curl -sS -H "Cookie: $live" -D "$WORK/report.h" "$BASE/report.exe" -o "$WORK/report.csv"
+  check "report content type" grep -q $'^Content-type: text/x-csv;charset=utf-8\r$' "$WORK/report.h"
+  check "report download name" grep -q $'^Content-Disposition: filename="report.csv"\r$' "$WORK/report.h"
+  check "report rows" grep -q '^login code,3900' "$WORK/report.csv"
+
+  local hub="HUBC_VirtualPath=/hub/x; HUBC_Session_Data=ok-4711; session_id=77"
+  check "SSO hand-over accepted" test "$(status_with "$hub")" = 3900
+  check "SSO response line" grep -q $'^X-Console-SSO: ok-4711\r$' "$WORK/status.h"
+  check "SSO cookie path" grep -q '^Set-Cookie: stamp=[0-9]*;path=/HubConsole/SSO_PKI' "$WORK/status.h"
+  check "hand-over cookies never echoed" bash -c "! grep -qE '^Set-Cookie: (HUBC_|session_id)' '$WORK/status.h'"
+  check "SSO hand-over refused" test "$(status_with "HUBC_VirtualPath=/hub/x; HUBC_Session_Data=expired")" = 3910
+}
+logins

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# The web console through a real web server: lighttpd runs the sample pages
+# under Wine and curl sends what browsers send.
+#   web_test.sh <source root> <bin folder>
+# Runs under ./wdx test (WINEPREFIX, WINE, WINESERVER set; wineserver running).
+set -uo pipefail
+ROOT=$1
+BIN=$2
+SERVER=$WINEPREFIX/drive_c/Quillon/KPSSRV
+WORK=$(mktemp -d)
+PASSED=0
+FAILED=0
+
+pass() { PASSED=$((PASSED + 1)); }
+fail() { FAILED=$((FAILED + 1)); printf 'FAILED: %s\n' "$*"; }
+check() {  # name, then a command that must succeed
+  local name=$1; shift
+  if "$@"; then pass; else fail "$name"; fi
+}
+has_line() { grep -qxF -- "$2" "$1"; }
+lacks() { ! grep -q -- "$2" "$1"; }
+
+free_port() {
+  local port
+  for port in $(seq 18080 18180); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+  done
+  return 1
+}
+
+SERVE_PID=
+start_console() {  # [answers file]
+  PORT=$(free_port)
+  BASE=http://127.0.0.1:$PORT/quillon/cgi
+  local args=(--port "$PORT")
+  [ -n "${1:-}" ] && args+=(--answers "$1")
+  "$ROOT/tools/console/serve.sh" "$BIN" "${args[@]}" >"$WORK/serve.log" 2>&1 &
+  SERVE_PID=$!
+  local i
+  for i in $(seq 1 300); do
+    grep -q '^console: ' "$WORK/serve.log" && return 0
+    kill -0 "$SERVE_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "the console did not start:"; cat "$WORK/serve.log"
+  return 1
+}
+stop_console() {
+  [ -n "$SERVE_PID" ] && { kill "$SERVE_PID" 2>/dev/null; wait "$SERVE_PID" 2>/dev/null; }
+  SERVE_PID=
+}
+cleanup() { stop_console; rm -rf "$WORK"; }
+trap cleanup EXIT
+
+set_ini() {  # file, key, value: the settings files are rewritten whole
+  printf '[INI_SERVER_SECTION]\r\nLanguage_Code=9\r\n%s=%s\r\n' "$2" "$3" > "$1"
+}
+# "C:\Quillon\KPSSRV\\TEMP\KPSE1.tmp" -> the file in the prefix
+linux_path() {
+  local p=${1#C:}
+  p=${p//\\//}
+  printf '%s/drive_c%s' "$WINEPREFIX" "$(tr -s / <<<"$p")"
+}
+
+# --- requests -----------------------------------------------------------------
+requests() {
+  local out=$WORK/out
+  curl -sS "$BASE/echo.exe?a=1&b=2&a=3&x=%41%2b&first+name=5&flag" -o "$out"
+  check "GET status" has_line "$out" "status 3900"
+  check "GET pairs in order" diff <(grep '^pair' "$out") <(printf 'pair\ta\t1\npair\tb\t2\npair\ta\t3\npair\tx\tA+\npair\tfirst\tname=5\npair\tflag\t\n')
+
+  curl -sS --data 'q=1+2&name=Gr%C3%BC%C3%9Fe&t=a%09b' "$BASE/echo.exe" -o "$out"
+  check "POST url-encoded" diff <(cat "$out") <(printf 'status 3900\npair\tq\t1 2\npair\tname\tGrüße\npair\tt\ta\\tb\n')
+
+  head -c 5242880 /dev/urandom > "$WORK/five.bin"
+  local long; long=$(printf 'x%.0s' $(seq 1 300))
+  curl -sS -F "title=$long" -F "Grüße=Zürich ñ" -F "note=line1
+line2 \"q\" 100%" -F "upload=@$WORK/five.bin" "$BASE/echo.exe" -o "$out"
+  check "multipart status" has_line "$out" "status 3900"
+  check "300-character field cut to the buffer" has_line "$out" "$(printf 'pair\ttitle\t%s' "${long:0:259}")"
+  check "non-ASCII name and value" has_line "$out" "$(printf 'pair\tGrüße\tZürich ñ')"
+  check "text area as sent" has_line "$out" "$(printf 'pair\tnote\tline1\\\\r\\\\nline2 "q" 100%%')"
+  local temp; temp=$(sed -n 's/^pair\tTempFileName\t//p' "$out" | head -n 1)
+  check "5 MB file stored whole" cmp -s "$WORK/five.bin" "$(linux_path "${temp//\\\\/\\}")"
+  check "file field names the same file" has_line "$out" "$(printf 'pair\tupload\t%s' "$temp")"
+
+  set_ini "$SERVER/kpsscan.ini" MaxUploadSize 1
+  head -c 2097152 /dev/zero > "$WORK/two.bin"
+  curl -sS -F "upload=@$WORK/two.bin" "$BASE/echo.exe" -o "$out"
+  check "upload over MaxUploadSize" has_line "$out" "status 3902"
+  set_ini "$SERVER/kpsscan.ini" MaxUploadSize 64
+
+  printf '[INI_SERVER_SECTION]\r\nMaxCGIPostSizeInK=1\r\n' > "$SERVER/Private/kpsserver.ini"
+  curl -sS --data "big=$(head -c 2000 /dev/zero | tr '\0' y)" "$BASE/echo.exe" -o "$out"
+  check "url-encoded body over MaxCGIPostSizeInK" diff "$out" <(printf 'status 3900\n')
+  printf '[INI_SERVER_SECTION]\r\nMaxCGIPostSizeInK=5120\r\n' > "$SERVER/Private/kpsserver.ini"
+
+  curl -sS -D "$WORK/headers" "$BASE/params.exe?a=%3Cb%3E&c=%26" -o "$out"
+  check "header lines end in CR LF" grep -q $'^Content-type: text/html;charset=utf-8\r$' "$WORK/headers"
+  check "parameter table escapes HTML" grep -q '&lt;b&gt;' "$out"
+  check "no raw markup from input" lacks "$out" '<b>&'
+
+  check "library files are not served" test "$(curl -s -o /dev/null -w '%{http_code}' "$BASE/WDXPatchAgent.dll")" = 403
+}
+
+if ! start_console; then exit 1; fi
+requests
+. "$ROOT/tests/console_web/login_test.sh"
+stop_console
+printf '%d passed, %d failed\n' "$PASSED" "$FAILED"
+[ "$FAILED" -eq 0 ]
