@@ -33,20 +33,20 @@ inline void BeginHtml(plm::CPutStream& out, const plm::CConsoleCommon& console, 
 }
 
 inline void EndHtml(plm::CPutStream& out, const plm::CConsoleCommon& console) {
-    out << L"<p><a id=\"index-link\" href=\"/quillon/index.html\">" << Text(console, IDS_CGI_LINK_INDEX).c_str()
+    out << L"<p><a id=\"index-link\" href=\"/quillon/index.html\">" << Text(console, CGIRES_LINK_INDEX).c_str()
         << L"</a></p>\n</body></html>\n";
 }
 
 // The resource text that explains a login code to a person.
 inline int MeaningOf(int code) {
     switch (code) {
-    case plm::CGI_OK: return IDS_CGI_CODE_3900;
-    case plm::CGI_LOGIN_KEY_MISMATCH: return IDS_CGI_CODE_3904;
-    case plm::CGI_LOGIN_EXPIRED: return IDS_CGI_CODE_3905;
-    case plm::CGI_LOGIN_NO_COOKIE: return IDS_CGI_CODE_3906;
-    case plm::CGI_LOGIN_NO_KEY_FILE: return IDS_CGI_CODE_3907;
-    case plm::CGI_SSO_CHECK_FAILED: return IDS_CGI_CODE_3910;
-    default: return IDS_CGI_CODE_OTHER;
+    case plm::CGI_OK:
+    case plm::CGI_LOGIN_KEY_MISMATCH:
+    case plm::CGI_LOGIN_EXPIRED:
+    case plm::CGI_LOGIN_NO_COOKIE:
+    case plm::CGI_LOGIN_NO_KEY_FILE:
+    case plm::CGI_SSO_CHECK_FAILED: return CGIRES_CODE(code);
+    default: return CGIRES_CODE_UNKNOWN;
     }
 }
 

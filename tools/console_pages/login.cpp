@@ -6,10 +6,10 @@ int main() {
     if (!console) return 1;
     console->WriteHeader();
     plm::CPutStream out;
-    page::BeginHtml(out, *console, IDS_CGI_TITLE_LOGIN);
+    page::BeginHtml(out, *console, CGIRES_TITLE_LOGIN);
     out << L"<p id=\"code\">" << console->GetErrorCode() << L"</p>\n<p>"
-        << page::Text(*console, IDS_CGI_LOGIN_DONE).c_str() << L"</p>\n"
-        << L"<p><a id=\"status-link\" href=\"status.exe\">" << page::Text(*console, IDS_CGI_LINK_STATUS).c_str()
+        << page::Text(*console, page::MeaningOf(console->GetErrorCode())).c_str() << L"</p>\n"
+        << L"<p><a id=\"status-link\" href=\"status.exe\">" << page::Text(*console, CGIRES_LINK_STATUS).c_str()
         << L"</a></p>\n";
     page::EndHtml(out, *console);
     return 0;

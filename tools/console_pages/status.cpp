@@ -7,13 +7,13 @@ int main() {
     console->WriteHeader();
     const int code = console->GetErrorCode();
     plm::CPutStream out;
-    page::BeginHtml(out, *console, IDS_CGI_TITLE_STATUS);
+    page::BeginHtml(out, *console, CGIRES_TITLE_STATUS);
     out << L"<p id=\"code\">" << code << L"</p>\n<p id=\"meaning\" class=\""
         << (code == plm::CGI_OK ? L"valid" : L"invalid") << L"\">"
         << page::Text(*console, page::MeaningOf(code)).c_str() << L"</p>\n";
-    out << L"<p><a id=\"signin\" href=\"login.exe\">" << page::Text(*console, IDS_CGI_LINK_SIGNIN).c_str()
+    out << L"<p><a id=\"signin\" href=\"login.exe\">" << page::Text(*console, CGIRES_SIGN_IN).c_str()
         << L"</a> &middot; <a id=\"report-link\" href=\"report.exe\">"
-        << page::Text(*console, IDS_CGI_LINK_REPORT).c_str() << L"</a></p>\n";
+        << page::Text(*console, CGIRES_LINK_REPORT).c_str() << L"</a></p>\n";
     page::EndHtml(out, *console);
     return 0;
 }
