@@ -216,11 +216,14 @@ void MeasureMessageBuffer() {
 
 }  // namespace
 
+void MeasureCgiParsing();  // bench_cgi.cpp
+
 int wmain(int argc, wchar_t** argv) {
     const int rounds = argc > 1 ? std::max(1, _wtoi(argv[1])) : 40;
     std::printf("%-52s %15s %15s %11s\n", "measure", "product", "baseline", "ratio");
     MeasureRegistration(rounds);
     MeasureTracing(rounds * 5);
     MeasureMessageBuffer();
+    MeasureCgiParsing();
     return 0;
 }

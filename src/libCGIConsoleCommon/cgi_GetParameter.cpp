@@ -1,0 +1,140 @@
+// plm::CGetParameter: the process-wide parameter list, parsed from the real CGI
+// environment and standard input when the first instance is built, and the
+// lookups and enumerations over it.
+#include <cwchar>
+#include <memory>
+#include <mutex>
+
+#include "cgi_Internal.h"
+#include "cgi_ParamParser.h"
+#include "console/plm_Console.h"
+
+namespace plm {
+namespace {
+
+const DWORD kMaxEnvChars = 32767;  // the platform's limit for one variable
+
+// The variable as UTF-8 (what a browser's query and form bytes are); nullopt
+// when it is not set.
+std::optional<std::string> ReadCgiVariable(const wchar_t* name) {
+    std::wstring value(kMaxEnvChars + 1, L'\0');
+    SetLastError(ERROR_SUCCESS);
+    DWORD cch = GetEnvironmentVariableW(name, &value[0], kMaxEnvChars + 1);
+    if (cch == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    if (cch > kMaxEnvChars) cch = 0;
+    return WideToUtf8(value.data(), cch);
+}
+
+SCgiRequest ReadCgiRequest() {
+    SCgiRequest request;
+    request.method = ReadCgiVariable(L"REQUEST_METHOD");
+    request.queryString = ReadCgiVariable(L"QUERY_STRING");
+    request.contentType = ReadCgiVariable(L"CONTENT_TYPE");
+    request.contentLength = ReadCgiVariable(L"CONTENT_LENGTH");
+    return request;
+}
+
+SCgiLimits ReadServerLimits() {
+    SCgiLimits limits;
+    limits.maxPostSizeK = GetMaxPostSizeK();
+    limits.maxUploadSizeM = ReadServerIniInt(L"INI_SERVER_SECTION", L"MaxUploadSize", 64);
+    wchar_t folder[MAX_PATH] = {};
+    GetServerFolder(folder, MAX_PATH);
+    limits.serverFolder = folder;
+    return limits;
+}
+
+// Null until the first CGetParameter; then the one list, never replaced or freed
+// (callers hold pointers into it for the life of the process).
+CCgiParamList* g_pParamList = nullptr;
+std::once_flag g_parseOnce;
+
+void ParseProcessRequest() {
+    std::unique_ptr<CCgiParamList> list(new CCgiParamList);
+    CStdinInput input;
+    ParseRequest(ReadCgiRequest(), input, ReadServerLimits(), *list);
+    g_pParamList = list.release();
+}
+
+}  // namespace
+
+const std::wstring* CCgiParamList::FindValue(const wchar_t* name) const {
+    if (!name) return nullptr;
+    for (size_t i = 0; i < PairCount() && Name(i); ++i) {
+        if (_wcsicmp(Name(i)->c_str(), name) == 0) return Value(i) ? &*Value(i) : nullptr;
+    }
+    return nullptr;
+}
+
+bool CCgiParamList::GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset) {
+    if (reset) ResetEnum();
+    if (m_cursor < PairCount() && Name(m_cursor) && Value(m_cursor)) {
+        name = Name(m_cursor)->c_str();
+        value = Value(m_cursor)->c_str();
+        ++m_cursor;
+        return true;
+    }
+    value = nullptr;
+    return false;
+}
+
+void CCgiParamList::EnumParaCallBack(PARA_CALLBACK callback) {
+    ResetEnum();
+    const wchar_t* name = nullptr;
+    const wchar_t* value = nullptr;
+    while (GetNextPara(name, value, false)) {
+        if (callback) callback(name, value);
+    }
+}
+
+void CCgiParamList::EnumSpecialParaCallBack(const wchar_t* wanted, SPECIAL_PARA_CALLBACK callback) {
+    ResetEnum();
+    if (!wanted) return;
+    size_t cchWanted = wcslen(wanted);
+    const wchar_t* name = nullptr;
+    const wchar_t* value = nullptr;
+    while (GetNextPara(name, value, false)) {
+        if (wcslen(name) == cchWanted && _wcsicmp(name, wanted) == 0 && callback) callback(value);
+    }
+}
+
+CGetParameter::CGetParameter() { std::call_once(g_parseOnce, ParseProcessRequest); }
+
+CGetParameter& CGetParameter::operator=(const CGetParameter&) { return *this; }
+
+int CGetParameter::GetErrorCode() { return g_pParamList ? g_pParamList->Status() : CGI_ERR_NO_PARAM_LIST; }
+
+const std::wstring CGetParameter::GetValue(const wchar_t* name) { return GetValue(name, L""); }
+
+const std::wstring CGetParameter::GetValue(const wchar_t* name, const wchar_t* fallback) {
+    const std::wstring* value = g_pParamList ? g_pParamList->FindValue(name) : nullptr;
+    if (value) return *value;
+    return fallback ? fallback : L"";
+}
+
+int CGetParameter::GetIntValue(const wchar_t* name, int fallback) {
+    const std::wstring* value = g_pParamList ? g_pParamList->FindValue(name) : nullptr;
+    return value ? static_cast<int>(wcstol(value->c_str(), nullptr, 10)) : fallback;
+}
+
+bool CGetParameter::GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset) {
+    if (g_pParamList) return g_pParamList->GetNextPara(name, value, reset);
+    value = nullptr;
+    return false;
+}
+
+void CGetParameter::ResetEnum() {
+    if (g_pParamList) g_pParamList->ResetEnum();
+}
+
+std::string CGetParameter::GetParaTableHtml() { return g_pParamList ? g_pParamList->ParaTableHtml() : std::string(); }
+
+void CGetParameter::EnumParaCallBack(PARA_CALLBACK callback) {
+    if (g_pParamList) g_pParamList->EnumParaCallBack(callback);
+}
+
+void CGetParameter::EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback) {
+    if (g_pParamList) g_pParamList->EnumSpecialParaCallBack(name, callback);
+}
+
+}  // namespace plm

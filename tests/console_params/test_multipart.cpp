@@ -1,0 +1,243 @@
+// multipart/form-data bodies: fields, uploads into temporary files, limits,
+// and bodies that are cut short or malformed.
+#include <gtest/gtest.h>
+
+#include "ParamTestSupport.h"
+
+using namespace paramtest;
+using plm::CCgiParamList;
+
+namespace {
+
+const char kType[] = "multipart/form-data; boundary=XyZ";
+
+struct Parsed {
+    CCgiParamList list;
+    size_t consumed = 0;
+};
+
+Parsed ParseBody(const ServerDir& server, const std::string& body, const std::string& contentType = kType,
+                 const std::string& contentLength = "", size_t chunk = 0, const plm::SCgiLimits* limits = nullptr) {
+    Parsed parsed;
+    MemoryInput input(body, chunk);
+    plm::ParseRequest(Post(contentType, contentLength.empty() ? std::to_string(body.size()) : contentLength), input,
+                      limits ? *limits : server.Limits(), parsed.list);
+    parsed.consumed = input.Consumed();
+    return parsed;
+}
+
+TEST(Multipart, TextFieldFileFieldAndEmptyField) {
+    ServerDir server(L"mp_basic");
+    const std::string data("bin\0\r\n--XY\r\n-data", 17);
+    std::string body = MultipartBody("XyZ", {{"comment", "hello"}, {"upload", data, true}, {"empty", ""}});
+    for (size_t chunk : {0u, 1u, 7u}) {
+        Parsed parsed = ParseBody(server, body, kType, "", chunk);
+        EXPECT_EQ(3900, parsed.list.Status());
+        Pairs pairs = PairsOf(parsed.list);
+        ASSERT_EQ(3u, pairs.size()) << "chunk " << chunk;
+        EXPECT_EQ((std::make_pair(std::wstring(L"comment"), std::wstring(L"hello"))), pairs[0]);
+        EXPECT_EQ(L"upload", pairs[1].first);
+        EXPECT_EQ(L"TempFileName", pairs[2].first);
+        EXPECT_EQ(pairs[1].second, pairs[2].second);
+        EXPECT_EQ(0u, pairs[1].second.find(server.TempFolder()));
+        EXPECT_EQ(data, testsupport::ReadFileBytes(pairs[1].second));
+        server.ClearTemp();
+    }
+}
+
+// Part sizes around the 4096-byte buffer: the delimiter and its CR LF straddle
+// reads at every offset, and stale buffer bytes never join the data.
+TEST(Multipart, DataAroundTheBufferSizeArrivesWhole) {
+    ServerDir server(L"mp_sizes");
+    for (size_t size = 3700; size <= 4200; ++size) {
+        std::string data(size, '\0');
+        for (size_t i = 0; i < size; ++i) data[i] = "\r\n-XyZ"[(i * 7 + size) % 6];
+        std::string body = MultipartBody("XyZ", {{"f", data, true}, {"t", "short"}});
+        Parsed parsed = ParseBody(server, body);
+        Pairs pairs = PairsOf(parsed.list);
+        ASSERT_EQ(3u, pairs.size()) << "size " << size;
+        ASSERT_EQ(data, testsupport::ReadFileBytes(pairs[0].second)) << "size " << size;
+        EXPECT_EQ(L"short", pairs[2].second);
+        server.ClearTemp();
+    }
+}
+
+TEST(Multipart, BodyCutInsideAPartKeepsEarlierPartsAndDropsItsFile) {
+    ServerDir server(L"mp_cut");
+    std::string full = MultipartBody("XyZ", {{"a", "1"}, {"f", std::string(9000, 'x'), true}, {"b", "2"}});
+    size_t cut = full.find("xxxx") + 5000;
+    struct {
+        std::string body, length;
+    } variants[] = {
+        {full.substr(0, cut), std::to_string(full.size())},  // fewer bytes than announced
+        {full, std::to_string(cut)},                         // the boundary never comes
+        {full.substr(0, full.find("\r\n--XyZ\r\nContent-Disposition: form-data; name=\"b\"") + 3),
+         ""},                                                // cut inside the delimiter
+    };
+    for (const auto& v : variants) {
+        Parsed parsed = ParseBody(server, v.body, kType, v.length);
+        EXPECT_EQ(3900, parsed.list.Status());
+        EXPECT_EQ((Pairs{{L"a", L"1"}}), PairsOf(parsed.list));
+        EXPECT_TRUE(server.TempFiles().empty());
+    }
+}
+
+HANDLE FailOpen(const wchar_t*) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+}
+
+TEST(Multipart, UnopenableTempFileSkipsItsDataInsteadOfReadingItAsHeaders) {
+    ServerDir server(L"mp_noopen");
+    std::string injected = "x\r\nContent-Disposition: form-data; name=\"evil\"\r\n\r\ninjected";
+    std::string body = MultipartBody("XyZ", {{"f", injected, true}, {"after", "ok"}});
+    plm::SCgiLimits limits = server.Limits();
+    limits.openPartFile = &FailOpen;
+    Parsed parsed = ParseBody(server, body, kType, "", 0, &limits);
+    Pairs pairs = PairsOf(parsed.list);
+    ASSERT_EQ(3u, pairs.size());
+    EXPECT_EQ(L"f", pairs[0].first);
+    EXPECT_EQ(L"TempFileName", pairs[1].first);
+    EXPECT_EQ((std::make_pair(std::wstring(L"after"), std::wstring(L"ok"))), pairs[2]);
+}
+
+TEST(Multipart, NoTempFileNameIs3903WithoutPairs) {
+    ServerDir server(L"mp_notemp");
+    RemoveDirectoryW(server.TempFolder().c_str());
+    Parsed parsed = ParseBody(server, MultipartBody("XyZ", {{"a", "1"}, {"f", "data", true}}));
+    EXPECT_EQ(3903, parsed.list.Status());
+    EXPECT_FALSE(parsed.list.HasPairArray());
+}
+
+struct TextCase {
+    const char* label;
+    std::string name;
+    std::string value;
+    std::wstring expectName;
+    std::wstring expectValue;
+};
+
+const TextCase kTextCases[] = {
+    {"text area as sent", "area", "line1\r\nline2 \"q\" 100% a=b:c &+", L"area",
+     L"line1\r\nline2 \"q\" 100% a=b:c &+"},
+    {"name with separators", "a b=c:d%e", "v", L"a b=c:d%e", L"v"},
+    {"UTF-8 name and value", "\xC3\xA9t\xC3\xA9", "\xE2\x82\xAC 5", L"\u00e9t\u00e9", L"\u20ac 5"},
+    {"300 bytes cut to 259", "long", std::string(300, 'v'), L"long", std::wstring(259, L'v')},
+    {"cut keeps whole characters", "long", [] {
+         std::string s;
+         for (int i = 0; i < 150; ++i) s += "\xC3\xA9";
+         return s;
+     }(), L"long", std::wstring(129, L'\u00e9')},
+    {"zero byte ends a value", "z", std::string("ab\0cd", 5), L"z", L"ab"},
+    {"255-byte name limit", std::string(300, 'n'), "v", std::wstring(255, L'n'), L"v"},
+};
+
+class TextFields : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(TextFields, ArriveExactlyAsSentWithinTheBuffer) {
+    ServerDir server(L"mp_text");
+    const TextCase& c = GetParam();
+    Parsed parsed = ParseBody(server, MultipartBody("XyZ", {{c.name, c.value}}));
+    EXPECT_EQ((Pairs{{c.expectName, c.expectValue}}), PairsOf(parsed.list));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TextFields, ::testing::ValuesIn(kTextCases),
+                         [](const ::testing::TestParamInfo<TextCase>& info) {
+                             std::string name;
+                             for (const char* p = info.param.label; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                             return name;
+                         });
+
+TEST(Multipart, TextThatIsNotUtf8IsReadInTheAnsiCodePage) {
+    ServerDir server(L"mp_ansi");
+    Parsed parsed = ParseBody(server, MultipartBody("XyZ", {{"n", "caf\xE9"}}));
+    wchar_t expected[8] = {};
+    MultiByteToWideChar(CP_ACP, 0, "caf\xE9", 4, expected, 8);
+    EXPECT_EQ((Pairs{{L"n", expected}}), PairsOf(parsed.list));
+}
+
+struct FramingCase {
+    const char* label;
+    std::string contentType;
+    std::string body;
+    std::string contentLength;  // empty: the body's size
+    int status;
+    Pairs pairs;
+};
+
+std::string ManyEmptyParts() {
+    std::string body;
+    for (int i = 0; i < 10000; ++i) body += "--XyZ\r\nContent-Disposition: form-data; name=\"e\"\r\n\r\n\r\n";
+    return body + "--XyZ\r\nContent-Disposition: form-data; name=\"last\"\r\n\r\n1\r\n--XyZ--\r\n";
+}
+
+const FramingCase kFramingCases[] = {
+    {"quoted boundary", "multipart/form-data; boundary=\"q u\"; charset=utf-8", MultipartBody("q u", {{"a", "1"}}), "",
+     3900, {{L"a", L"1"}}},
+    {"parameter after boundary", "multipart/form-data; boundary=XyZ; charset=utf-8", MultipartBody("XyZ", {{"a", "1"}}),
+     "", 3900, {{L"a", L"1"}}},
+    {"parameter before boundary", "Multipart/Form-Data; charset=utf-8; BOUNDARY=XyZ", MultipartBody("XyZ", {{"a", "1"}}),
+     "", 3900, {{L"a", L"1"}}},
+    {"missing boundary", "multipart/form-data", MultipartBody("XyZ", {{"a", "1"}}), "", 3900, {}},
+    {"length abc", kType, MultipartBody("XyZ", {{"a", "1"}}), "abc", 3900, {}},
+    {"length -1", kType, MultipartBody("XyZ", {{"a", "1"}}), "-1", 3900, {}},
+    {"over the upload limit", kType, MultipartBody("XyZ", {{"a", "1"}}), "67108865", 3902, {}},
+    {"header without its blank line", kType,
+     "--XyZ\r\nContent-Disposition: form-data; name=\"a\"\r\nvalue\r\n--XyZ--\r\n", "", 3900, {}},
+    {"10 KB name stops at that part", kType,
+     MultipartBody("XyZ", {{"a", "1"}, {std::string(10240, 'n'), "v"}, {"b", "2"}}), "", 3900, {{L"a", L"1"}}},
+    {"10,000 empty parts", kType, ManyEmptyParts(), "", 3900, {{L"last", L"1"}}},
+    {"epilogue after the closing delimiter", kType,
+     MultipartBody("XyZ", {{"a", "1"}}) + "Content-Disposition: form-data; name=\"x\"\r\n\r\nno\r\n--XyZ--", "", 3900,
+     {{L"a", L"1"}}},
+    {"empty body", kType, "", "", 3900, {}},
+};
+
+class Framing : public ::testing::TestWithParam<FramingCase> {};
+
+TEST_P(Framing, GivesStatusAndPairsWithoutReadingPastTheLength) {
+    ServerDir server(L"mp_framing");
+    const FramingCase& c = GetParam();
+    Parsed parsed = ParseBody(server, c.body + "trailing bytes", c.contentType,
+                              c.contentLength.empty() ? std::to_string(c.body.size()) : c.contentLength);
+    EXPECT_EQ(c.status, parsed.list.Status());
+    EXPECT_EQ(c.pairs, PairsOf(parsed.list));
+    EXPECT_LE(parsed.consumed, c.body.size());
+    EXPECT_TRUE(server.TempFiles().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Framing, ::testing::ValuesIn(kFramingCases),
+                         [](const ::testing::TestParamInfo<FramingCase>& info) {
+                             std::string name;
+                             for (const char* p = info.param.label; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+                             return name;
+                         });
+
+TEST(Multipart, UploadLimitDefaultsTo64MWhenNotPositive) {
+    ServerDir server(L"mp_limit");
+    plm::SCgiLimits limits = server.Limits();
+    limits.maxUploadSizeM = 0;
+    EXPECT_EQ(3902, ParseBody(server, "", kType, "67108865", 0, &limits).list.Status());
+    EXPECT_EQ(3900, ParseBody(server, "", kType, "67108864", 0, &limits).list.Status());
+    limits.maxUploadSizeM = 1;
+    EXPECT_EQ(3902, ParseBody(server, "", kType, "1048577", 0, &limits).list.Status());
+}
+
+TEST(Multipart, BinaryModeFailureIs3901) {
+    ServerDir server(L"mp_binary");
+    MemoryInput input(MultipartBody("XyZ", {{"a", "1"}}), 0, false);
+    CCgiParamList list;
+    plm::ParseRequest(Post(kType, "100"), input, server.Limits(), list);
+    EXPECT_EQ(3901, list.Status());
+    EXPECT_EQ(0u, input.Consumed());
+}
+
+TEST(Multipart, UploadedPathWithPercentAndSpacesSurvivesDecoding) {
+    ServerDir server(L"mp 100%");
+    Parsed parsed = ParseBody(server, MultipartBody("XyZ", {{"f", "d", true}}));
+    ASSERT_EQ(2u, parsed.list.PairCount());
+    EXPECT_EQ(0u, parsed.list.Value(0)->find(server.TempFolder()));
+    EXPECT_EQ("d", testsupport::ReadFileBytes(*parsed.list.Value(0)));
+}
+
+}  // namespace
