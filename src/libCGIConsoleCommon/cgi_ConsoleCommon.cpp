@@ -210,7 +210,7 @@ int CreateKeyFile(const SCookieHost& host, const std::wstring& key) {
     const std::wstring folder = TempFolder(host);
     if (!folder.empty()) EnsureFolder(folder);
     for (int attempt = 0; attempt < kKeyFileTries; ++attempt) {
-        if (!DrawRandom15(sessionId) || folder.empty()) break;
+        if (!host.random15(sessionId) || folder.empty()) break;
         const std::wstring path = KeyFilePath(host, SignedText(sessionId).c_str());
         OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
                                         nullptr));
@@ -328,7 +328,7 @@ void Replace(CookieSet& cookies, const std::wstring& name, const std::wstring& v
 void CreateLogin(CookieSet& cookies, const SCookieHost& host) {
     TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] Will create the new cookie.");
     int values[3] = {};
-    for (int& value : values) DrawRandom15(value);
+    for (int& value : values) host.random15(value);
     wchar_t key[48];
     _snwprintf(key, 48, L"%d%d%d", values[2], values[1], values[0]);
     key[47] = L'\0';
@@ -424,6 +424,7 @@ SCookieHost SCookieHost::FromProcess() {
     host.consoleKind = GetConsoleKind();
     host.tick = [] { return GetTickCount(); };
     host.seconds = [] { return static_cast<int>(static_cast<unsigned long long>(time(nullptr))); };
+    host.random15 = DrawRandom15;
     return host;
 }
 

@@ -33,12 +33,14 @@ struct SLoginSession {
 
 // Where and when the login code runs: the server folder (with its final
 // backslash, empty outside a server install), the console kind, the tick count
-// and the time of day in seconds since 1970 (low 32 bits).
+// and the time of day in seconds since 1970 (low 32 bits), and the source of
+// session ids and keys (values 0..32767; false when none can be drawn).
 struct SCookieHost {
     std::wstring serverFolder;
     int consoleKind = 6;
     std::function<DWORD()> tick;
     std::function<int()> seconds;
+    std::function<bool(int&)> random15;
 
     static SCookieHost FromProcess();
 };
