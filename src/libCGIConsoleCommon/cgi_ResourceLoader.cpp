@@ -5,6 +5,7 @@
 #include "cgi_ConsoleCommon.h"
 #include "cgi_Internal.h"
 #include "console/plm_Console.h"
+#include "foundation/win_Handle.h"
 
 namespace plm {
 namespace {
@@ -50,14 +51,11 @@ HMODULE AddModuleReference(void* code) {
 
 CResourceLoader::CResourceLoader(const wchar_t* prefix, const wchar_t* moduleName)
     : m_hModule(nullptr), m_pfnGetResourceString(nullptr), m_language() {
-    HMODULE module = LoadLibraryW(ResourceDllPath(prefix, moduleName).c_str());
+    OS::UniqueModule module(LoadLibraryW(ResourceDllPath(prefix, moduleName).c_str()));
     if (!module) throw new CResourceLoaderException;
-    void* entry = reinterpret_cast<void*>(GetProcAddress(module, "cgi_GetResourceString"));
-    if (!entry) {
-        FreeLibrary(module);
-        throw new CResourceLoaderException;
-    }
-    m_hModule = module;
+    void* entry = reinterpret_cast<void*>(GetProcAddress(module.get(), "cgi_GetResourceString"));
+    if (!entry) throw new CResourceLoaderException;
+    m_hModule = module.release();
     m_pfnGetResourceString = entry;
     RequestLanguage(m_language);
 }

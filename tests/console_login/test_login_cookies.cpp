@@ -2,6 +2,7 @@
 // command handler on its real pipe and key files in a simulated server folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "ConsoleTestSupport.h"
@@ -234,6 +235,19 @@ TEST_F(LoginCookies, NewLogin) {
     EXPECT_EQ(record.substr(9, 23), std::string(23, '\0'));
     EXPECT_EQ(Verify((L"session=103; key=102101100; stamp=" + std::to_wstring(test.tick)).c_str()), 3900);
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] Will create the new cookie.", kWaitMs));
+}
+
+TEST(LoginRandomSource, SystemGeneratorRange) {
+    const plm::SCookieHost host = plm::SCookieHost::FromProcess();
+    int low = 32768, high = -1;
+    for (int i = 0; i < 2000; ++i) {
+        int value = -1;
+        ASSERT_TRUE(host.random15(value));
+        low = std::min(low, value), high = std::max(high, value);
+    }
+    EXPECT_GE(low, 0);
+    EXPECT_LE(high, 32767);
+    EXPECT_GT(high - low, 30000);
 }
 
 // Another live login's key file is never replaced; a new id is drawn instead.
