@@ -67,6 +67,21 @@ TEST_F(ConsoleContext, Headers) {
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 73, L"[cgi init]m_nErrorCode=(3906)", kWaitMs));
 }
 
+// The request is parsed once per process: this is the only test that asks for
+// the parameters, with a request the parser refuses.
+TEST_F(ConsoleContext, ParameterStatus) {
+    ScopedEnv method(L"REQUEST_METHOD", L"POST");
+    ScopedEnv type(L"CONTENT_TYPE", L"text/plain");
+    test.WriteKeyFile(L"42", "k42", 1);
+    {
+        ScopedEnv cookie(L"HTTP_COOKIE", (L"session=42; key=k42; stamp=" + std::to_wstring(test.tick)).c_str());
+        plm::CConsoleCommon verified(0, nullptr, 0, true);
+        EXPECT_EQ(verified.GetErrorCode(), 4001);
+    }
+    plm::CConsoleCommon failed(0, nullptr, 0, true);
+    EXPECT_EQ(failed.GetErrorCode(), 3906);
+}
+
 TEST_F(ConsoleContext, ServerSoftwareAndNewLogin) {
     ScopedEnv software(L"SERVER_SOFTWARE", L"lighttpd/1.4.69");
     plm::CConsoleCommon context(0, nullptr, 1, false);
