@@ -1,0 +1,32 @@
+// Questions the console asks the server's command handler. Each wrapper sends
+// one command (name, request id, arguments) and reads the reply; none throws.
+// An unreachable handler yields the fallbacks documented per function.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+namespace plm {
+
+// Stores the reply's number in *out even when sending failed (0 then); the
+// default is only a hint for the server.
+bool CMDHO_GET_INI_INT(const wchar_t* section, const wchar_t* key, int defaultValue, int* out,
+                       const wchar_t* file = nullptr);
+bool CMDHO_GET_INI_INT_BY_CACHE(const wchar_t* section, const wchar_t* key, int defaultValue, int mode, int* out);
+// *out becomes 0, then the reply's value when the command was answered.
+void CMDHO_DBCMD_GET_NUMBER_OF_CLIENT(int kind, int* out);
+// True when the reply's first token is not 0; account receives the second token
+// (emptied when absent). False when sending failed.
+bool CMDHO_GET_ACCOUNT_BY_INDEX(int index, std::wstring& account);
+// 6 when the reply is empty or the handler unreachable.
+unsigned long CMDHO_PR_GET_PRODUCT_ID();
+// A set of bits; 0 when the reply is empty or the handler unreachable.
+unsigned long CMDHO_PR_GET_AC_SERVICE();
+// Both flags untouched when sending failed.
+bool CMDHO_PR_GET_PFW_AC_INFO(bool* first, bool* second);
+// Nothing stored when sending failed.
+bool CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS(bool* inProgress, SYSTEMTIME* when);
+// The reply handed over unchanged.
+bool CMDHO_GET_SSO_CFG(std::wstring& reply);
+
+}  // namespace plm

@@ -1,0 +1,157 @@
+// The console context: the login decision, the response header, the resource
+// DLL and the request's parameters of one console page.
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "cgi_CmdHandler.h"
+#include "cgi_ConsoleCommon.h"
+#include "cgi_Internal.h"
+#include "diag/trace_Trace.h"
+
+using FrameworkChannel::TraceWrite;
+
+namespace plm {
+namespace {
+
+const wchar_t* const kSourceFile = kConsoleCommonSource;
+
+bool g_bBackupInProgress = false;
+SYSTEMTIME g_backupTime = {};
+
+bool IsSsoPass(int result) { return result == 0 || result == -1; }
+
+}  // namespace
+
+bool ConsoleBackupInProgress() { return g_bBackupInProgress; }
+const SYSTEMTIME& ConsoleBackupTime() { return g_backupTime; }
+
+std::wstring SafeDownloadName(const wchar_t* name) {
+    std::wstring safe;
+    for (const wchar_t* p = name; p && *p; ++p)
+        if (*p >= 0x20 && *p != 0x7F && *p != L'"') safe += *p;
+    return safe;
+}
+
+CConsoleCommonImpl::CConsoleCommonImpl(int contentKind, const wchar_t* downloadName, int loginMode, bool withParams,
+                                       const wchar_t* resourcePrefix, const wchar_t* resourceModule,
+                                       const CookieList* extraCookies, bool forceSso, const SCookieHost& host) {
+    SLoginSession session;
+    memset(&session, 0, sizeof(session));
+    session.nSSOResult = 1;
+    if (loginMode == 0) {
+        m_nErrorCode = VerifyLoginCookie(session, host);
+        TraceWrite(73, kSourceFile, __LINE__, L"[cgi init]m_nErrorCode=(%d)", m_nErrorCode);
+    }
+    StartHeader();
+    if (session.nSSOResult != 1 || forceSso) {
+        m_bSSO = true;
+        TraceWrite(73, kSourceFile, __LINE__, L"[init]SSO case");
+    }
+    TraceWrite(73, kSourceFile, __LINE__, L"[init]SSO connection=(%d)", m_bSSO ? 1 : 0);
+    m_pCookies.reset(new CookieSet);
+    if (loginMode == 0 || loginMode == 1)
+        ShowSetCookieInHeader(loginMode == 1, m_header, extraCookies, *m_pCookies, m_bSSO, session.virtualPath, host);
+    FinishHeader(contentKind, downloadName, session);
+    m_pResourceLoader.reset(new CResourceLoader(resourcePrefix, resourceModule));
+    if (withParams) {
+        m_pParameters.reset(new CGetParameter);
+        if (m_nErrorCode == CGI_OK) m_nErrorCode = m_pParameters->GetErrorCode();
+    }
+}
+
+void CConsoleCommonImpl::StartHeader() {
+    std::wstring software;
+    m_header = "Server: ";
+    m_header += ReadEnvironment(L"SERVER_SOFTWARE", software, 1024) ? WideToUtf8(software) : "Quillon CGI";
+    m_header += "\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n";
+}
+
+void CConsoleCommonImpl::FinishHeader(int contentKind, const wchar_t* downloadName, const SLoginSession& session) {
+    m_header += "Content-type: ";
+    m_header += contentKind == 1 ? "text/x-csv" : "text/html";
+    m_header += ";charset=utf-8";
+    if (m_bSSO && session.ssoResponse[0]) {
+        m_header += "\r\n";
+        m_header += session.ssoResponse;
+        if (!IsSsoPass(session.nSSOResult)) {
+            m_nErrorCode = CGI_SSO_CHECK_FAILED;
+        } else {
+            TraceWrite(73, kSourceFile, __LINE__, L"[init]SSO Pass cookie");
+            m_nErrorCode = CGI_OK;
+        }
+    }
+    m_header += "\r\n";
+    if (downloadName) {
+        m_header += "Content-Disposition: filename=\"";
+        m_header += WideToUtf8(SafeDownloadName(downloadName));
+        m_header += "\"\r\n";
+    }
+    m_header += "\r\n";
+}
+
+void CConsoleCommonImpl::AddOwner() { InterlockedIncrement(&m_owners); }
+
+void CConsoleCommonImpl::ReleaseOwner() {
+    if (InterlockedDecrement(&m_owners) == 0) delete this;
+}
+
+// ---- CConsoleCommon ---------------------------------------------------------------------
+
+CConsoleCommon::CConsoleCommon(int contentKind, const wchar_t* downloadName, int loginMode, bool withParams,
+                               const wchar_t* resourcePrefix, const wchar_t* resourceModule)
+    : m_pImpl(nullptr) {
+    bool inProgress = false;
+    SYSTEMTIME when = {};
+    if (CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS(&inProgress, &when)) {
+        g_bBackupInProgress = inProgress;
+        g_backupTime = when;
+    }
+    if (g_bBackupInProgress) loginMode = 2;
+    m_pImpl = new CConsoleCommonImpl(contentKind, downloadName, loginMode, withParams, resourcePrefix, resourceModule,
+                                     nullptr, false, ActiveCookieHost());
+}
+
+CConsoleCommon::CConsoleCommon(const CConsoleCommon& other) : m_pImpl(other.m_pImpl) {
+    if (m_pImpl) m_pImpl->AddOwner();
+}
+
+CConsoleCommon& CConsoleCommon::operator=(const CConsoleCommon& other) {
+    if (other.m_pImpl) other.m_pImpl->AddOwner();
+    if (m_pImpl) m_pImpl->ReleaseOwner();
+    m_pImpl = other.m_pImpl;
+    return *this;
+}
+
+CConsoleCommon::~CConsoleCommon() {
+    if (m_pImpl) m_pImpl->ReleaseOwner();
+}
+
+void CConsoleCommon::EnumParaCallBack(PARA_CALLBACK callback) {
+    if (m_pImpl->m_pParameters) m_pImpl->m_pParameters->EnumParaCallBack(callback);
+}
+
+void CConsoleCommon::EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback) {
+    if (m_pImpl->m_pParameters) m_pImpl->m_pParameters->EnumSpecialParaCallBack(name, callback);
+}
+
+int CConsoleCommon::GetErrorCode() const { return m_pImpl->m_nErrorCode; }
+
+std::string CConsoleCommon::GetHeader() const { return m_pImpl->m_header; }
+
+void CConsoleCommon::WriteHeader() const {
+    const std::string& header = m_pImpl->m_header;
+    fflush(stdout);
+    const int previous = _setmode(_fileno(stdout), _O_BINARY);
+    fwrite(header.data(), 1, header.size(), stdout);
+    fflush(stdout);
+    if (previous != -1) _setmode(_fileno(stdout), previous);
+}
+
+std::wstring CConsoleCommon::LoadResString(int id) const {
+    return m_pImpl->m_pResourceLoader ? m_pImpl->m_pResourceLoader->GetString(id) : std::wstring();
+}
+
+}  // namespace plm

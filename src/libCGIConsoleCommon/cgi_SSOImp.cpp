@@ -1,0 +1,105 @@
+#include "cgi_SSOImp.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "diag/trace_Trace.h"
+#include "foundation/win_Handle.h"
+
+using FrameworkChannel::TraceWrite;
+
+namespace plm {
+namespace {
+
+const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_SSOImp";
+const int kSessionExpiryArg = 30000;
+const size_t kSessionInfoBytes = 80;
+
+typedef int(__cdecl* SsoExpiryCheck)(const char*, const char*, const char*, int);
+typedef int(__cdecl* SsoWithBuffer)(const char*, const char*, const char*, void*);
+
+struct SsoHelper {
+    OS::UniqueModule module;
+    SsoExpiryCheck isSessionExpired = nullptr;
+    SsoWithBuffer parseSessionData = nullptr;
+    SsoWithBuffer createSessionResponse = nullptr;
+};
+
+// Drive and directory of the running executable, with its final backslash.
+std::wstring RunningExeFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD cch = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    path[cch < MAX_PATH ? cch : MAX_PATH] = L'\0';
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (slash) slash[1] = L'\0';
+    return path;
+}
+
+bool LoadHelper(const std::wstring& path, SsoHelper& helper) {
+    helper.module.reset(LoadLibraryW(path.c_str()));
+    if (!helper.module) {
+        const DWORD error = GetLastError();
+        TraceWrite(87, kSourceFile, __LINE__, L"[ValidateSSO]Load sso library failed(%s)(%d)", path.c_str(),
+                   static_cast<int>(error));
+        return false;
+    }
+    HMODULE module = helper.module.get();
+    helper.isSessionExpired =
+        reinterpret_cast<SsoExpiryCheck>(reinterpret_cast<void*>(GetProcAddress(module, "En_SSO_PKI_IsSessionExpired")));
+    helper.parseSessionData =
+        reinterpret_cast<SsoWithBuffer>(reinterpret_cast<void*>(GetProcAddress(module, "En_SSO_PKI_ParseSessionData")));
+    helper.createSessionResponse = reinterpret_cast<SsoWithBuffer>(
+        reinterpret_cast<void*>(GetProcAddress(module, "En_SSO_PKI_CreateSessionResponse")));
+    if (helper.isSessionExpired && helper.parseSessionData && helper.createSessionResponse) return true;
+    const DWORD error = GetLastError();
+    helper.module.reset();
+    TraceWrite(87, kSourceFile, __LINE__, L"[ValidateSSO]Load function failed(%d)", static_cast<int>(error));
+    return false;
+}
+
+std::string ToAnsi(const wchar_t* text) {
+    if (!text || !*text) return std::string();
+    const int cb = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (cb <= 1) return std::string();
+    std::string out(static_cast<size_t>(cb), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], cb, nullptr, nullptr);
+    out.resize(static_cast<size_t>(cb - 1));
+    return out;
+}
+
+// The response becomes a header line: it ends at its first CR or LF and never
+// runs past its buffer, whatever the helper wrote.
+void CopyResponseLine(char (&helperText)[kSsoResponseBytes], char* response) {
+    helperText[kSsoResponseBytes - 1] = '\0';
+    const size_t cb = strcspn(helperText, "\r\n");
+    memcpy(response, helperText, cb);
+    response[cb] = '\0';
+}
+
+}  // namespace
+
+int ValidateSSOFrom(const wchar_t* folder, const wchar_t* sessionData, const char* ssoSetting2,
+                    const char* ssoSetting1, char* response) {
+    SsoHelper helper;
+    if (!LoadHelper(std::wstring(folder ? folder : L"") + L"SSO_PKIHelper.dll", helper)) return 1;
+    const std::string session = ToAnsi(sessionData);
+    const char* setting1 = ssoSetting1 ? ssoSetting1 : "";
+    const char* setting2 = ssoSetting2 ? ssoSetting2 : "";
+    const int result = helper.isSessionExpired(setting1, session.c_str(), setting2, kSessionExpiryArg);
+    unsigned char info[kSessionInfoBytes] = {};
+    helper.parseSessionData(setting1, session.c_str(), setting2, info);
+    char text[kSsoResponseBytes] = {};
+    helper.createSessionResponse(setting1, session.c_str(), setting2, text);
+    helper.module.reset();
+    if (response) CopyResponseLine(text, response);
+    return result;
+}
+
+int ValidateSSO(const wchar_t* sessionData, const char* ssoSetting2, const char* ssoSetting1, char* response) {
+    return ValidateSSOFrom(RunningExeFolder().c_str(), sessionData, ssoSetting2, ssoSetting1, response);
+}
+
+}  // namespace plm

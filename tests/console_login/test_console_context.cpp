@@ -1,0 +1,254 @@
+// The console context, the response stream, the resource loader and the HTML
+// shells, through the exported classes.
+#include <gtest/gtest.h>
+
+#include "../../tools/cgires/cgires_ids.h"
+#include "ConsoleTestSupport.h"
+#include "console/plm_Console.h"
+#include "libCGIConsoleCommon/cgi_Html.h"
+
+namespace {
+
+using namespace consoletest;
+using peers::CmdReply;
+
+const std::string kTop = "Server: Quillon CGI\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n";
+
+class ConsoleContext : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(trace.Started());
+        ASSERT_TRUE(server.started);
+    }
+    std::string Stamps(const char* path = "/quillon") {
+        return "Set-Cookie: stamp=" + std::to_string(test.tick) + ";path=" + path +
+               "\r\nSet-Cookie: timestamp=" + std::to_string(test.seconds) + ";path=" + path + "\r\n";
+    }
+    peers::Watchdog watchdog{120000, "console context"};
+    peers::TraceCapture trace;
+    ServerPeer server;
+    TestHost test;
+    plm::ScopedCookieHost useTestHost{test.host};
+    ScopedEnv noSoftware{L"SERVER_SOFTWARE", nullptr};
+    ScopedEnv noCookie{L"HTTP_COOKIE", nullptr};
+};
+
+TEST_F(ConsoleContext, Headers) {
+    test.WriteKeyFile(L"42", "k42", 1);
+    const std::wstring valid = L"session=42; key=k42; stamp=" + std::to_wstring(test.tick);
+    const struct {
+        const char* what;
+        int contentKind;
+        const wchar_t* downloadName;
+        int loginMode;
+        const wchar_t* cookie;
+        int code;
+        std::string header;
+    } cases[] = {
+        {"no login check", 0, nullptr, 2, nullptr, 3900, kTop + "Content-type: text/html;charset=utf-8\r\n\r\n"},
+        {"verified login", 0, nullptr, 0, valid.c_str(), 3900,
+         kTop + "Set-Cookie: key=k42;path=/quillon\r\nSet-Cookie: session=42;path=/quillon\r\n" + Stamps() +
+             "Content-type: text/html;charset=utf-8\r\n\r\n"},
+        {"no cookies", 0, nullptr, 0, nullptr, 3906, kTop + Stamps() + "Content-type: text/html;charset=utf-8\r\n\r\n"},
+        {"download", 1, L"report.csv", 2, nullptr, 3900,
+         kTop + "Content-type: text/x-csv;charset=utf-8\r\nContent-Disposition: filename=\"report.csv\"\r\n\r\n"},
+        {"download name in UTF-8", 1, L"Bericht-\u00e4.csv", 2, nullptr, 3900,
+         kTop + "Content-type: text/x-csv;charset=utf-8\r\nContent-Disposition: filename=\"Bericht-\xC3\xA4.csv\"\r\n\r\n"},
+        {"download name with line breaks and quotes", 1, L"a\r\nSet-Cookie: x=\"y\".csv", 2, nullptr, 3900,
+         kTop + "Content-type: text/x-csv;charset=utf-8\r\nContent-Disposition: filename=\"aSet-Cookie: x=y.csv\"\r\n\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedEnv cookie(L"HTTP_COOKIE", c.cookie);
+        plm::CConsoleCommon context(c.contentKind, c.downloadName, c.loginMode, false);
+        EXPECT_EQ(context.GetErrorCode(), c.code);
+        EXPECT_EQ(context.GetHeader(), c.header);
+    }
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 73, L"[cgi init]m_nErrorCode=(3906)", kWaitMs));
+}
+
+// The request is parsed once per process: this is the only test that asks for
+// the parameters, with a request the parser refuses.
+TEST_F(ConsoleContext, ParameterStatus) {
+    ScopedEnv method(L"REQUEST_METHOD", L"POST");
+    ScopedEnv type(L"CONTENT_TYPE", L"text/plain");
+    test.WriteKeyFile(L"42", "k42", 1);
+    {
+        ScopedEnv cookie(L"HTTP_COOKIE", (L"session=42; key=k42; stamp=" + std::to_wstring(test.tick)).c_str());
+        plm::CConsoleCommon verified(0, nullptr, 0, true);
+        EXPECT_EQ(verified.GetErrorCode(), 4001);
+    }
+    plm::CConsoleCommon failed(0, nullptr, 0, true);
+    EXPECT_EQ(failed.GetErrorCode(), 3906);
+}
+
+TEST_F(ConsoleContext, ServerSoftwareAndNewLogin) {
+    ScopedEnv software(L"SERVER_SOFTWARE", L"lighttpd/1.4.69");
+    plm::CConsoleCommon context(0, nullptr, 1, false);
+    EXPECT_EQ(context.GetErrorCode(), 3900);
+    const std::string header = context.GetHeader();
+    EXPECT_EQ(header.rfind("Server: lighttpd/1.4.69\r\nPragma: no-cache\r\n", 0), 0u);
+    EXPECT_NE(header.find("Set-Cookie: key="), std::string::npos);
+    EXPECT_NE(ListFolder(test.Temp()).find(L".key_"), std::wstring::npos);
+}
+
+// While the server reports a backup, no page checks or writes login cookies.
+TEST_F(ConsoleContext, DatabaseBackup) {
+    server.handler.SetReply(L"CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS",
+                            CmdReply::Text(L"1\t15\t2\t10\t0\t30\t6\t0\t2026"));
+    {
+        plm::CConsoleCommon context(0, nullptr, 0, false);
+        EXPECT_EQ(context.GetErrorCode(), 3900);
+        EXPECT_EQ(context.GetHeader(), kTop + "Content-type: text/html;charset=utf-8\r\n\r\n");
+        EXPECT_TRUE(plm::ConsoleBackupInProgress());
+        EXPECT_EQ(plm::ConsoleBackupTime().wYear, 2026);
+    }
+    server.handler.SetReply(L"CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS", CmdReply::Text(L"0"));
+    plm::CConsoleCommon context(0, nullptr, 0, false);
+    EXPECT_EQ(context.GetErrorCode(), 3906);
+    EXPECT_FALSE(plm::ConsoleBackupInProgress());
+}
+
+TEST_F(ConsoleContext, SingleSignOn) {
+    const struct {
+        const wchar_t* session;
+        int code;
+    } cases[] = {{L"ok-1", 3900}, {L"refused", 3910}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(peers::ToUtf8(c.session));
+        const std::wstring cookie = L"HUBC_VirtualPath=/HubConsole/SSO_PKI; HUBC_Session_Data=" + std::wstring(c.session);
+        ScopedEnv env(L"HTTP_COOKIE", cookie.c_str());
+        plm::CConsoleCommon context(0, nullptr, 0, false);
+        EXPECT_EQ(context.GetErrorCode(), c.code);  // 3907 from the cookies alone
+        EXPECT_EQ(context.GetHeader(), kTop + Stamps("/HubConsole/SSO_PKI") +
+                                           "Content-type: text/html;charset=utf-8\r\nX-Console-SSO: " +
+                                           peers::ToUtf8(c.session) + "\r\n\r\n");
+    }
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 73, L"[init]SSO case", kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 73, L"[init]SSO connection=(1)", kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 73, L"[init]SSO Pass cookie", kWaitMs));
+}
+
+TEST_F(ConsoleContext, ResourceDll) {
+    for (const wchar_t* module : {L"NoSuchResources", L"SSO_PKIHelper"}) {
+        SCOPED_TRACE(peers::ToUtf8(module));
+        plm::CResourceLoaderException* thrown = nullptr;
+        try {
+            plm::CConsoleCommon context(0, nullptr, 2, false, nullptr, module);
+        } catch (plm::CResourceLoaderException* e) {
+            thrown = e;
+        }
+        EXPECT_NE(thrown, nullptr);
+        delete thrown;
+    }
+    const struct {
+        const wchar_t* acceptLanguage;
+        int id;
+        const wchar_t* text;
+    } cases[] = {
+        {nullptr, CGIRES_SIGN_IN, L"Sign in"},
+        {L"de-DE,de;q=0.9,en;q=0.8", CGIRES_SIGN_IN, L"Anmelden"},
+        {L"fr", CGIRES_CODE(3905), L"Your login has expired. Please sign in again."},
+        {L"de", CGIRES_CODE(3910), L"Die \u00dcbergabe der Einmalanmeldung wurde abgelehnt."},
+        {L"en", 99999, L""},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv language(L"HTTP_ACCEPT_LANGUAGE", c.acceptLanguage);
+        plm::CConsoleCommon context(0, nullptr, 2, false);
+        EXPECT_EQ(context.LoadResString(c.id), c.text);
+    }
+}
+
+// Copies share the implementation; the last owner releases it and, with it,
+// its reference on the resource DLL.
+TEST_F(ConsoleContext, SharedImplementationReleasedOnce) {
+    auto loaded = [] { return GetModuleHandleW(L"CGIResUTF8.dll") != nullptr; };
+    ASSERT_FALSE(loaded());
+    {
+        plm::CConsoleCommon first(0, nullptr, 2, false);
+        {
+            plm::CConsoleCommon second(0, nullptr, 2, false);
+            plm::CConsoleCommon copy(second);
+            second = first;
+            second = second;
+            copy = first;
+            EXPECT_EQ(copy.GetHeader(), first.GetHeader());
+        }
+        EXPECT_TRUE(loaded());
+        EXPECT_EQ(first.LoadResString(CGIRES_SIGN_IN), L"Sign in");
+    }
+    EXPECT_FALSE(loaded());
+
+    plm::CResourceLoader* original = new plm::CResourceLoader;
+    plm::CResourceLoader copy(*original);
+    plm::CResourceLoader assigned(L"", L"CGIResUTF8");
+    assigned = *original;
+    delete original;
+    EXPECT_EQ(copy.GetString(CGIRES_SIGN_IN), L"Sign in");
+    EXPECT_EQ(assigned.GetString(CGIRES_SIGN_IN), L"Sign in");
+}
+
+TEST_F(ConsoleContext, OutputBytes) {
+    plm::CConsoleCommon context(1, L"r.csv", 2, false);
+    CapturedStdout out;
+    context.WriteHeader();
+    {
+        plm::CPutStream stream;
+        plm::CPutStream copy(stream);
+        copy = stream;
+        stream << L"\u00e9" << 42 << -7 << "ab" << static_cast<const wchar_t*>(nullptr)
+               << static_cast<const char*>(nullptr);
+        copy.WriteBinary("\r\n\0x", 4);
+    }
+    EXPECT_EQ(out.Bytes(), context.GetHeader() + "\xC3\xA9" "42-7ab" + std::string("\r\n\0x", 4));
+}
+
+TEST(ConsoleStream, HeaderOfItsOwn) {
+    CapturedStdout out;
+    { plm::CPutStream stream(true); }
+    EXPECT_EQ(out.Bytes(), "Pragma: no-cache\r\nContent-type: text/html;charset=utf-8\r\n\r\n");
+}
+
+// The shells' implementation object dies with its last owner, exactly once.
+class CountedHtml : public plm::CHtmlImpl {
+public:
+    explicit CountedHtml(int& deaths) : m_deaths(deaths) {}
+    ~CountedHtml() override { ++m_deaths; }
+
+private:
+    int& m_deaths;
+};
+
+// The shells expose no constructor that takes an implementation; place one the
+// way the library's own constructors would.
+template <typename Shell>
+void Attach(Shell& shell, plm::CHtmlImpl* impl) {
+    struct Layout {
+        void* vtable;
+        plm::CHtmlImpl* impl;
+    };
+    static_assert(sizeof(Shell) == sizeof(Layout), "shell layout");
+    reinterpret_cast<Layout*>(&shell)->impl = impl;
+}
+
+TEST(HtmlShells, ImplementationReleasedOnce) {
+    int deaths = 0;
+    {
+        plm::CHtmlTable table;
+        Attach(table, new CountedHtml(deaths));
+        plm::CHtmlTable copy(table);
+        plm::CHtmlTable other;
+        other = copy;
+        other = other;
+        copy = plm::CHtmlTable();
+        EXPECT_EQ(deaths, 0);
+    }
+    EXPECT_EQ(deaths, 1);
+    {
+        plm::CHtmlTable empty;
+        plm::CHtmlTable emptyCopy(empty);
+    }
+    EXPECT_EQ(deaths, 1);
+}
+
+}  // namespace

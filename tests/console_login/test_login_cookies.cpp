@@ -1,0 +1,363 @@
+// Login verification, the two cookie parsers and the Set-Cookie lines, with the
+// command handler on its real pipe and key files in a simulated server folder.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "ConsoleTestSupport.h"
+
+namespace {
+
+using namespace consoletest;
+using peers::CmdReply;
+
+const DWORD kPeriodMs = 30u * 60000u;
+
+class LoginCookies : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(trace.Started());
+        ASSERT_TRUE(server.started);
+    }
+    int Verify(const wchar_t* cookie) {
+        ScopedEnv env(L"HTTP_COOKIE", cookie);
+        return plm::VerifyLoginCookie(session, test.host);
+    }
+    std::string SetCookieLines(bool newLogin, const wchar_t* requestCookie, bool sso = false,
+                               const plm::CookieList* extra = nullptr) {
+        ScopedEnv env(L"HTTP_COOKIE", requestCookie);
+        plm::CookieSet cookies;
+        std::string header;
+        plm::ShowSetCookieInHeader(newLogin, header, extra, cookies, sso, nullptr, test.host);
+        return header;
+    }
+    std::string Stamps(const char* path = "/quillon") {
+        return "Set-Cookie: stamp=" + std::to_string(test.tick) + ";path=" + path +
+               "\r\nSet-Cookie: timestamp=" + std::to_string(test.seconds) + ";path=" + path + "\r\n";
+    }
+    peers::Watchdog watchdog{120000, "login cookies"};
+    peers::TraceCapture trace;
+    ServerPeer server;
+    TestHost test;
+    plm::SLoginSession session;
+};
+
+TEST_F(LoginCookies, Verification) {
+    const DWORD now = test.tick;
+    struct Case {
+        const char* what;
+        const wchar_t* cookie;
+        DWORD stamp;  // replaces %u in the cookie
+        int expected;
+    } cases[] = {
+        {"valid", L"session=123; key=111222333; stamp=%u", now - 1000, 3900},
+        {"stamp exactly one period old", L"session=123; key=111222333; stamp=%u", now - kPeriodMs, 3900},
+        {"one millisecond more", L"session=123; key=111222333; stamp=%u", now - kPeriodMs - 1, 3905},
+        {"key differs", L"session=123; key=111222334; stamp=%u", now, 3904},
+        {"cookie key a prefix of the file's", L"session=123; key=111; stamp=%u", now, 3904},
+        {"file key a prefix of the cookie's", L"session=123; key=1112223334; stamp=%u", now, 3904},
+        {"key case differs", L"session=7; key=abc; stamp=%u", now, 3904},
+        {"no key file", L"session=124; key=111222333; stamp=%u", now, 3907},
+        {"no session cookie", L"key=111222333; stamp=%u", now, 3907},
+        {"path in the session id", L"session=..\\..\\evil; key=1; stamp=%u", now, 3907},
+        {"path to a record outside the key folder", L"session=\\..\\..\\victim; key=kv; stamp=%u", now, 3907},
+        {"six digits", L"session=123456; key=1; stamp=%u", now, 3907},
+        {"signed id", L"session=+123; key=1; stamp=%u", now, 3907},
+        {"short key file", L"session=8; key=1; stamp=%u", now, 3904},
+        {"key without terminator", L"session=9; key=%u", now, 3904},
+    };
+    test.WriteKeyFile(L"123", "111222333", 1);
+    test.WriteKeyFile(L"7", "ABC", 1);
+    CreateDirectoryW(test.Temp().c_str(), nullptr);
+    testsupport::WriteFileText(test.KeyFile(L"8"), std::string("1\0", 2) + std::string(10, '\0'));
+    testsupport::WriteFileText(test.KeyFile(L"9"), std::string(32, '7') + std::string(4, '\0'));
+    // Shaped like a key record, so that opening it would rewrite its tick.
+    test.WriteKeyFile(L"\\..\\..\\victim", "kv", 1);
+    const std::string victim = testsupport::ReadFileBytes(test.host.serverFolder + L"victim");
+    ASSERT_EQ(victim.size(), 36u);
+    const std::wstring before = ListFolder(test.Temp());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        wchar_t cookie[256];
+        _snwprintf(cookie, 256, c.cookie, c.stamp);
+        EXPECT_EQ(Verify(cookie), c.expected);
+    }
+    EXPECT_EQ(ListFolder(test.Temp()), before);
+    EXPECT_EQ(testsupport::ReadFileBytes(test.host.serverFolder + L"victim"), victim);
+    EXPECT_FALSE(testsupport::FileExists(test.dir.path() + L"\\evil"));
+    EXPECT_FALSE(testsupport::FileExists(test.host.serverFolder + L"evil"));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 5, L"retrieve session key failed.", kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 5,
+                                  L"[VerifyLoginCookie]GetTickCount()=" + std::to_wstring(now) +
+                                      L", dwStamp=" + std::to_wstring(now - kPeriodMs - 1),
+                                  kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 8,
+                                  L"[VerifyLoginCookie]nExpirePeriod=30 minute, GetTickCount()=" +
+                                      std::to_wstring(now) + L", dwStamp=" + std::to_wstring(now - 1000),
+                                  kWaitMs));
+}
+
+TEST_F(LoginCookies, VerificationRefreshesTheKeyFile) {
+    test.WriteKeyFile(L"5", "k5", 1);
+    EXPECT_EQ(Verify((L"session=5; key=k5; stamp=" + std::to_wstring(test.tick)).c_str()), 3900);
+    const std::string record = testsupport::ReadFileBytes(test.KeyFile(L"5"));
+    ASSERT_EQ(record.size(), 36u);
+    DWORD lastAccess = 0;
+    memcpy(&lastAccess, record.data() + 32, 4);
+    EXPECT_EQ(lastAccess, test.tick);
+    EXPECT_EQ(record.substr(0, 3), std::string("k5\0", 3));
+}
+
+TEST_F(LoginCookies, TickCountWrap) {
+    test.tick = 5000;
+    test.WriteKeyFile(L"5", "k5", 0xFFFFF000u);
+    EXPECT_EQ(Verify(L"session=5; key=k5; stamp=4294963200"), 3900);  // 9096 ms ago
+    test.tick = kPeriodMs - 4096;
+    EXPECT_EQ(Verify(L"session=5; key=k5; stamp=4294963200"), 3900);
+    test.tick = kPeriodMs - 4095;
+    EXPECT_EQ(Verify(L"session=5; key=k5; stamp=4294963200"), 3905);
+}
+
+TEST_F(LoginCookies, NoCookieHeader) {
+    EXPECT_EQ(Verify(nullptr), 3906);
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 5, L"[VerifyLoginCookie]HTTP_COOKIE not exist", kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 6, L"<== VerifyLoginCookie()", kWaitMs));
+}
+
+// Without the handler the period is 0: a login one millisecond old has expired.
+TEST_F(LoginCookies, StoppedHandlerExpiresEveryLogin) {
+    server.handler.Stop();
+    test.WriteKeyFile(L"5", "k5", 1);
+    EXPECT_EQ(Verify((L"session=5; key=k5; stamp=" + std::to_wstring(test.tick - 1)).c_str()), 3905);
+}
+
+// Outside a server install nothing is opened or created anywhere.
+TEST_F(LoginCookies, NoServerFolder) {
+    test.host.serverFolder.clear();
+    EXPECT_EQ(Verify(L"session=5; key=k5; stamp=1"), 3907);
+    const std::string header = SetCookieLines(true, nullptr);
+    EXPECT_NE(header.find("Set-Cookie: session="), std::string::npos);
+    EXPECT_EQ(ListFolder(test.dir.path() + L"\\KPSSRV"), L".|..|");
+}
+
+TEST_F(LoginCookies, Purges) {
+    const DWORD now = test.tick;
+    const DWORD day = 1440u * 60000u;
+    test.WriteKeyFile(L"1", "a", now - day - 1);  // idle too long
+    test.WriteKeyFile(L"2", "b", now - day);      // just kept
+    testsupport::WriteFileText(test.KeyFile(L"3"), "short");
+    const struct {
+        const wchar_t* stem;
+        DWORD stored;
+        bool deleted;
+    } companions[] = {
+        {L"old", now - kPeriodMs - 1, true},
+        {L"edge", now - kPeriodMs, false},
+        {L"future", now + 5, false},
+    };
+    for (const auto& c : companions) {
+        for (const wchar_t* ext : {L".lci", L".lco", L".lcx", L".lcd"}) {
+            const std::string content = std::wstring(ext) == L".lci" ? std::to_string(c.stored) : "data";
+            testsupport::WriteFileText(test.Temp() + L"\\" + c.stem + ext, content);
+        }
+    }
+    EXPECT_EQ(Verify(L"session=2; key=b; stamp=1"), 3905);
+    EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"1")));
+    EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"2")));
+    EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"3")));
+    for (const auto& c : companions) {
+        for (const wchar_t* ext : {L".lci", L".lco", L".lcx", L".lcd"}) {
+            SCOPED_TRACE(peers::ToUtf8(std::wstring(c.stem) + ext));
+            EXPECT_EQ(testsupport::FileExists(test.Temp() + L"\\" + c.stem + ext), !c.deleted);
+        }
+    }
+}
+
+TEST_F(LoginCookies, ParseCookieValue) {
+    test.seconds = 1000000;
+    test.tick = 50000;
+    struct Case {
+        const wchar_t* header;
+        const wchar_t* key;
+        const wchar_t* stamp;
+        const wchar_t* session;
+    } cases[] = {
+        {L"key=first; session=1; key=second", L"second", L"", L"1"},
+        {L" key=a b;stamp=12\r\nignored", L"a b", L"12", L""},
+        {L"keys=x; Key=y; key", L"", L"", L""},
+        {L"session=..\\x;key=1=2", L"1=2", L"", L"..\\x"},
+        // A browser clock ahead of the server: the stamp comes back to the tick count.
+        {L"stamp=1000; timestamp=1000010", L"", L"50000", L""},
+        {L"stamp=1000; timestamp=999960", L"", L"10000", L""},
+        {L"stamp=20000; timestamp=999960", L"", L"20000", L""},
+        {L"stamp=0; timestamp=1000010", L"", L"0", L""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(peers::ToUtf8(c.header));
+        plm::ParseCookieValue(c.header, session, test.host);
+        EXPECT_STREQ(session.key, c.key);
+        EXPECT_STREQ(session.stamp, c.stamp);
+        EXPECT_STREQ(session.session, c.session);
+        EXPECT_EQ(session.nSSOResult, 1);
+    }
+}
+
+TEST_F(LoginCookies, CookieSetParser) {
+    struct Case {
+        const wchar_t* text;
+        plm::CookieSet expected;
+    } cases[] = {
+        {L"key=first; session=1; key=second", {{L"key", L"first"}, {L"session", L"1"}}},
+        {L"a=b=c=d", {{L"a", L"b"}, {L"c", L"d"}}},
+        {L"a=http://x; b=2", {{L"a", L"http"}, {L"b", L"2"}}},
+        {L"a=1;; b=2", {{L"a", L"1"}}},
+        {L"=1; b=; c=3", {{L"c", L"3"}}},
+        {L"a=1\nb=2\r\n", {{L"a", L"1"}, {L"b", L"2\r"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(peers::ToUtf8(c.text));
+        plm::CookieSet cookies;
+        plm::ParseCookieSet(c.text, cookies);
+        EXPECT_EQ(cookies, c.expected);
+    }
+}
+
+TEST_F(LoginCookies, NewLogin) {
+    // The key takes the first three values (joined last first), the session id the fourth.
+    const std::string header = SetCookieLines(true, L"session=9; key=9");
+    EXPECT_EQ(header, "Set-Cookie: key=102101100;path=/quillon\r\nSet-Cookie: session=103;path=/quillon\r\n" + Stamps());
+    const std::wstring keyFile = test.KeyFile(L"103");
+    EXPECT_TRUE(GetFileAttributesW(keyFile.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+    const std::string record = testsupport::ReadFileBytes(keyFile);
+    ASSERT_EQ(record.size(), 36u);
+    EXPECT_EQ(record.substr(0, 9), "102101100");
+    EXPECT_EQ(record.substr(9, 23), std::string(23, '\0'));
+    EXPECT_EQ(Verify((L"session=103; key=102101100; stamp=" + std::to_wstring(test.tick)).c_str()), 3900);
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] Will create the new cookie.", kWaitMs));
+}
+
+TEST(LoginRandomSource, SystemGeneratorRange) {
+    const plm::SCookieHost host = plm::SCookieHost::FromProcess();
+    int low = 32768, high = -1;
+    for (int i = 0; i < 2000; ++i) {
+        int value = -1;
+        ASSERT_TRUE(host.random15(value));
+        low = std::min(low, value), high = std::max(high, value);
+    }
+    EXPECT_GE(low, 0);
+    EXPECT_LE(high, 32767);
+    EXPECT_GT(high - low, 30000);
+}
+
+// Another live login's key file is never replaced; a new id is drawn instead.
+TEST_F(LoginCookies, NewLoginKeepsOtherKeyFiles) {
+    test.WriteKeyFile(L"7", "other", 1);
+    test.WriteKeyFile(L"8", "other", 1);
+    test.ids = {1, 2, 3, 7, 8, 9};  // key values first, then session ids
+    EXPECT_NE(SetCookieLines(true, nullptr).find("session=9;"), std::string::npos);
+    EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"7")).substr(0, 5), "other");
+    EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"8")).substr(0, 5), "other");
+    EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"9")).substr(0, 3), "321");
+
+    test.ids = {1, 2, 3};  // then always id 7: bounded tries, no file
+    test.host.random15 = [this](int& value) {
+        value = test.ids.empty() ? 7 : test.ids.front();
+        if (!test.ids.empty()) test.ids.pop_front();
+        return true;
+    };
+    EXPECT_NE(SetCookieLines(true, nullptr).find("session=7;"), std::string::npos);
+    EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"7")).substr(0, 5), "other");
+}
+
+TEST_F(LoginCookies, CookiePaths) {
+    const struct {
+        int kind;
+        bool sso;
+        const char* path;
+    } cases[] = {{6, false, "/quillon"},     {88, false, "/Vok"}, {108, false, "/Trel"},
+                 {109, false, "/hubconsole"}, {6, true, "/HubConsole/SSO_PKI"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        test.host.consoleKind = c.kind;
+        EXPECT_EQ(SetCookieLines(false, L"a=1", c.sso),
+                  std::string("Set-Cookie: a=1;path=") + c.path + "\r\n" + Stamps(c.path));
+    }
+}
+
+TEST_F(LoginCookies, CarriedLogin) {
+    const plm::CookieList extra = {{L"x", L"new"}, {L"evil", L"a\r\nSet-Cookie: y=1"}};
+    const std::string header =
+        SetCookieLines(false,
+                       L"session=12; key=34; session_id=9; HUBC_VirtualPath=/v; HUBC_Session_Data=ok; "
+                       L"LoginNameIndex=0; x=old; flag_product=1; bad=a\rb; stamp=1; timestamp=2",
+                       false, &extra);
+    EXPECT_EQ(header,
+              "Set-Cookie: LoginNameIndex=0;path=/quillon\r\n"
+              "Set-Cookie: key=34;path=/quillon\r\n"
+              "Set-Cookie: session=12;path=/quillon\r\n" +
+                  Stamps() + "Set-Cookie: x=new;path=/quillon\r\n");
+    EXPECT_TRUE(
+        trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] Get environmental variable HTTP_COOKIE", kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] get extra cookie name =x value=new",
+                                  kWaitMs));
+}
+
+TEST_F(LoginCookies, AccountCheck) {
+    const struct {
+        const char* what;
+        const wchar_t* index;
+        CmdReply account;
+        bool zeroStamps;
+    } cases[] = {
+        {"known account", L"0", CmdReply::Text(L"1\tadmin"), false},
+        {"removed account", L"3", CmdReply::Text(L"0\t"), true},
+        {"empty index", L"", CmdReply::Text(L"1\tadmin"), true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        server.handler.SetReply(L"CMDHO_GET_ACCOUNT_BY_INDEX", c.account);
+        const plm::CookieList extra = {{L"LoginNameIndex", c.index}};
+        const std::string header = SetCookieLines(false, L"a=1", false, &extra);
+        EXPECT_EQ(header.find("stamp=0;") != std::string::npos, c.zeroStamps);
+        EXPECT_EQ(header.find("timestamp=0;") != std::string::npos, c.zeroStamps);
+    }
+}
+
+// The six server queries after the account check, in order.
+TEST_F(LoginCookies, ServerQueriesOfTheCookieOutput) {
+    server.handler.Clear();
+    SetCookieLines(false, L"a=1");
+    ASSERT_TRUE(server.handler.WaitForCommands(6, kWaitMs));
+    std::vector<std::wstring> seen;
+    for (const auto& command : server.handler.Commands()) seen.push_back(command.Field(0));
+    EXPECT_EQ(seen, (std::vector<std::wstring>{L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT", L"CMDHO_GET_INI_INT_BY_CACHE",
+                                               L"CMDHO_PR_GET_PRODUCT_ID", L"CMDHO_PR_GET_AC_SERVICE",
+                                               L"CMDHO_GET_INI_INT", L"CMDHO_PR_GET_PFW_AC_INFO"}));
+    EXPECT_EQ(server.handler.Commands()[4].Field(5), L"Private\\kpsserver.ini");
+}
+
+TEST_F(LoginCookies, SingleSignOnHandOver) {
+    const struct {
+        const wchar_t* cookie;
+        int result;
+        const char* response;
+    } cases[] = {
+        {L"HUBC_VirtualPath=/HubConsole/v1; HUBC_Session_Data=ok-77", 0, "X-Console-SSO: ok-77"},
+        {L"HUBC_VirtualPath=/HubConsole/v1; HUBC_Session_Data=nope", 2, "X-Console-SSO: nope"},
+        {L"HUBC_VirtualPath=; HUBC_Session_Data=ok-77", 1, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(peers::ToUtf8(c.cookie));
+        plm::ParseCookieValue(c.cookie, session, test.host);
+        EXPECT_EQ(session.nSSOResult, c.result);
+        EXPECT_STREQ(session.ssoResponse, c.response);
+        EXPECT_STREQ(session.virtualPath, c.result == 1 ? "" : "/HubConsole/v1");
+    }
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ParseCookieValue]SSO case, session data=ok-77", kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ParseCookieValue]SSO case, virtual path=/HubConsole/v1",
+                                  kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 73, L"[ParseCookieValue]SSO case, check result=2", kWaitMs));
+}
+
+}  // namespace

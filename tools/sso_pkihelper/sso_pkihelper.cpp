@@ -1,0 +1,50 @@
+// A sample single-sign-on helper for the console: a session is live when its
+// data begins with "ok"; the response is one header line naming the session.
+#include <cstring>
+
+namespace {
+
+const size_t kInfoBytes = 80;
+const size_t kResponseBytes = 256;
+const char kResponsePrefix[] = "X-Console-SSO: ";
+
+bool IsLive(const char* sessionData) { return sessionData && strncmp(sessionData, "ok", 2) == 0; }
+
+void CopyCut(char* out, size_t cbOut, const char* text) {
+    size_t cb = strlen(text);
+    if (cb > cbOut - 1) cb = cbOut - 1;
+    memcpy(out, text, cb);
+    out[cb] = '\0';
+}
+
+}  // namespace
+
+extern "C" {
+
+// 0: the session is live; 2: it is not. The timeout is not used.
+int __cdecl En_SSO_PKI_IsSessionExpired(const char* /*setting1*/, const char* sessionData, const char* /*setting2*/,
+                                        int /*timeoutMs*/) {
+    return IsLive(sessionData) ? 0 : 2;
+}
+
+// Fills the 80-byte block with the start of the session data.
+int __cdecl En_SSO_PKI_ParseSessionData(const char* /*setting1*/, const char* sessionData, const char* /*setting2*/,
+                                        void* info) {
+    if (!info) return 1;
+    CopyCut(static_cast<char*>(info), kInfoBytes, sessionData ? sessionData : "");
+    return 0;
+}
+
+// "X-Console-SSO: " and the session data, cut to the 256-byte buffer.
+int __cdecl En_SSO_PKI_CreateSessionResponse(const char* /*setting1*/, const char* sessionData,
+                                             const char* /*setting2*/, char* response) {
+    if (!response) return 1;
+    char line[kResponseBytes] = {};
+    CopyCut(line, kResponseBytes, kResponsePrefix);
+    const size_t used = strlen(line);
+    CopyCut(line + used, kResponseBytes - used, sessionData ? sessionData : "");
+    memcpy(response, line, kResponseBytes);
+    return 0;
+}
+
+}  // extern "C"
