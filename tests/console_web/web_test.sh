@@ -74,12 +74,11 @@ requests() {
 
   head -c 5242880 /dev/urandom > "$WORK/five.bin"
   local long; long=$(printf 'x%.0s' $(seq 1 300))
-  curl -sS -F "title=$long" -F "Grüße=Zürich ñ" -F "note=line1
-line2 \"q\" 100%" -F "upload=@$WORK/five.bin" "$BASE/echo.exe" -o "$out"
+  curl -sS -F "title=$long" -F "Grüße=Zürich ñ" -F $'note=line1\r\nline2 "q" 100%' -F "upload=@$WORK/five.bin" "$BASE/echo.exe" -o "$out"
   check "multipart status" has_line "$out" "status 3900"
   check "300-character field cut to the buffer" has_line "$out" "$(printf 'pair\ttitle\t%s' "${long:0:259}")"
   check "non-ASCII name and value" has_line "$out" "$(printf 'pair\tGrüße\tZürich ñ')"
-  check "text area as sent" has_line "$out" "$(printf 'pair\tnote\tline1\\\\r\\\\nline2 "q" 100%%')"
+  check "text area as sent" has_line "$out" "$(printf 'pair\tnote\tline1\\r\\nline2 "q" 100%%')"
   local temp; temp=$(sed -n 's/^pair\tTempFileName\t//p' "$out" | head -n 1)
   check "5 MB file stored whole" cmp -s "$WORK/five.bin" "$(linux_path "${temp//\\\\/\\}")"
   check "file field names the same file" has_line "$out" "$(printf 'pair\tupload\t%s' "$temp")"
