@@ -61,6 +61,7 @@ struct Case {
     bool checkPairs = true;  // false: random bytes, only status and bounds count
     Pairs pairs;             // expected; a file pair's value holds the file's bytes
     std::vector<bool> isFilePair;
+    bool hasFilePart = false;  // only these touch the file system, which is slow under Wine
 };
 
 const char kBoundaryChars[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz'()+_,-./=?";
@@ -74,8 +75,19 @@ std::string CutValue(const std::string& value) {
     return value.substr(0, cut);
 }
 
+// Mostly small; else around one or two buffer sizes, so that delimiters
+// straddle reads at every offset.
+size_t PartSize(Rng& rng, size_t cbSmall) {
+    return Chance(rng, 60) ? Pick(rng, 0, cbSmall) : Pick(rng, 1, 2) * 4096 + Pick(rng, 0, 160) - 120;
+}
+
+std::string TextData(Rng& rng, const std::string& boundary) {
+    size_t cb = PartSize(rng, 320);
+    return cb <= 320 ? RandomText(rng, cb, kTextChars) : RandomText(rng, cb, "\r\n-a~%" + boundary);
+}
+
 std::string FileData(Rng& rng, const std::string& boundary) {
-    size_t cb = Chance(rng, 50) ? Pick(rng, 0, 200) : Pick(rng, 1, 2) * 4096 + Pick(rng, 0, 160) - 120;
+    size_t cb = PartSize(rng, 200);
     std::string alphabet = Chance(rng, 50) ? "\r\n-" + boundary : std::string();
     std::string data;
     while (data.size() < cb) {
@@ -96,10 +108,11 @@ Case MultipartCase(Rng& rng) {
     std::vector<std::vector<bool>> partFiles;
     size_t parts = Pick(rng, 0, 4);
     for (size_t i = 0; i < parts; ++i) {
-        bool isFile = Chance(rng, 35);
+        bool isFile = Chance(rng, 10);
+        c.hasFilePart |= isFile;
         std::string name = isFile ? RandomText(rng, Pick(rng, 1, 12), "abcdefXYZ")
                                   : RandomText(rng, Pick(rng, 1, 20), "abcXYZ %:=~");
-        std::string data = isFile ? FileData(rng, boundary) : RandomText(rng, Pick(rng, 0, 320), kTextChars);
+        std::string data = isFile ? FileData(rng, boundary) : TextData(rng, boundary);
         if ((data + delimiter).find(delimiter) != data.size()) data.clear();  // data never holds its delimiter
         body += (i == 0 ? "--" + boundary : std::string()) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
         if (isFile) body += "; filename=\"up.bin\"\r\nContent-Type: application/octet-stream";
@@ -210,7 +223,7 @@ std::string Check(const Case& c, const plm::CCgiParamList& list, size_t consumed
             files += got[i].first == L"TempFileName";
         }
     }
-    if (server.TempFiles().size() != files) return "temporary files left: " + std::to_string(server.TempFiles().size());
+    if (c.hasFilePart && server.TempFiles().size() != files) return "temporary files left: " + std::to_string(server.TempFiles().size());
     return std::string();
 }
 
@@ -236,7 +249,7 @@ TEST(RandomBodies, EveryParseEndsAndCompletePartsArriveWhole) {
                           << "\n  query: " << Escaped(c.request.queryString.value_or("")) << "\n  body: "
                           << Escaped(c.delivered);
         }
-        server.ClearTemp();
+        if (c.hasFilePart) server.ClearTemp();
     }
     std::printf("slowest parse %.3f s\n", slowest);
 }
