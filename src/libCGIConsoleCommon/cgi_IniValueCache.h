@@ -10,7 +10,7 @@ namespace plm {
 
 class CIniValueCache {
 public:
-    typedef DWORD (*TickSource)();
+    typedef DWORD(WINAPI* TickSource)();
     enum { kReadDirect = 1 };  // GetInt mode: bypass the cache
 
     explicit CIniValueCache(TickSource tick = &GetTickCount);

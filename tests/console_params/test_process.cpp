@@ -63,7 +63,7 @@ TEST(ServerSettings, MaxPostSizeComesFromThePrivateSettingsOfLocalPath) {
 }
 
 DWORD g_now = 0;
-DWORD FakeTick() { return g_now; }
+DWORD WINAPI FakeTick() { return g_now; }
 
 TEST(IniValueCache, CachesForItsLifetimeAndReadsDirectlyInMode1) {
     testsupport::TempDir dir(L"inicache");
