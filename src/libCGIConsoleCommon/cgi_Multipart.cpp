@@ -122,16 +122,21 @@ std::string StripQuotes(const char* data, size_t begin, size_t stop) {
     return std::string(data + begin, stop - begin);
 }
 
-// Offset where the part's data begins, or npos when its header block does not
-// end inside the filled bytes. The block ends where a taken value is followed
-// by CR LF CR LF.
+// Offset where the part's data begins: after the header block's blank line.
+// npos when that line is not among the filled bytes. Only the header block is
+// scanned, so a header line the scan does not know (a charset parameter, say)
+// cannot make part data count as header text.
 size_t ScanPartHeader(const char* data, size_t fill, SPartHeader& header) {
-    CHeaderScanner scan{data, fill};
+    static const char kBlankLine[] = "\r\n\r\n";
+    const char* end = data + strnlen(data, fill);
+    const char* blank = std::search(data, end, kBlankLine, kBlankLine + 4);
+    if (blank == end) return std::string::npos;
+    CHeaderScanner scan{data, static_cast<size_t>(blank - data) + 2};
     size_t begin = 0, stop = 0;
     while (scan.Next(kHeaderDelims, begin, stop)) {
         size_t vBegin = 0, vStop = 0;
         if (EqualsNoCase(data, begin, stop, "Content-type") || EqualsNoCase(data, begin, stop, "content-disposition")) {
-            if (!scan.Next(kValueDelims, vBegin, vStop)) break;
+            scan.Next(kValueDelims, vBegin, vStop);
         } else if (Contains(data, begin, stop, "filename")) {
             if (!scan.Next(kValueDelims, vBegin, vStop, true)) break;
             std::string name = StripQuotes(data, vBegin, vStop);
@@ -140,12 +145,9 @@ size_t ScanPartHeader(const char* data, size_t fill, SPartHeader& header) {
             if (!scan.Next(kHeaderDelims, vBegin, vStop, true)) break;
             std::string name = StripQuotes(data, vBegin, vStop);
             header.fieldName = CutToFit(name.data(), name.size(), kMaxFieldName);
-        } else {
-            continue;
         }
-        if (vStop + 3 < fill && memcmp(data + vStop, "\r\n\r\n", 4) == 0) return vStop + 4;
     }
-    return std::string::npos;
+    return static_cast<size_t>(blank - data) + 4;
 }
 
 // Where the part data goes.

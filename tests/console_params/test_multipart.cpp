@@ -193,6 +193,10 @@ const FramingCase kFramingCases[] = {
      MultipartBody("XyZ", {{"a", "1"}}) + "Content-Disposition: form-data; name=\"x\"\r\n\r\nno\r\n--XyZ--", "", 3900,
      {{L"a", L"1"}}},
     {"empty body", kType, "", "", 3900, {}},
+    {"header line the scan does not know", kType,
+     "--XyZ\r\nContent-Disposition: form-data; name=\"a\"\r\nContent-Type: text/plain; charset=UTF-8\r\n\r\n"
+     "x\r\nContent-Disposition: form-data; name=\"evil\"\r\n\r\nno\r\n--XyZ--\r\n",
+     "", 3900, {{L"a", L"x\r\nContent-Disposition: form-data; name=\"evil\"\r\n\r\nno"}}},
 };
 
 void PrintTo(const FramingCase& c, std::ostream* os) { *os << c.label; }
