@@ -269,7 +269,8 @@ int CMultipartReader::CopyFilePart(const SPartHeader& header, bool& complete) {
         return CGI_OK;
     }
     std::string escapedPath = EscapeMultipartText(WideToUtf8(path, wcslen(path)));
-    if (!header.fieldName.empty()) m_raw.Add(EscapeMultipartText(MultipartTextToUtf8(header.fieldName)) + "=" + escapedPath);
+    if (!header.fieldName.empty())
+        m_raw.Add(EscapeMultipartText(MultipartTextToUtf8(header.fieldName)) + "=" + escapedPath);
     m_raw.Add("TempFileName=" + escapedPath);
     return CGI_OK;
 }
@@ -327,7 +328,8 @@ bool IsEscapedInMultipart(unsigned char c) {
 }  // namespace
 
 std::string MultipartTextToUtf8(const std::string& text) {
-    int cch = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int cch =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
     UINT codePage = cch > 0 ? CP_UTF8 : CP_ACP;
     DWORD flags = cch > 0 ? MB_ERR_INVALID_CHARS : 0;
     cch = MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);

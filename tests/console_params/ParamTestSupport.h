@@ -87,7 +87,7 @@ inline plm::SCgiRequest Post(const std::string& contentType, const std::string& 
 
 struct Part {
     std::string name;
-    std::string value;     // the data
+    std::string value;  // the data
     bool isFile = false;
 };
 

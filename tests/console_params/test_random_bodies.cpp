@@ -56,7 +56,7 @@ std::string Escaped(const std::string& bytes) {
 // One generated request with what the parser must make of it.
 struct Case {
     plm::SCgiRequest request;
-    std::string delivered;   // the bytes on the input
+    std::string delivered;  // the bytes on the input
     size_t chunk = 0;
     bool checkPairs = true;  // false: random bytes, only status and bounds count
     Pairs pairs;             // expected; a file pair's value holds the file's bytes
@@ -110,11 +110,12 @@ Case MultipartCase(Rng& rng) {
     for (size_t i = 0; i < parts; ++i) {
         bool isFile = Chance(rng, 10);
         c.hasFilePart |= isFile;
-        std::string name = isFile ? RandomText(rng, Pick(rng, 1, 12), "abcdefXYZ")
-                                  : RandomText(rng, Pick(rng, 1, 20), "abcXYZ %:=~");
+        std::string name =
+            isFile ? RandomText(rng, Pick(rng, 1, 12), "abcdefXYZ") : RandomText(rng, Pick(rng, 1, 20), "abcXYZ %:=~");
         std::string data = isFile ? FileData(rng, boundary) : TextData(rng, boundary);
         if ((data + delimiter).find(delimiter) != data.size()) data.clear();  // data never holds its delimiter
-        body += (i == 0 ? "--" + boundary : std::string()) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
+        body +=
+            (i == 0 ? "--" + boundary : std::string()) + "\r\nContent-Disposition: form-data; name=\"" + name + "\"";
         if (isFile) body += "; filename=\"up.bin\"\r\nContent-Type: application/octet-stream";
         body += "\r\n\r\n" + data + delimiter;
         Pairs pairs;
@@ -138,8 +139,10 @@ Case MultipartCase(Rng& rng) {
     c.delivered = body;
     if (Chance(rng, 30)) {
         effective = Pick(rng, 0, body.size());
-        if (Chance(rng, 50)) c.delivered = body.substr(0, effective);
-        else c.request.contentLength = std::to_string(effective);
+        if (Chance(rng, 50))
+            c.delivered = body.substr(0, effective);
+        else
+            c.request.contentLength = std::to_string(effective);
     }
     for (size_t i = 0; i < partEnds.size() && partEnds[i].first <= effective; ++i) {
         c.pairs.insert(c.pairs.end(), partEnds[i].second.begin(), partEnds[i].second.end());
@@ -155,8 +158,10 @@ std::string PercentEncode(Rng& rng, const std::wstring& text, bool plusForSpace)
     std::string out;
     for (unsigned char c : utf8) {
         char hex[4];
-        if (isalnum(c)) out += static_cast<char>(c);
-        else if (c == ' ' && plusForSpace) out += '+';
+        if (isalnum(c))
+            out += static_cast<char>(c);
+        else if (c == ' ' && plusForSpace)
+            out += '+';
         else {
             snprintf(hex, sizeof hex, Chance(rng, 50) ? "%%%02X" : "%%%02x", c);
             out += hex;
@@ -219,11 +224,13 @@ std::string Check(const Case& c, const plm::CCgiParamList& list, size_t consumed
             if (!isFile && got[i].second != c.pairs[i].second) return "value of pair " + std::to_string(i);
             if (!isFile) continue;
             std::string bytes = testsupport::ReadFileBytes(got[i].second);
-            if (std::wstring(bytes.begin(), bytes.end()) != c.pairs[i].second) return "file of pair " + std::to_string(i);
+            if (std::wstring(bytes.begin(), bytes.end()) != c.pairs[i].second)
+                return "file of pair " + std::to_string(i);
             files += got[i].first == L"TempFileName";
         }
     }
-    if (c.hasFilePart && server.TempFiles().size() != files) return "temporary files left: " + std::to_string(server.TempFiles().size());
+    if (c.hasFilePart && server.TempFiles().size() != files)
+        return "temporary files left: " + std::to_string(server.TempFiles().size());
     return std::string();
 }
 
@@ -240,14 +247,15 @@ TEST(RandomBodies, EveryParseEndsAndCompletePartsArriveWhole) {
         plm::ParseRequest(c.request, input, server.Limits(), list);
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         slowest = std::max(slowest, seconds);
-        std::string problem = seconds > kMaxParseSeconds ? "parse took too long" : Check(c, list, input.Consumed(), server);
+        std::string problem =
+            seconds > kMaxParseSeconds ? "parse took too long" : Check(c, list, input.Consumed(), server);
         if (!problem.empty()) {
             ++failures;
-            ADD_FAILURE() << "seed " << kSeed << " + " << i << ": " << problem << "\n  type: "
-                          << c.request.contentType.value_or("(none)")
+            ADD_FAILURE() << "seed " << kSeed << " + " << i << ": " << problem
+                          << "\n  type: " << c.request.contentType.value_or("(none)")
                           << "\n  length: " << c.request.contentLength.value_or("(none)") << "\n  chunk: " << c.chunk
-                          << "\n  query: " << Escaped(c.request.queryString.value_or("")) << "\n  body: "
-                          << Escaped(c.delivered);
+                          << "\n  query: " << Escaped(c.request.queryString.value_or(""))
+                          << "\n  body: " << Escaped(c.delivered);
         }
         if (c.hasFilePart) server.ClearTemp();
     }

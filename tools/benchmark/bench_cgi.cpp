@@ -53,7 +53,8 @@ double SecondsPerPair(int pairs, int runs) {
         QueryPerformanceCounter(&start);
         plm::ParseRequest(request, input, limits, list);
         QueryPerformanceCounter(&stop);
-        if (list.PairCount() != static_cast<size_t>(pairs)) std::printf("unexpected pair count %u\n", static_cast<unsigned>(list.PairCount()));
+        if (list.PairCount() != static_cast<size_t>(pairs))
+            std::printf("unexpected pair count %u\n", static_cast<unsigned>(list.PairCount()));
         samples.push_back(static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart / pairs);
     }
     std::sort(samples.begin(), samples.end());
