@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -101,6 +103,14 @@ inline std::string MultipartBody(const std::string& boundary, const std::vector<
     }
     if (close) body += "--" + boundary + "--\r\n";
     return body;
+}
+
+// Test names and failure output of table cases show their labels.
+template <typename T>
+std::string CaseName(const ::testing::TestParamInfo<T>& info) {
+    std::string name;
+    for (const char* p = info.param.label; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
 }
 
 }  // namespace paramtest

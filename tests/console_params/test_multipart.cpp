@@ -134,8 +134,6 @@ const TextCase kTextCases[] = {
     {"255-byte name limit", std::string(300, 'n'), "v", std::wstring(255, L'n'), L"v"},
 };
 
-void PrintTo(const TextCase& c, std::ostream* os) { *os << c.label; }
-
 class TextFields : public ::testing::TestWithParam<TextCase> {};
 
 TEST_P(TextFields, ArriveExactlyAsSentWithinTheBuffer) {
@@ -145,13 +143,7 @@ TEST_P(TextFields, ArriveExactlyAsSentWithinTheBuffer) {
     EXPECT_EQ((Pairs{{c.expectName, c.expectValue}}), PairsOf(parsed.list));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, TextFields, ::testing::ValuesIn(kTextCases),
-                         [](const ::testing::TestParamInfo<TextCase>& info) {
-                             std::string name;
-                             for (const char* p = info.param.label; *p; ++p)
-                                 name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, TextFields, ::testing::ValuesIn(kTextCases), CaseName<TextCase>);
 
 TEST(Multipart, TextThatIsNotUtf8IsReadInTheAnsiCodePage) {
     ServerDir server(L"mp_ansi");
@@ -228,8 +220,6 @@ const FramingCase kFramingCases[] = {
      {{L"a", L"x\r\nContent-Disposition: form-data; name=\"evil\"\r\n\r\nno"}}},
 };
 
-void PrintTo(const FramingCase& c, std::ostream* os) { *os << c.label; }
-
 class Framing : public ::testing::TestWithParam<FramingCase> {};
 
 TEST_P(Framing, GivesStatusAndPairsWithoutReadingPastTheLength) {
@@ -243,13 +233,7 @@ TEST_P(Framing, GivesStatusAndPairsWithoutReadingPastTheLength) {
     EXPECT_TRUE(server.TempFiles().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Framing, ::testing::ValuesIn(kFramingCases),
-                         [](const ::testing::TestParamInfo<FramingCase>& info) {
-                             std::string name;
-                             for (const char* p = info.param.label; *p; ++p)
-                                 name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, Framing, ::testing::ValuesIn(kFramingCases), CaseName<FramingCase>);
 
 TEST(Multipart, UploadLimitDefaultsTo64MWhenNotPositive) {
     ServerDir server(L"mp_limit");

@@ -91,8 +91,6 @@ const RequestCase kRequestCases[] = {
      {{L"k", std::wstring(1022, L'v')}}},
 };
 
-void PrintTo(const RequestCase& c, std::ostream* os) { *os << c.label; }
-
 class RequestTable : public ::testing::TestWithParam<RequestCase> {};
 
 TEST_P(RequestTable, GivesStatusAndPairs) {
@@ -110,13 +108,7 @@ TEST_P(RequestTable, GivesStatusAndPairs) {
     EXPECT_LE(input.Consumed(), announced);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, RequestTable, ::testing::ValuesIn(kRequestCases),
-                         [](const ::testing::TestParamInfo<RequestCase>& info) {
-                             std::string name;
-                             for (const char* p = info.param.label; *p; ++p)
-                                 name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Cases, RequestTable, ::testing::ValuesIn(kRequestCases), CaseName<RequestCase>);
 
 CCgiParamList ParseQuery(const std::string& query) {
     SCgiRequest request;
