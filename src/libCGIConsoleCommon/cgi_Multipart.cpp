@@ -153,7 +153,7 @@ size_t ScanPartHeader(const char* data, size_t fill, SPartHeader& header) {
 // Where the part data goes.
 class IPartSink {
 public:
-    virtual bool Write(const char* data, size_t cb) = 0;
+    virtual void Write(const char* data, size_t cb) = 0;
 
 protected:
     ~IPartSink() = default;
@@ -162,16 +162,15 @@ protected:
 class CFileSink : public IPartSink {
 public:
     explicit CFileSink(HANDLE file) : m_file(file) {}
-    bool Write(const char* data, size_t cb) override {
+    void Write(const char* data, size_t cb) override {
         DWORD written = 0;
-        if (!m_file || cb == 0) return true;
+        if (!m_file || cb == 0) return;
         if (!WriteFile(m_file.get(), data, static_cast<DWORD>(cb), &written, nullptr) || written != cb) {
             DWORD err = GetLastError();
             FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[CopyPartData] WriteFile failed! err=%d",
                                          static_cast<int>(err));
             m_file.reset();  // the rest of the part is skipped
         }
-        return true;
     }
     void Close() { m_file.reset(); }
 
@@ -182,10 +181,9 @@ private:
 // The 260-byte value buffer: keeps what fits, notes that more came.
 class CValueSink : public IPartSink {
 public:
-    bool Write(const char* data, size_t cb) override {
+    void Write(const char* data, size_t cb) override {
         size_t room = kMaxValue + 1 - std::min(m_text.size(), kMaxValue + 1);
         m_text.append(data, std::min(cb, room));
-        return true;
     }
     std::string Value() const {
         size_t cb = strnlen(m_text.data(), m_text.size());  // the buffer is zero-terminated
