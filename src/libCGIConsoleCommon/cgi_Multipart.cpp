@@ -122,16 +122,21 @@ std::string StripQuotes(const char* data, size_t begin, size_t stop) {
     return std::string(data + begin, stop - begin);
 }
 
-// Offset where the part's data begins, or npos when its header block does not
-// end inside the filled bytes. The block ends where a taken value is followed
-// by CR LF CR LF.
+// Offset where the part's data begins: after the header block's blank line.
+// npos when that line is not among the filled bytes. Only the header block is
+// scanned, so a header line the scan does not know (a charset parameter, say)
+// cannot make part data count as header text.
 size_t ScanPartHeader(const char* data, size_t fill, SPartHeader& header) {
-    CHeaderScanner scan{data, fill};
+    static const char kBlankLine[] = "\r\n\r\n";
+    const char* end = data + strnlen(data, fill);
+    const char* blank = std::search(data, end, kBlankLine, kBlankLine + 4);
+    if (blank == end) return std::string::npos;
+    CHeaderScanner scan{data, static_cast<size_t>(blank - data) + 2};
     size_t begin = 0, stop = 0;
     while (scan.Next(kHeaderDelims, begin, stop)) {
         size_t vBegin = 0, vStop = 0;
         if (EqualsNoCase(data, begin, stop, "Content-type") || EqualsNoCase(data, begin, stop, "content-disposition")) {
-            if (!scan.Next(kValueDelims, vBegin, vStop)) break;
+            scan.Next(kValueDelims, vBegin, vStop);
         } else if (Contains(data, begin, stop, "filename")) {
             if (!scan.Next(kValueDelims, vBegin, vStop, true)) break;
             std::string name = StripQuotes(data, vBegin, vStop);
@@ -140,18 +145,15 @@ size_t ScanPartHeader(const char* data, size_t fill, SPartHeader& header) {
             if (!scan.Next(kHeaderDelims, vBegin, vStop, true)) break;
             std::string name = StripQuotes(data, vBegin, vStop);
             header.fieldName = CutToFit(name.data(), name.size(), kMaxFieldName);
-        } else {
-            continue;
         }
-        if (vStop + 3 < fill && memcmp(data + vStop, "\r\n\r\n", 4) == 0) return vStop + 4;
     }
-    return std::string::npos;
+    return static_cast<size_t>(blank - data) + 4;
 }
 
 // Where the part data goes.
 class IPartSink {
 public:
-    virtual bool Write(const char* data, size_t cb) = 0;
+    virtual void Write(const char* data, size_t cb) = 0;
 
 protected:
     ~IPartSink() = default;
@@ -160,16 +162,15 @@ protected:
 class CFileSink : public IPartSink {
 public:
     explicit CFileSink(HANDLE file) : m_file(file) {}
-    bool Write(const char* data, size_t cb) override {
+    void Write(const char* data, size_t cb) override {
         DWORD written = 0;
-        if (!m_file || cb == 0) return true;
+        if (!m_file || cb == 0) return;
         if (!WriteFile(m_file.get(), data, static_cast<DWORD>(cb), &written, nullptr) || written != cb) {
             DWORD err = GetLastError();
             FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[CopyPartData] WriteFile failed! err=%d",
                                          static_cast<int>(err));
             m_file.reset();  // the rest of the part is skipped
         }
-        return true;
     }
     void Close() { m_file.reset(); }
 
@@ -180,10 +181,9 @@ private:
 // The 260-byte value buffer: keeps what fits, notes that more came.
 class CValueSink : public IPartSink {
 public:
-    bool Write(const char* data, size_t cb) override {
+    void Write(const char* data, size_t cb) override {
         size_t room = kMaxValue + 1 - std::min(m_text.size(), kMaxValue + 1);
         m_text.append(data, std::min(cb, room));
-        return true;
     }
     std::string Value() const {
         size_t cb = strnlen(m_text.data(), m_text.size());  // the buffer is zero-terminated
@@ -267,7 +267,8 @@ int CMultipartReader::CopyFilePart(const SPartHeader& header, bool& complete) {
         return CGI_OK;
     }
     std::string escapedPath = EscapeMultipartText(WideToUtf8(path, wcslen(path)));
-    if (!header.fieldName.empty()) m_raw.Add(EscapeMultipartText(MultipartTextToUtf8(header.fieldName)) + "=" + escapedPath);
+    if (!header.fieldName.empty())
+        m_raw.Add(EscapeMultipartText(MultipartTextToUtf8(header.fieldName)) + "=" + escapedPath);
     m_raw.Add("TempFileName=" + escapedPath);
     return CGI_OK;
 }
@@ -325,7 +326,8 @@ bool IsEscapedInMultipart(unsigned char c) {
 }  // namespace
 
 std::string MultipartTextToUtf8(const std::string& text) {
-    int cch = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    int cch =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
     UINT codePage = cch > 0 ? CP_UTF8 : CP_ACP;
     DWORD flags = cch > 0 ? MB_ERR_INVALID_CHARS : 0;
     cch = MultiByteToWideChar(codePage, flags, text.data(), static_cast<int>(text.size()), nullptr, 0);

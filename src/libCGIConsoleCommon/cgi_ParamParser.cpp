@@ -94,7 +94,8 @@ std::string StoreBinaryBlock(const char* block, size_t cbBlock, const std::wstri
 
 // A body whose last item is the marker, directly followed by its separator and
 // then a zero byte (or the end), carries the bytes after the separator as a block.
-void AttachBinaryBlock(const std::string& body, size_t lastItemEnd, CRawParamList& raw, const std::wstring& serverFolder) {
+void AttachBinaryBlock(const std::string& body, size_t lastItemEnd, CRawParamList& raw,
+                       const std::wstring& serverFolder) {
     if (raw.Count() == 0 || raw.Last() != kBinaryMarker || lastItemEnd >= body.size()) return;
     if (!IsCollectSeparator(body[lastItemEnd])) return;
     size_t blockStart = lastItemEnd + 1;

@@ -24,9 +24,9 @@ struct SCgiRequest {
 };
 
 struct SCgiLimits {
-    int maxPostSizeK = 5120;      // URL-encoded bodies above this many KB are not read
-    int maxUploadSizeM = 64;      // multipart bodies above this many MB are refused (3902)
-    std::wstring serverFolder;    // ends with a backslash; holds "Temp" and "TEMP"
+    int maxPostSizeK = 5120;    // URL-encoded bodies above this many KB are not read
+    int maxUploadSizeM = 64;    // multipart bodies above this many MB are refused (3902)
+    std::wstring serverFolder;  // ends with a backslash; holds "Temp" and "TEMP"
     // Opens an upload's temporary file; null: CreateFileW (read/write, not
     // shared, temporary attribute). Lets tests make the open fail.
     HANDLE (*openPartFile)(const wchar_t* path) = nullptr;

@@ -16,12 +16,23 @@ const char kRowEnd[] = "</font></b></td></tr>\n";
 void AppendEscaped(std::string& html, const std::wstring& text) {
     for (char c : WideToUtf8(text)) {
         switch (c) {
-            case '&': html += "&amp;"; break;
-            case '<': html += "&lt;"; break;
-            case '>': html += "&gt;"; break;
-            case '"': html += "&quot;"; break;
-            case '\'': html += "&#39;"; break;
-            default: html += c;
+            case '&':
+                html += "&amp;";
+                break;
+            case '<':
+                html += "&lt;";
+                break;
+            case '>':
+                html += "&gt;";
+                break;
+            case '"':
+                html += "&quot;";
+                break;
+            case '\'':
+                html += "&#39;";
+                break;
+            default:
+                html += c;
         }
     }
 }

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -87,7 +89,7 @@ inline plm::SCgiRequest Post(const std::string& contentType, const std::string& 
 
 struct Part {
     std::string name;
-    std::string value;     // the data
+    std::string value;  // the data
     bool isFile = false;
 };
 
@@ -101,6 +103,14 @@ inline std::string MultipartBody(const std::string& boundary, const std::vector<
     }
     if (close) body += "--" + boundary + "--\r\n";
     return body;
+}
+
+// Test names and failure output of table cases show their labels.
+template <typename T>
+std::string CaseName(const ::testing::TestParamInfo<T>& info) {
+    std::string name;
+    for (const char* p = info.param.label; *p; ++p) name += isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
 }
 
 }  // namespace paramtest

@@ -48,7 +48,8 @@ TEST(ServerSettings, MaxPostSizeComesFromThePrivateSettingsOfLocalPath) {
     std::wstring install = dir.path() + L"\\KPSSRV";
     CreateDirectoryW(install.c_str(), nullptr);
     CreateDirectoryW((install + L"\\Private").c_str(), nullptr);
-    testsupport::WriteFileText(install + L"\\Private\\kpsserver.ini", "[INI_SERVER_SECTION]\r\nMaxCGIPostSizeInK=7\r\n");
+    testsupport::WriteFileText(install + L"\\Private\\kpsserver.ini",
+                               "[INI_SERVER_SECTION]\r\nMaxCGIPostSizeInK=7\r\n");
     int valueK = 0;
     {
         testsupport::LocalPathOverride localPath(&install);  // no trailing backslash: one is added

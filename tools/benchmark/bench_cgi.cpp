@@ -53,7 +53,8 @@ double SecondsPerPair(int pairs, int runs) {
         QueryPerformanceCounter(&start);
         plm::ParseRequest(request, input, limits, list);
         QueryPerformanceCounter(&stop);
-        if (list.PairCount() != static_cast<size_t>(pairs)) std::printf("unexpected pair count %u\n", static_cast<unsigned>(list.PairCount()));
+        if (list.PairCount() != static_cast<size_t>(pairs))
+            std::printf("unexpected pair count %u\n", static_cast<unsigned>(list.PairCount()));
         samples.push_back(static_cast<double>(stop.QuadPart - start.QuadPart) / frequency.QuadPart / pairs);
     }
     std::sort(samples.begin(), samples.end());
@@ -65,6 +66,7 @@ double SecondsPerPair(int pairs, int runs) {
 void MeasureCgiParsing() {
     double small = SecondsPerPair(20000, 9);
     double large = SecondsPerPair(200000, 5);
-    std::printf("%-52s %12.3f us %12.3f us %10.2fx\n", "(5) URL-encoded parse per pair, 200,000 vs 20,000", large * 1e6,
-                small * 1e6, large / small);
+    std::printf("%-52s %12.3f us %12.3f us %10.2fx   %s\n", "(5) URL-encoded parse per pair, 200,000 vs 20,000",
+                large * 1e6, small * 1e6, large / small, "target <= 1.5x");
+    std::fflush(stdout);
 }
