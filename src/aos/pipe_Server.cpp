@@ -158,7 +158,8 @@ bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
 // holds (busy, or refused as not the first instance) is retried a few times, as
 // an earlier reply pipe of this thread may still be closing, and then given up.
 bool CPipeServer::CreatePipeWithRetries(SInstance& instance, unsigned index, SECURITY_ATTRIBUTES& sa) {
-    const DWORD openMode = PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | (index == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    const DWORD openMode =
+        PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | (index == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
     const DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
     for (unsigned attempt = 0;; ++attempt) {
         instance.pipe.reset(CreateNamedPipeW(m_path, openMode, pipeMode, m_count, kPipeBufferBytes, kPipeBufferBytes,

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "ServerFixture.h"
 #include "aos/AoSSrvSDK.h"
 #include "aos/util_ipc_msg_buffer.h"
 #include "foundation/win_Handle.h"
@@ -152,7 +153,7 @@ protected:
     }
     void TearDown() override { DeleteAoS(); }
 
-    static void DeleteAoS() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAoSRootKeyPath); }
+    static void DeleteAoS() { testsupport::DeleteAoSRoot(); }
     static void SetText(HKEY key, const wchar_t* name, const wchar_t* text) {
         RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                        static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));

@@ -103,7 +103,8 @@ void ExpectNoGrowth(const char* what, const std::function<void(int)>& iteration)
     std::printf("%s: handles %lu -> %lu (%s), private bytes %lu KB -> %lu KB (%s)\n", what,
                 static_cast<unsigned long>(settled.handles), static_cast<unsigned long>(end.handles),
                 handlesCounted ? "GetProcessHandleCount" : "open handle values",
-                static_cast<unsigned long>(settled.privateBytes / 1024), static_cast<unsigned long>(end.privateBytes / 1024),
+                static_cast<unsigned long>(settled.privateBytes / 1024),
+                static_cast<unsigned long>(end.privateBytes / 1024),
                 privateCounted ? "commit charge" : "committed private regions");
     std::fflush(stdout);
     EXPECT_GT(settled.handles, 0u);
@@ -200,7 +201,7 @@ TEST(LongRun, TraceLinesWithTheLogServerComingAndGoingLeakNothing) {
 // runs; the hundred unloads show that an unload gives everything back.
 TEST(LongRun, InstallerRunsLeakNothing) {
     peers::Watchdog watchdog(110000, "installer long run");
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAoSRootKeyPath);
+    testsupport::DeleteAoSRoot();
     peers::AoSMgrPeer manager;
     ASSERT_TRUE(manager.Start()) << manager.LastError();
     testsupport::SimulatedServer server(L"longrun", L"10_6");
@@ -246,7 +247,7 @@ TEST(LongRun, InstallerRunsLeakNothing) {
         manager.Clear();
     });
     manager.Stop();
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAoSRootKeyPath);
+    testsupport::DeleteAoSRoot();
 }
 
 }  // namespace

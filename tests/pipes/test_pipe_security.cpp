@@ -245,8 +245,8 @@ TEST(ReplyPipeSquatter, RegistrationRefusesAReplyPipeItDidNotCreate) {
     PutRequest(request);
     EXPECT_FALSE(PLMCmdMgr_SendCommand(request, kRegister, reply));
     peers::TraceLine line;
-    ASSERT_TRUE(trace.WaitForLine(kServerSource, 5, L"[CPipeServer::Initial] Pipe \\\\.\\pipe\\" + std::wstring(kRegister),
-                                  kWaitMs, &line));
+    const std::wstring head = L"[CPipeServer::Initial] Pipe " + PathOf(kRegister);
+    ASSERT_TRUE(trace.WaitForLine(kServerSource, 5, head, kWaitMs, &line));
     const std::wstring tail = std::to_wstring(GetCurrentThreadId()) + L" belongs to another server! err=";
     EXPECT_NE(std::wstring::npos, line.text.find(tail)) << line.text;
     EXPECT_TRUE(trace.WaitForLine(kUtilSource, 5, L"[PipeSendAndRecvW] Initial pipe server failed!", kWaitMs));
@@ -397,8 +397,8 @@ TEST_F(PipeCalls, ReplyPipesAreFirstInstancesThatRefuseRemoteClients) {
                   all[i].openMode & FILE_FLAG_FIRST_PIPE_INSTANCE);
         EXPECT_EQ(static_cast<DWORD>(PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED),
                   all[i].openMode & ~static_cast<DWORD>(FILE_FLAG_FIRST_PIPE_INSTANCE));
-        EXPECT_EQ(static_cast<DWORD>(PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS),
-                  all[i].pipeMode);
+        const DWORD expectedMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
+        EXPECT_EQ(expectedMode, all[i].pipeMode);
         EXPECT_TRUE(all[i].nullDacl);
     }
     EXPECT_EQ(1u, replyCalls[0].maxInstances);
