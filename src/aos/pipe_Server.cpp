@@ -30,12 +30,14 @@ void CPipeServer::Release() {
     m_count = 0;
     m_userObject = nullptr;
     m_ownedUserObject.reset();
+    m_forReply = false;
+    m_bounded = false;
     m_path[0] = L'\0';
 }
 
 // An outstanding connect or read must end before its OVERLAPPED goes away.
 void CPipeServer::CancelPending(SInstance& instance) {
-    if (!instance.pipe.valid()) return;
+    if (!instance.pipe.valid() || !instance.connectPending) return;
     if (CancelIoEx(instance.pipe.get(), &instance.ov)) {
         DWORD ignored = 0;
         GetOverlappedResult(instance.pipe.get(), &instance.ov, &ignored, TRUE);
@@ -61,6 +63,27 @@ bool CPipeServer::Initial(const wchar_t* name, HANDLE userObject) {
 bool CPipeServer::Initial(unsigned count, const wchar_t* name, HANDLE userObject) {
     Release();
     return InitialInstances(count, name, userObject);
+}
+
+bool CPipeServer::InitialForReply(const wchar_t* name) {
+    Release();
+    m_forReply = true;
+    return InitialInstances(1, name, nullptr);
+}
+
+void CPipeServer::StartBound(DWORD waitMs) {
+    m_bounded = true;
+    m_boundStart = GetTickCount();
+    m_boundMs = waitMs;
+}
+
+bool CPipeServer::BoundPassed() const { return m_bounded && GetTickCount() - m_boundStart >= m_boundMs; }
+
+// The time-out for the next wait: what is left of the bound, or no limit.
+DWORD CPipeServer::TimeLeft() const {
+    if (!m_bounded) return INFINITE;
+    const DWORD elapsed = GetTickCount() - m_boundStart;
+    return elapsed >= m_boundMs ? 0 : m_boundMs - elapsed;
 }
 
 bool CPipeServer::InitialInstances(unsigned count, const wchar_t* name, HANDLE userObject) {
@@ -89,15 +112,18 @@ bool CPipeServer::MakePath(const wchar_t* name) {
 }
 
 bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
-    instance.event.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
-    if (!instance.event) {
-        TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] CreateEvent failed! err=%d",
-                   GetLastError());
-        return false;
-    }
-    m_waitHandles[index] = instance.event.get();
     instance.ov = OVERLAPPED();
-    instance.ov.hEvent = instance.event.get();
+    if (!m_forReply) {
+        instance.event.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
+        if (!instance.event) {
+            TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] CreateEvent failed! err=%d",
+                       GetLastError());
+            return false;
+        }
+        instance.waitHandle = instance.event.get();
+        m_waitHandles[index] = instance.waitHandle;
+        instance.ov.hEvent = instance.event.get();
+    }
 
     SECURITY_DESCRIPTOR sd;
     if (!InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) {
@@ -112,7 +138,12 @@ bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
         return false;
     }
     SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
-    if (!CreatePipeWithRetries(instance, sa)) return false;
+    if (!CreatePipeWithRetries(instance, index, sa)) return false;
+    if (m_forReply) {
+        // Without an event in its OVERLAPPED, the pipe signals its own completions.
+        instance.waitHandle = instance.pipe.get();
+        m_waitHandles[index] = instance.waitHandle;
+    }
 
     if (!ConnectToNewClient(instance)) {
         TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] ConnectToNewClient failed! err=%d",
@@ -123,26 +154,50 @@ bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
     return true;
 }
 
-bool CPipeServer::CreatePipeWithRetries(SInstance& instance, SECURITY_ATTRIBUTES& sa) {
+// The first instance must be the first of its name: a name that another server
+// holds (busy, or refused as not the first instance) is retried a few times, as
+// an earlier reply pipe of this thread may still be closing, and then given up.
+bool CPipeServer::CreatePipeWithRetries(SInstance& instance, unsigned index, SECURITY_ATTRIBUTES& sa) {
+    const DWORD openMode =
+        PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | (index == 0 ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    const DWORD pipeMode = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS;
     for (unsigned attempt = 0;; ++attempt) {
-        instance.pipe.reset(CreateNamedPipeW(m_path, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, m_count,
-                                             kPipeBufferBytes, kPipeBufferBytes, kDefaultTimeoutMs, &sa));
-        if (instance.pipe.valid()) return true;
-        const DWORD error = GetLastError();
-        if (error != ERROR_PIPE_BUSY) {
+        instance.pipe.reset(CreateNamedPipeW(m_path, openMode, pipeMode, m_count, kPipeBufferBytes, kPipeBufferBytes,
+                                             kDefaultTimeoutMs, &sa));
+        DWORD error = instance.pipe.valid() ? ERROR_SUCCESS : GetLastError();
+        if (error == ERROR_SUCCESS && index == 0 && !IsOwnPipe(instance)) {
+            instance.pipe.reset();
+            error = ERROR_ACCESS_DENIED;
+        }
+        if (error == ERROR_SUCCESS) return true;
+        if (error != ERROR_PIPE_BUSY && error != ERROR_ACCESS_DENIED) {
             TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] CreateNamedPipe failed! err=%d",
                        error);
+            SetLastError(error);
             return false;
         }
         if (attempt == kBusyRetries) {
             TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] Retry %d times. Still Failed!",
                        kBusyRetries);
+            TraceWrite(kLevel, kSourceFile, __LINE__,
+                       L"[CPipeServer::Initial] Pipe %s belongs to another server! err=%d", m_path, error);
             SetLastError(error);
             return false;
         }
         Sleep(kBusyRetryDelayMs);
     }
+}
+
+// Where the system does not enforce FILE_FLAG_FIRST_PIPE_INSTANCE (Wine), a new
+// instance may have joined a pipe that someone else created. Such a pipe keeps
+// its creator's instance limit: ours is m_count, and a pipe created with the
+// same limit would have refused our instance as busy. (255 instances means no
+// limit, which this check cannot tell apart; reply pipes have one instance.)
+bool CPipeServer::IsOwnPipe(const SInstance& instance) const {
+    DWORD maxInstances = 0;
+    if (!GetNamedPipeInfo(instance.pipe.get(), nullptr, nullptr, nullptr, &maxInstances)) return true;
+    if (m_count >= PIPE_UNLIMITED_INSTANCES) return maxInstances >= PIPE_UNLIMITED_INSTANCES;
+    return maxInstances == m_count;
 }
 
 bool CPipeServer::ConnectToNewClient(SInstance& instance) {
@@ -158,7 +213,8 @@ bool CPipeServer::ConnectToNewClient(SInstance& instance) {
         return true;
     case ERROR_PIPE_CONNECTED:
     case ERROR_NO_DATA:  // the client is already there
-        instance.completed = SetEvent(instance.event.get()) != FALSE;
+        // A reply server's pipe is not waited on before its next read (see NextSignalled).
+        instance.completed = !instance.event || SetEvent(instance.event.get()) != FALSE;
         return instance.completed;
     default:
         return false;
@@ -166,16 +222,19 @@ bool CPipeServer::ConnectToNewClient(SInstance& instance) {
 }
 
 bool CPipeServer::Reconnect(SInstance& instance) {
+    instance.rearm = false;
     if (!DisconnectNamedPipe(instance.pipe.get())) return false;
     if (!ConnectToNewClient(instance)) return false;
     instance.state = instance.connectPending ? kConnecting : kReading;
     return true;
 }
 
+// A wait that the bound ends reports the user object's place (m_count).
 int CPipeServer::WaitAny() {
     const DWORD cHandles = m_userObject != nullptr ? m_count + 1 : m_count;
     if (cHandles <= MAXIMUM_WAIT_OBJECTS) {
-        const DWORD result = WaitForMultipleObjects(cHandles, m_waitHandles.data(), FALSE, INFINITE);
+        const DWORD result = WaitForMultipleObjects(cHandles, m_waitHandles.data(), FALSE, TimeLeft());
+        if (result == WAIT_TIMEOUT && m_bounded) return static_cast<int>(m_count);
         return result < WAIT_OBJECT_0 + cHandles ? static_cast<int>(result - WAIT_OBJECT_0) : -1;
     }
     // One wait takes at most 64 handles; more instances are polled group by group.
@@ -186,7 +245,8 @@ int CPipeServer::WaitAny() {
             if (result < WAIT_OBJECT_0 + n) return static_cast<int>(first + result - WAIT_OBJECT_0);
             if (result != WAIT_TIMEOUT) return -1;
         }
-        Sleep(kGroupPollMs);
+        if (BoundPassed()) return static_cast<int>(m_count);
+        Sleep(std::min(kGroupPollMs, TimeLeft()));
     }
 }
 
@@ -201,6 +261,8 @@ bool CPipeServer::UserObjectSignalled() const {
 bool CPipeServer::ReadChunk(void* buffer, unsigned& size) {
     if (buffer == nullptr || size == 0 || m_instances.empty()) return false;
     static_cast<BYTE*>(buffer)[0] = 0;
+    // A reply server listens again only when it is read again after its writer closed.
+    if (m_instances[0].rearm && !Reconnect(m_instances[0])) return false;
     const int signalled = NextSignalled();
     if (signalled < 0) return false;
     if (static_cast<unsigned>(signalled) == m_count) {
@@ -235,6 +297,7 @@ bool CPipeServer::ReadInstance(SInstance& instance, void* buffer, unsigned& size
         return true;
     }
     const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING) instance.connectPending = true;  // the read is outstanding
     if (error == ERROR_HANDLE_EOF || error == ERROR_MORE_DATA || error == ERROR_IO_PENDING)
         return FinishPendingRead(instance, error == ERROR_IO_PENDING, size);
     return EndOfReply(instance);
@@ -242,14 +305,14 @@ bool CPipeServer::ReadInstance(SInstance& instance, void* buffer, unsigned& size
 
 bool CPipeServer::FinishPendingRead(SInstance& instance, bool pending, unsigned& size) {
     if (pending) {
-        // Wait for the data or the user object, whichever comes first.
-        HANDLE waits[2] = {instance.event.get(), m_userObject};
+        // Wait for the data, the user object or the bound, whichever comes first.
+        HANDLE waits[2] = {instance.waitHandle, m_userObject};
         const DWORD cWaits = m_userObject != nullptr ? 2 : 1;
-        const DWORD result = WaitForMultipleObjects(cWaits, waits, FALSE, INFINITE);
+        const DWORD result = WaitForMultipleObjects(cWaits, waits, FALSE, TimeLeft());
         if (result != WAIT_OBJECT_0) {
             CancelPending(instance);
             size = 0;
-            return result == WAIT_OBJECT_0 + 1;
+            return result == WAIT_OBJECT_0 + 1 || (result == WAIT_TIMEOUT && m_bounded);
         }
     }
     DWORD cbRead = 0;
@@ -261,9 +324,14 @@ bool CPipeServer::FinishPendingRead(SInstance& instance, bool pending, unsigned&
     return true;
 }
 
-// The writer closed its end (or the read failed): listen again for the next writer.
+// The writer closed its end (or the read failed): listen again for the next
+// writer, a reply server only once it is read again.
 bool CPipeServer::EndOfReply(SInstance& instance) {
-    Reconnect(instance);
+    instance.connectPending = false;
+    if (m_forReply)
+        instance.rearm = true;
+    else
+        Reconnect(instance);
     return false;
 }
 
@@ -277,7 +345,7 @@ bool CPipeServer::FetchCmd(std::wstring& text) {
     for (;;) {
         unsigned cbChunk = kFetchBufferBytes - cbHeld;
         const bool more = ReadChunk(m_buf.get() + cbHeld, cbChunk);
-        if (UserObjectSignalled()) return false;
+        if (WaitEnded()) return false;
         if (!more) break;
         cbHeld += std::min(cbChunk, kFetchBufferBytes - cbHeld);
         if (cbHeld == kFetchBufferBytes) {

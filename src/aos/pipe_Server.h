@@ -1,7 +1,13 @@
 // Server end of a private reply pipe: an overlapped, message-mode, inbound pipe
 // with one or more instances. Reads wait on the instances' events and on an
 // optional user object (a timer or a cancel event); when the user object is
-// signalled the read ends at once, so the caller's wait is bounded by it.
+// signalled the read ends at once, so the caller's wait is bounded by it. A
+// bound set with StartBound ends waits the same way, through wait time-outs.
+//
+// The first instance must be the first of its name (another process that
+// created the name before cannot receive or forge the reply), and remote
+// clients are refused; the null DACL stays, so that a service running under
+// another account can answer.
 #pragma once
 #include <windows.h>
 
@@ -32,6 +38,20 @@ public:
     // count is clamped to 1..255. A name whose path does not fit in 255
     // characters fails with ERROR_FILENAME_EXCED_RANGE instead of being cut.
     bool Initial(unsigned count, const wchar_t* name, HANDLE userObject);
+    // One instance for one reply, without any kernel object besides the pipe:
+    // no user object (bound the reads with StartBound), the waits are on the
+    // pipe itself, and the instance listens again only when read again after
+    // the writer closed.
+    bool InitialForReply(const wchar_t* name);
+
+    // From now on, a read that would wait beyond waitMs from now ends as one
+    // ended by a signalled user object does (true, size 0); BoundPassed() then
+    // tells it. Costs no kernel object: the waits take the time left as their time-out.
+    void StartBound(DWORD waitMs);
+    bool BoundPassed() const;
+    // True when a read ended without data because the bound passed or the
+    // user object was signalled.
+    bool WaitEnded() const { return BoundPassed() || UserObjectSignalled(); }
 
     // Reads the next chunk of up to size bytes; size receives the bytes read.
     // True for a chunk (a zero-length message gives size 0) and when the user
@@ -39,7 +59,7 @@ public:
     // False when the writer closed its end (the instance listens again) or on failure.
     bool ReadChunk(void* buffer, unsigned& size);
     // The whole reply as UTF-16 text. False without reply storage or when the
-    // user object was signalled.
+    // user object was signalled (or the bound passed).
     bool FetchCmd(std::wstring& text);
 
     // True when there is a user object and it is signalled now.
@@ -52,20 +72,26 @@ private:
     enum State { kConnecting = 0, kReading = 1 };
     struct SInstance {
         OVERLAPPED ov = {};
-        OS::UniqueHandle event;
+        OS::UniqueHandle event;  // none for a reply server: the pipe itself is waited on
         OS::UniqueFile pipe;
+        HANDLE waitHandle = nullptr;  // the event, or the pipe
         State state = kConnecting;
+        // An overlapped connect or read is outstanding.
         bool connectPending = false;
         // Nothing is outstanding and the last operation completed, so the
-        // event is known to be signalled.
+        // wait handle is known to be signalled.
         bool completed = false;
+        // The writer closed; the instance listens again when it is next read.
+        bool rearm = false;
     };
 
     void Release();
     bool InitialInstances(unsigned count, const wchar_t* name, HANDLE userObject);
     bool MakePath(const wchar_t* name);
     bool CreateInstance(SInstance& instance, unsigned index);
-    bool CreatePipeWithRetries(SInstance& instance, SECURITY_ATTRIBUTES& sa);
+    bool CreatePipeWithRetries(SInstance& instance, unsigned index, SECURITY_ATTRIBUTES& sa);
+    bool IsOwnPipe(const SInstance& instance) const;
+    DWORD TimeLeft() const;
     bool ConnectToNewClient(SInstance& instance);
     bool Reconnect(SInstance& instance);
     bool ReadInstance(SInstance& instance, void* buffer, unsigned& size);
@@ -83,5 +109,9 @@ private:
     std::vector<SInstance> m_instances;  // sized once, so the OVERLAPPEDs never move
     HANDLE m_userObject = nullptr;
     OS::UniqueHandle m_ownedUserObject;
+    bool m_forReply = false;
+    bool m_bounded = false;
+    DWORD m_boundStart = 0;
+    DWORD m_boundMs = 0;
     std::unique_ptr<BYTE[]> m_buf;
 };

@@ -1,5 +1,6 @@
 #include "aos/pipe_Util.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 
@@ -9,7 +10,12 @@
 namespace {
 const wchar_t kSourceFile[] = L".\\pipe_Util";
 const int kLevel = 5;
+volatile DWORD g_waitBoundMs = kPipeWaitBoundMs;
 }  // namespace
+
+DWORD PipeWaitBoundMs() { return g_waitBoundMs; }
+
+void PipeSetWaitBoundMs(DWORD waitMs) { g_waitBoundMs = waitMs != 0 ? waitMs : kPipeWaitBoundMs; }
 
 CPipeClient::CPipeClient() : m_path(), m_lastError(0) {}
 
@@ -31,12 +37,22 @@ bool CPipeClient::Open(const wchar_t* name) {
         m_path[0] = L'\0';
         return Fail(ERROR_FILENAME_EXCED_RANGE);
     }
+    // While every instance is busy: wait for a free one, kBusyWaitMs at a time,
+    // and give up once the bound has passed in all (others may keep taking the
+    // instances that free up).
+    const DWORD bound = PipeWaitBoundMs();
+    const DWORD start = GetTickCount();
     for (;;) {
-        m_pipe.reset(CreateFileW(m_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        m_pipe.reset(CreateFileW(m_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kOpenFlags, nullptr));
         if (m_pipe.valid()) break;
         const DWORD error = GetLastError();
         if (error != ERROR_PIPE_BUSY) return Fail(error);
-        if (!WaitNamedPipeW(m_path, kBusyWaitMs)) return Fail(GetLastError());
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= bound) return Fail(ERROR_SEM_TIMEOUT);
+        if (!WaitNamedPipeW(m_path, std::min(bound - elapsed, static_cast<DWORD>(kBusyWaitMs)))) {
+            const DWORD waitError = GetLastError();
+            if (waitError != ERROR_SEM_TIMEOUT) return Fail(waitError);
+        }
     }
     DWORD mode = PIPE_READMODE_MESSAGE;
     if (!SetNamedPipeHandleState(m_pipe.get(), &mode, nullptr, nullptr)) {
@@ -94,12 +110,10 @@ bool CPipeClient::WriteWhole(const void* data, unsigned& length) {
 
 void CPipeClient::Close() { m_pipe.reset(); }
 
-bool PipeSendAndRecvW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,
-                      CPipeServer& server, HANDLE userObject) {
-    if (!server.Initial(replyName, userObject)) {
-        FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__, L"[PipeSendAndRecvW] Initial pipe server failed!");
-        return false;
-    }
+namespace {
+
+// The writing half of PipeSendAndRecvW, once the reply server is up.
+bool SendToTarget(const void* data, unsigned length, const wchar_t* targetName) {
     CPipeClient client;
     if (!client.Open(targetName)) {
         FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__,
@@ -113,6 +127,25 @@ bool PipeSendAndRecvW(const void* data, unsigned length, const wchar_t* replyNam
         return false;
     }
     return true;
+}
+
+bool ServerFailed() {
+    FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__, L"[PipeSendAndRecvW] Initial pipe server failed!");
+    return false;
+}
+
+}  // namespace
+
+bool PipeSendAndRecvW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,
+                      CPipeServer& server, HANDLE userObject) {
+    if (!server.Initial(replyName, userObject)) return ServerFailed();
+    return SendToTarget(data, length, targetName);
+}
+
+bool PipeSendAndRecvReplyW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,
+                           CPipeServer& server) {
+    if (!server.InitialForReply(replyName)) return ServerFailed();
+    return SendToTarget(data, length, targetName);
 }
 
 OS::UniqueHandle PipeCreateReplyTimer() { return OS::UniqueHandle(CreateWaitableTimerW(nullptr, TRUE, nullptr)); }

@@ -19,7 +19,6 @@ namespace {
 const wchar_t kSourceFile[] = L".\\util_plm_cmdHandler";
 const size_t kNumberChars = 256;
 const unsigned kReplyChunkBytes = 1024;
-const unsigned kChunksPerTimerCheck = 64;
 
 std::wstring SignedDecimal(DWORD value) {
     wchar_t digits[kNumberChars] = {};
@@ -35,36 +34,29 @@ std::wstring PayloadUnits(const CIPCMsgBuffer& request) {
 }
 
 // Reads the reply in chunks until the service closes its end. False when the
-// timer (the server's user object) fired first. A wait ended by the timer
-// reads nothing, so only an empty chunk needs the timer asked; a service that
-// keeps writing is checked every kChunksPerTimerCheck chunks so that it is
-// bounded too.
+// bound passed first: a wait that the bound ends reads nothing, and a service
+// that keeps writing is stopped by the check after every chunk (the tick count,
+// no kernel call).
 bool CollectReply(CPipeServer& server, std::vector<BYTE>& bytes) {
     BYTE chunk[kReplyChunkBytes];
-    for (unsigned chunks = 1;; ++chunks) {
+    for (;;) {
         unsigned cbChunk = kReplyChunkBytes;
         if (!server.ReadChunk(chunk, cbChunk)) return true;
-        const bool askTimer = cbChunk == 0 || chunks % kChunksPerTimerCheck == 0;
-        if (askTimer && server.UserObjectSignalled()) return false;
+        if (server.BoundPassed()) return false;
         bytes.insert(bytes.end(), chunk, chunk + std::min(cbChunk, kReplyChunkBytes));
     }
 }
 
+// The reply server needs no kernel object but its pipe, and the bound on the
+// reply is kept through the waits' time-outs: the call costs little more than a
+// bare request and reply.
 bool SendAndCollect(const CCmdProtocol& command, const wchar_t* name, const std::wstring& replyPipe,
                     DWORD replyWaitMs, CIPCMsgBuffer& reply) {
-    OS::UniqueHandle timer = PipeCreateReplyTimer();
-    if (!timer) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] CreateWaitableTimer failed! err=%d", GetLastError());
-        return false;
-    }
     CPipeServer server;
     const unsigned cbCommand = static_cast<unsigned>(command.GetLength()) * sizeof(wchar_t);
-    if (!PipeSendAndRecvW(command.GetText(), cbCommand, replyPipe.c_str(), kAoSMgrPipeName, server, timer.get()))
+    if (!PipeSendAndRecvReplyW(command.GetText(), cbCommand, replyPipe.c_str(), kAoSMgrPipeName, server))
         return false;
-    if (!PipeStartReplyTimer(timer.get(), replyWaitMs)) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] SetWaitableTimer failed! err=%d", GetLastError());
-        return false;
-    }
+    server.StartBound(replyWaitMs);
     std::vector<BYTE> bytes;
     if (!CollectReply(server, bytes)) {
         TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): no reply on pipe %s within %u ms",
@@ -101,6 +93,7 @@ bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgB
     TraceWrite(8, kSourceFile, __LINE__, L"wstring buffer size(%d)", static_cast<int>(payload.size()));
     command.AddField(payload.data(), static_cast<int>(payload.size()));
 
+    if (replyWaitMs == 0) replyWaitMs = PipeWaitBoundMs();
     const bool bSuccess = SendAndCollect(command, name, replyPipe, replyWaitMs, reply);
     TraceWrite(8, kSourceFile, __LINE__, L"[PLM Util] <== PLMCmdMgr_SendCommand(%s), %d", name, bSuccess ? 1 : 0);
     return bSuccess;

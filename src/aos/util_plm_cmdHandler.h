@@ -22,6 +22,7 @@ std::wstring MakeReplyPipeName(const wchar_t* name, DWORD tick, DWORD threadId);
 // success (true) the whole reply is appended to reply; a service that connects
 // and closes without writing gives true and no bytes. False when the command
 // was not delivered or no complete reply came within replyWaitMs (then nothing
-// is appended to reply).
+// is appended to reply); 0 means the process's bound, PipeWaitBoundMs(). Each
+// call creates no kernel object but its reply pipe.
 bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& reply,
-                           DWORD replyWaitMs = kPipeReplyWaitMs);
+                           DWORD replyWaitMs = 0);

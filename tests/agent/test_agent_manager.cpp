@@ -17,7 +17,7 @@ const wchar_t kUrl[] = L"../cgi/cgiShowAoS.exe?ID=KPSE_ADDON_WDX&URLROUTE=UI_DIS
 class WithManager : public testing::Test {
 protected:
     void SetUp() override {
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAoSRootKeyPath);
+        testsupport::DeleteAoSRoot();
         ASSERT_TRUE(m_manager.Start()) << m_manager.LastError();
         std::wstring dll = testsupport::ExeDir() + L"\\WDXPatchAgent.dll";
         m_dll.reset(LoadLibraryW(dll.c_str()));
@@ -25,7 +25,7 @@ protected:
     }
     void TearDown() override {
         m_manager.Stop();
-        RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAoSRootKeyPath);
+        testsupport::DeleteAoSRoot();
     }
 
     template <typename F>

@@ -2,6 +2,10 @@
 // loaded library and its own simulated server.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "ServerFixture.h"
 #include "foundation/win_Handle.h"
 #include "installer/WDXPatchAgent.h"
@@ -63,6 +67,43 @@ protected:
     PFN_IsRollbackEx isRollbackEx = nullptr;
     PFN_EndAction endAction = nullptr;
 };
+
+#ifndef _WIN64
+// Calls fn with count 32-bit arguments as a cdecl caller does (pushed right to
+// left, removed by the caller) and stores in espDelta how far the callee moved
+// the stack pointer: 0 for a cdecl callee, the arguments' size for a callee
+// that removes them itself (stdcall). Returns what fn returned.
+extern "C" int __cdecl wdx_call_measure(const void* fn, const unsigned* args, int count, int* espDelta);
+__asm__(
+    ".text\n"
+    ".globl _wdx_call_measure\n"
+    "_wdx_call_measure:\n"
+    "    pushl %ebp\n"
+    "    movl %esp, %ebp\n"
+    "    pushl %esi\n"
+    "    pushl %edi\n"
+    "    pushl %ebx\n"
+    "    movl 8(%ebp), %ebx\n"
+    "    movl 12(%ebp), %esi\n"
+    "    movl 16(%ebp), %ecx\n"
+    "1:  testl %ecx, %ecx\n"
+    "    jz 2f\n"
+    "    decl %ecx\n"
+    "    pushl (%esi,%ecx,4)\n"
+    "    jmp 1b\n"
+    "2:  movl %esp, %edi\n"
+    "    call *%ebx\n"
+    "    movl %esp, %ecx\n"
+    "    subl %edi, %ecx\n"
+    "    movl 20(%ebp), %edx\n"
+    "    movl %ecx, (%edx)\n"
+    "    leal -12(%ebp), %esp\n"
+    "    popl %ebx\n"
+    "    popl %edi\n"
+    "    popl %esi\n"
+    "    popl %ebp\n"
+    "    ret\n");
+#endif
 
 TEST_F(Callbacks, FixedResultsInEveryState) {
     EXPECT_EQ(1, isRollbackEx());
@@ -209,5 +250,36 @@ TEST_F(Callbacks, OverlongTargetIsRefusedNotCut) {
     endItem(1, &from, &to);
     EXPECT_TRUE(FileExists(server.AddonFolder() + L"\\short.dll"));
 }
+
+#ifndef _WIN64
+// A 32-bit installer host calls the exports as cdecl functions: the arguments
+// are the caller's to remove. (x64 has one calling convention only.)
+TEST_F(Callbacks, ExportsLeaveTheArgumentsToTheCaller) {
+    SimulatedServer server(L"cb", L"10_6");
+    const std::string path = Narrow(Stage(L"WDXPlugIn.dll", "plug-in"));
+    ItemVersion newer = Version(10, 6, 1045), older = Version(10, 5, 1000);
+    auto word = [](const void* p) { return static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)); };
+    struct Call {
+        const char* name;
+        const void* fn;
+        std::vector<unsigned> args;
+        int expected;
+    } calls[] = {
+        {"StartAction", reinterpret_cast<const void*>(startAction), {}, 0},
+        {"StartItem", reinterpret_cast<const void*>(startItem),
+         {word("item.zip"), 3, 4, 0x10u, word(&newer), word(&older)}, 1},
+        {"CheckFileEx", reinterpret_cast<const void*>(checkFileEx), {word(path.c_str())}, 1},
+        {"EndItem", reinterpret_cast<const void*>(endItem), {1, word(&newer), word(&older)}, 1},  // a rollback
+        {"IsRollbackEx", reinterpret_cast<const void*>(isRollbackEx), {}, 1},
+        {"EndAction", reinterpret_cast<const void*>(endAction), {}, 0},
+    };
+    for (const Call& call : calls) {
+        int espDelta = -1;
+        const int result = wdx_call_measure(call.fn, call.args.data(), static_cast<int>(call.args.size()), &espDelta);
+        EXPECT_EQ(0, espDelta) << call.name;
+        EXPECT_EQ(call.expected, result) << call.name;
+    }
+}
+#endif
 
 }  // namespace

@@ -3,12 +3,36 @@
 
 #include <cstring>
 
+#include "ServerFixture.h"
 #include "aos/AoSSrvSDK.h"
 #include "aos/util_ipc_msg_buffer.h"
 #include "foundation/win_Handle.h"
 #include "registry/util_plm_compList.h"
 
 namespace {
+
+// The registration record's size is the one callers put in dwSize (52) only in
+// the shipped 32-bit build, where pointers have 4 bytes; the messages carry
+// texts and counts, never pointers, so their bytes are the same in both builds.
+TEST(SdkRecords, RecordLayoutFollowsThePointerSize) {
+#ifdef _WIN64
+    EXPECT_EQ(8u, sizeof(void*));
+    EXPECT_EQ(104u, sizeof(AoSData));
+    EXPECT_EQ(26u, sizeof(AoSUIExtensionData));  // packed
+#else
+    EXPECT_EQ(4u, sizeof(void*));
+    EXPECT_EQ(52u, sizeof(AoSData));
+    EXPECT_EQ(14u, sizeof(AoSUIExtensionData));  // packed
+#endif
+    AoSUIExtensionData ext = {L"g", L"e.js", L"d", 1, 0};
+    AoSData record = {};
+    record.iTotalUIExtensionDataCount = 1;
+    record.pUIExtensions = &ext;
+    CIPCMsgBuffer buffer(1024);
+    SerializeAoSData(1115, buffer, record);
+    // id, six null texts (a count and a NUL each), count 0, count 1, three texts, two int32, count 0
+    EXPECT_EQ(4u + 6 * 6 + 4 + 4 + (4 + 4) + (4 + 10) + (4 + 4) + 4 + 4 + 4, buffer.BytesUsed());
+}
 
 // Reads what SerializeAoSData wrote, field by field, independently of the buffer class.
 class Reader {
@@ -129,7 +153,7 @@ protected:
     }
     void TearDown() override { DeleteAoS(); }
 
-    static void DeleteAoS() { RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAoSRootKeyPath); }
+    static void DeleteAoS() { testsupport::DeleteAoSRoot(); }
     static void SetText(HKEY key, const wchar_t* name, const wchar_t* text) {
         RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                        static_cast<DWORD>((wcslen(text) + 1) * sizeof(wchar_t)));

@@ -2,6 +2,7 @@
 
 #include "aos/AoSSrvSDK.h"
 #include "foundation/win_Handle.h"
+#include "registry/util_plm_compList.h"
 
 namespace testsupport {
 
@@ -38,6 +39,17 @@ LocalPathOverride::~LocalPathOverride() {
         WriteLocalPath(key.get(), m_oldValue);
     else
         RegDeleteValueW(key.get(), kServerLocalPathValue);
+}
+
+void DeleteAoSRoot() {
+    const std::wstring root = kAoSRootKeyPath;
+    const size_t slash = root.find_last_of(L'\\');
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        OS::UniqueRegKey parent;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, root.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | view,
+                          parent.put()) == ERROR_SUCCESS)
+            RegDeleteTreeW(parent.get(), root.substr(slash + 1).c_str());
+    }
 }
 
 SimulatedServer::SimulatedServer(const wchar_t* tag, const std::wstring& serverVersion,

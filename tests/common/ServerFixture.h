@@ -24,6 +24,11 @@ private:
     std::wstring m_oldValue;
 };
 
+// Deletes the server's add-on registry root with everything below it, in both
+// registry views: a plain delete would reach only the process's own view, and
+// the server's keys live in the 64-bit one.
+void DeleteAoSRoot();
+
 class SimulatedServer {
 public:
     // serverVersion names a stand-in program such as L"10_6"; empty: no executable.

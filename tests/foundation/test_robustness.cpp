@@ -9,11 +9,14 @@
 #include <random>
 
 #include "BufferTestSupport.h"
+#include "FuzzSupport.h"
 #include "aos/util_ipc_msg_tagged.h"
 
 using namespace foundationtest;
 
 namespace {
+
+const int kRandomRounds = 100000;
 
 class GuardedBytes {
 public:
@@ -147,18 +150,23 @@ Bytes ValidTagged() {
     return Contents(b);
 }
 
+// 100,000 random messages, each read in every shape. A failing round prints the
+// seed and the message (WDX_FUZZ_SEED repeats the run).
 TEST(Robustness, RandomBytesNeverReadPastTheData) {
     GuardedBytes guard;
     ASSERT_TRUE(guard.valid());
     ASSERT_TRUE(IsBadReadPtr(guard.End(), 1)) << "the byte after the data must be unreadable";
-    std::mt19937 rng(20240611u);
-    for (int round = 0; round < 3000; ++round) {
+    testsupport::FuzzRun run("message buffer reads", 20240611u);
+    std::mt19937& rng = run.Rng();
+    for (int round = 0; round < kRandomRounds; ++round) {
         Bytes data(rng() % 80);
         for (BYTE& b : data) b = static_cast<BYTE>(rng());
         // Bias some lengths and tags toward the interesting small values.
         if (data.size() >= 4 && round % 3 == 0) data[2] = data[3] = 0;
         if (data.size() >= 2 && round % 5 == 0) data[0] = static_cast<BYTE>(rng() % 2 ? 7 : 8), data[1] = 0;
+        run.SetBytes(data.data(), data.size());
         for (const Shape& shape : kShapes) ReadChecked(data, guard, shape);
+        if (!run.Passed(round)) return;
     }
 }
 

@@ -105,6 +105,33 @@ TEST(RegKey, OpenPrefersThe64BitViewThenTheDefaultView) {
     regtest::DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\WDXTest", KEY_WOW64_64KEY);
 }
 
+// A process's default registry view is that of its own bitness: a 32-bit
+// process under WOW64 (on 64-bit Windows, or wine32 in the 64-bit prefix)
+// writes into the 32-bit view unless it asks for the other one. The save of
+// the add-on's last error relies on this.
+TEST(RegKey, TheDefaultViewIsTheProcesssOwn) {
+    const std::wstring path = std::wstring(kLmBase) + L"\\DefaultView";
+    {
+        regtest::OwnedKey key(HKEY_LOCAL_MACHINE, path);  // created in the default view
+        key.SetText(L"", L"view", L"default");
+        const bool in32 = regtest::KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_32KEY);
+        const bool in64 = regtest::KeyExists(HKEY_LOCAL_MACHINE, path, KEY_WOW64_64KEY);
+        BOOL wow64 = FALSE;
+        ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
+#ifdef _WIN64
+        EXPECT_FALSE(wow64);
+        EXPECT_TRUE(in64);
+        EXPECT_FALSE(in32);
+#else
+        EXPECT_TRUE(wow64) << "the 32-bit tests run on a 64-bit system (64-bit Wine prefix)";
+        EXPECT_TRUE(in32);
+        EXPECT_FALSE(in64);
+#endif
+    }
+    regtest::DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\WDXTest", KEY_WOW64_32KEY);
+    regtest::DeleteTree(HKEY_LOCAL_MACHINE, L"SOFTWARE\\WDXTest", KEY_WOW64_64KEY);
+}
+
 TEST(RegKey, EnumKeysDeliversNamesAndStopsWhenAsked) {
     regtest::OwnedKey owned(HKEY_CURRENT_USER, kBase);
     OS::CRegKey key;

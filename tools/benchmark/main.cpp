@@ -152,8 +152,10 @@ void MeasureRegistration(int rounds) {
     payload.push_back(0);
     payload.push_back(0);
     for (int i = 0; i < 20; ++i) AoSSrv_Register(&record);  // warm-up; suspends tracing (no log server)
-    auto times = Compare([&] { AoSSrv_Register(&record); }, [&] { BareRequestReply(payload); }, rounds);
-    Report("(1) AoSSrv_Register round trip vs bare two pipes", times.first, times.second, "target <= 1.5x");
+    // More batches than the other measures: a round trip is a dozen kernel calls
+    // whose cost drifts with the machine's load.
+    auto times = Compare([&] { AoSSrv_Register(&record); }, [&] { BareRequestReply(payload); }, rounds, 15);
+    Report("(1) AoSSrv_Register round trip vs bare two pipes", times.first, times.second, "target <= 1.3x");
     if (manager.AnswerFailures() != 0) std::printf("    (the manager could not answer %zu requests)\n", manager.AnswerFailures());
     manager.Stop();
 }
