@@ -30,8 +30,8 @@ const int kIterations = 1000;
 const int kSettleIterations = 50;
 const DWORD kHandleSlack = 16;
 const SIZE_T kPrivateSlackBytes = 512 * 1024;
-const DWORD kTimeoutBoundMs = 30;
-const int kRunsPerLoad = 10;
+const DWORD kTimeoutBoundMs = 40;
+const int kRunsPerLoad = 5;
 
 // Handles of this process. GetProcessHandleCount where the platform counts them
 // (Wine reports 0); otherwise the open handles are found one by one, up to a
@@ -138,12 +138,12 @@ AoSData SampleRecord(AoSUIPage& page) {
 }
 
 // Registrations and unregistrations whose replies succeed, fail, come cut
-// short after the reply id, or never come (the bound shortened to 30 ms).
+// short after the reply id, or never come (the bound shortened to 40 ms for
+// those only, so that a slow machine does not turn late replies into time-outs).
 TEST(LongRun, RegistrationRoundTripsLeakNothing) {
     peers::Watchdog watchdog(110000, "registration long run");
     peers::AoSMgrPeer manager;
     ASSERT_TRUE(manager.Start()) << manager.LastError();
-    ShortBound bound(kTimeoutBoundMs);
     AoSUIPage page;
     const AoSData record = SampleRecord(page);
     const struct {
@@ -159,6 +159,8 @@ TEST(LongRun, RegistrationRoundTripsLeakNothing) {
         const auto& kind = kinds[i % 4];
         manager.QueueBehaviour(kind.behaviour);
         const bool registration = (i / 4) % 2 == 0;
+        const bool silent = kind.behaviour.kind == AoSBehaviour::kSilence;
+        ShortBound bound(silent ? kTimeoutBoundMs : 0);
         const int result = registration ? AoSSrv_Register(&record) : AoSSrv_Unregister(&record);
         ASSERT_EQ(kind.expected, result) << "iteration " << i << ": " << kind.behaviour.Describe();
         ASSERT_TRUE(manager.WaitForCommands(1, 10000)) << "iteration " << i;
@@ -196,9 +198,10 @@ TEST(LongRun, TraceLinesWithTheLogServerComingAndGoingLeakNothing) {
 }
 
 // Installer runs through the DLL's exports against the manager peer, installs
-// and rollbacks in turn. The library keeps every file it was handed until it
-// is unloaded (and copies them all at each install), so each load serves ten
-// runs; the hundred unloads show that an unload gives everything back.
+// and rollbacks in turn, each handing over one file. The library keeps every
+// file it was handed until it is unloaded (and copies them all at each
+// install), so each load serves five runs; the two hundred unloads show that
+// an unload gives everything back.
 TEST(LongRun, InstallerRunsLeakNothing) {
     peers::Watchdog watchdog(110000, "installer long run");
     testsupport::DeleteAoSRoot();
@@ -237,11 +240,11 @@ TEST(LongRun, InstallerRunsLeakNothing) {
         const ItemVersion& to = install ? newer : older;
         ASSERT_EQ(0, startAction()) << "iteration " << i;
         EXPECT_EQ(1, startItem("WDX_10.6.1045.zip", 1, 1, 0, &from, &to));
-        for (const std::string& path : paths) EXPECT_EQ(1, checkFileEx(path.c_str()));
+        EXPECT_EQ(1, checkFileEx(paths[(i / kRunsPerLoad) % 2].c_str()));
         EXPECT_EQ(1, isRollbackEx());
         ASSERT_EQ(1, endItem(1, &from, &to)) << "iteration " << i;
         EXPECT_EQ(0, endAction());
-        const bool placed = testsupport::FileExists(server.AddonFolder() + L"\\WDXPlugIn.dll");
+        const bool placed = testsupport::FileExists(server.AddonFolder() + L"\\" + files[(i / kRunsPerLoad) % 2]);
         ASSERT_EQ(install, placed) << "iteration " << i;
         ASSERT_EQ(install ? 2u : 0u, manager.CommandCount()) << "iteration " << i;
         manager.Clear();
