@@ -465,12 +465,21 @@ bool ReadEnvironment(const wchar_t* name, std::wstring& value, size_t maxChars) 
     return true;
 }
 
+// The expiry period in milliseconds. A negative period expires every login (the
+// plain product would wrap to a period of weeks), and one too long for 32 bits is
+// the longest a tick difference can show.
+DWORD ExpiryPeriodMs(int minutes) {
+    if (minutes <= 0) return 0;
+    const DWORD maxMinutes = MAXDWORD / 60000u;
+    return static_cast<DWORD>(minutes) >= maxMinutes ? MAXDWORD : static_cast<DWORD>(minutes) * 60000u;
+}
+
 // ---- the three operations ----------------------------------------------------------------
 
 int VerifyLoginCookie(SLoginSession& session, const SCookieHost& host) {
     int period = 0;
     CMDHO_GET_INI_INT(L"INI_SERVER_SECTION", L"Cookie_Expire_Period", 30, &period, nullptr);
-    const DWORD periodMs = static_cast<DWORD>(period) * 60000u;
+    const DWORD periodMs = ExpiryPeriodMs(period);
     const std::wstring folder = TempFolder(host);
     if (!folder.empty()) {
         PurgeKeyFiles(folder, host.tick());

@@ -132,6 +132,22 @@ TEST_F(LoginCookies, StoppedHandlerExpiresEveryLogin) {
     EXPECT_EQ(Verify((L"session=5; key=k5; stamp=" + std::to_wstring(test.tick - 1)).c_str()), 3905);
 }
 
+// A period that is negative or too long for 32-bit milliseconds neither wraps
+// into a long life for every login nor into an early expiry.
+TEST_F(LoginCookies, PeriodOutOfRange) {
+    test.WriteKeyFile(L"5", "k5", 1);
+    const std::wstring hourOld = L"session=5; key=k5; stamp=" + std::to_wstring(test.tick - 3600000u);
+    const struct {
+        int period;
+        int expected;
+    } cases[] = {{-1, 3905}, {-71583, 3905}, {71583, 3900}, {2147483647, 3900}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.period);
+        server.handler.SetReply(L"CMDHO_GET_INI_INT", peers::CmdReply::Text(std::to_wstring(c.period)));
+        EXPECT_EQ(Verify(hourOld.c_str()), c.expected);
+    }
+}
+
 // Outside a server install nothing is opened or created anywhere.
 TEST_F(LoginCookies, NoServerFolder) {
     test.host.serverFolder.clear();
