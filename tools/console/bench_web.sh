@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Web-console costs through lighttpd, against baseline CGI programs built the
 # same way, on the same server and machine:
-#   (5) a 64 MB multipart upload parsed into its temporary file vs a program
+#   (6) a 64 MB multipart upload parsed into its temporary file vs a program
 #       that copies standard input to a file in 4096-byte reads (medians of 3);
-#   (6) the status page with a valid login vs a program that writes a header
+#   (7) the status page with a valid login vs a program that writes a header
 #       and one line (50 requests each, interleaved, medians).
 #   bench_web.sh <bin folder>
 set -euo pipefail
@@ -31,7 +31,7 @@ for _ in 1 2 3; do
   rm -f "$SERVER"/TEMP/KPSE*.tmp "$SERVER"/TEMP/CPY*.tmp
 done
 p=$(median < "$WORK/parse"); c=$(median < "$WORK/copy")
-printf '(5) 64 MB upload: library %.3f s, stdin copy %.3f s, ratio %sx (target <= 1.25x)\n' "$p" "$c" "$(ratio "$p" "$c")"
+printf '(6) 64 MB upload: library %.3f s, stdin copy %.3f s, ratio %sx (target <= 1.25x)\n' "$p" "$c" "$(ratio "$p" "$c")"
 
 curl -sS -c "$WORK/jar" "$BASE/login.exe" -o /dev/null
 : > "$WORK/status"; : > "$WORK/minimal"
@@ -40,5 +40,5 @@ for _ in $(seq 1 50); do
   seconds "$BASE/minimal.exe" >> "$WORK/minimal"
 done
 s=$(median < "$WORK/status"); m=$(median < "$WORK/minimal")
-printf '(6) status page with a valid login: %.1f ms, minimal page %.1f ms, ratio %sx (target <= 1.3x)\n' \
+printf '(7) status page with a valid login: %.1f ms, minimal page %.1f ms, ratio %sx (target <= 1.3x)\n' \
   "$(awk -v v="$s" 'BEGIN { print v * 1000 }')" "$(awk -v v="$m" 'BEGIN { print v * 1000 }')" "$(ratio "$s" "$m")"
