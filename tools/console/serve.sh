@@ -6,12 +6,15 @@
 #   serve.sh <bin folder> [--port N] [--answers FILE] [--own-wineserver]
 # <bin folder> holds the built pages, DLLs and peers; the server's state (web
 # server configuration, logs) goes beside it in ../console.
-# Expects WINEPREFIX, WINE and WINESERVER in the environment (./wdx sets them)
+# Expects WINEPREFIX, WINE and WINESERVER in the environment (./wdx sets them);
+# WINELOADER, when set, is the loader for the programs of <bin folder> (the
+# 32-bit loader for a 32-bit build)
 # and a running wineserver for the prefix. With --own-wineserver it also stops
 # that wineserver, and with it every Wine process of the prefix, at the end.
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 BIN=$(realpath "$1"); shift
+RUN_WINE=${WINELOADER:-$WINE}
 PORT=8080
 ANSWERS=$HERE/answers.txt
 OWN_WINESERVER=0
@@ -48,7 +51,7 @@ install_pages() {
   [ -f "$HERE/console.css" ] && cp "$HERE/console.css" "$DOCROOT/quillon/"
   printf '[INI_SERVER_SECTION]\r\nLanguage_Code=9\r\nMaxUploadSize=64\r\n' > "$SERVER/kpsscan.ini"
   printf '[INI_SERVER_SECTION]\r\nMaxCGIPostSizeInK=5120\r\n' > "$SERVER/Private/kpsserver.ini"
-  "$WINE" "$BIN/simserver.exe" set-local-path 'C:\Quillon\KPSSRV\' </dev/null >/dev/null
+  "$RUN_WINE" "$BIN/simserver.exe" set-local-path 'C:\Quillon\KPSSRV\' </dev/null >/dev/null
 }
 
 write_config() {
@@ -57,9 +60,9 @@ write_config() {
   # page finds its server folder above it.
   cat > "$STATE/cgi-wrapper.sh" <<WRAP
 #!/bin/sh
-export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' WINESERVER='$WINESERVER'
+export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' WINESERVER='$WINESERVER' WINELOADER='$RUN_WINE'
 page=\$(basename "\$1")
-exec '$WINE' "C:\\\\Quillon\\\\KPSSRV\\\\Web\\\\CGI\\\\\$page"
+exec '$RUN_WINE' "C:\\\\Quillon\\\\KPSSRV\\\\Web\\\\CGI\\\\\$page"
 WRAP
   chmod +x "$STATE/cgi-wrapper.sh"
   cat > "$STATE/lighttpd.conf" <<CONF
@@ -93,7 +96,7 @@ stop_all() {
 }
 
 start_services() {
-  "$WINE" "$BIN/cmdhandler_peer.exe" --quiet --answers "$(winpath "$ANSWERS")" --out "$(winpath "$STATE/commands.txt")" \
+  "$RUN_WINE" "$BIN/cmdhandler_peer.exe" --quiet --answers "$(winpath "$ANSWERS")" --out "$(winpath "$STATE/commands.txt")" \
     </dev/null >"$STATE/cmdhandler.log" 2>&1 &
   PIDS+=($!)
   lighttpd -D -f "$STATE/lighttpd.conf" </dev/null >>"$STATE/error.log" 2>&1 &
