@@ -6,11 +6,11 @@
 #   serve.sh <bin folder> [--port N] [--answers FILE] [--own-wineserver]
 # <bin folder> holds the built pages, DLLs and peers; the server's state (web
 # server configuration, logs) goes beside it in ../console.
-# Expects WINEPREFIX, WINE and WINESERVER in the environment (./wdx sets them);
-# WINELOADER, when set, is the loader for the programs of <bin folder> (the
-# 32-bit loader for a 32-bit build)
-# and a running wineserver for the prefix. With --own-wineserver it also stops
-# that wineserver, and with it every Wine process of the prefix, at the end.
+# Expects WINEPREFIX, WINE and WINESERVER in the environment (./wdx sets them)
+# and a running wineserver for the prefix. WINELOADER, when set, is the loader
+# for the programs of <bin folder> (the 32-bit one for a 32-bit build). With
+# --own-wineserver it also stops that wineserver, and with it every Wine process
+# of the prefix, at the end.
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 BIN=$(realpath "$1"); shift
