@@ -34,7 +34,7 @@ wait_for() {  # seconds, command
 PORT=$(free_port 18200)
 "$ROOT/tools/console/serve.sh" "$BIN" --port "$PORT" >"$WORK/serve.log" 2>&1 &
 SERVE_PID=$!
-wait_for 30 grep -q '^console: ' "$WORK/serve.log" || { cat "$WORK/serve.log"; exit 1; }
+wait_for 45 grep -q '^console: ' "$WORK/serve.log" || { cat "$WORK/serve.log"; exit 1; }
 
 DPORT=$(free_port 18400)
 WD=http://127.0.0.1:$DPORT

@@ -37,7 +37,7 @@ start_console() {  # [answers file]
   "$ROOT/tools/console/serve.sh" "$BIN" "${args[@]}" >"$WORK/serve.log" 2>&1 &
   SERVE_PID=$!
   local i
-  for i in $(seq 1 300); do
+  for i in $(seq 1 450); do
     grep -q '^console: ' "$WORK/serve.log" && return 0
     kill -0 "$SERVE_PID" 2>/dev/null || break
     sleep 0.1

@@ -105,7 +105,7 @@ start_services() {
 
 wait_until_ready() {
   local i
-  for i in $(seq 1 100); do
+  for i in $(seq 1 300); do
     if curl -fsS -o /dev/null "http://127.0.0.1:$PORT/quillon/index.html" 2>/dev/null &&
        grep -q "serving" "$STATE/cmdhandler.log" 2>/dev/null; then
       return 0
