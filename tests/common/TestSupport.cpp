@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <cstdarg>
 #include <vector>
 
 #include "foundation/win_Handle.h"
@@ -59,6 +60,17 @@ std::wstring ExeDir() {
     std::wstring dir(path);
     size_t slash = dir.find_last_of(L'\\');
     return slash == std::wstring::npos ? L"." : dir.substr(0, slash);
+}
+
+std::vector<LocalLine> g_localLines;
+
+void RecordLocal(int level, const wchar_t*, int, const wchar_t* format, ...) {
+    wchar_t text[1024] = {};
+    va_list args;
+    va_start(args, format);
+    _vsnwprintf(text, 1023, format, args);
+    va_end(args);
+    g_localLines.push_back({level, text});
 }
 
 }  // namespace testsupport

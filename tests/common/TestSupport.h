@@ -3,8 +3,20 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "aos/pipe_Util.h"
 
 namespace testsupport {
+
+// Shortens the process's pipe wait bound for one scope.
+class ShortBound {
+public:
+    explicit ShortBound(DWORD ms) { PipeSetWaitBoundMs(ms); }
+    ~ShortBound() { PipeSetWaitBoundMs(0); }
+    ShortBound(const ShortBound&) = delete;
+    ShortBound& operator=(const ShortBound&) = delete;
+};
 
 // A fresh folder under the temp directory, removed with its contents at scope end.
 class TempDir {
@@ -27,5 +39,14 @@ void RemoveTree(const std::wstring& path);
 
 // Folder of the running test program (where the DLL and tool programs live).
 std::wstring ExeDir();
+
+// A local trace entry for the log client that keeps what the client reports
+// about its own failures.
+struct LocalLine {
+    int level;
+    std::wstring text;
+};
+extern std::vector<LocalLine> g_localLines;
+void RecordLocal(int level, const wchar_t* sourceFile, int line, const wchar_t* format, ...);
 
 }  // namespace testsupport

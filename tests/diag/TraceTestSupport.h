@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "diag/trace_Trace.h"
 
 namespace tracetest {
@@ -39,12 +40,8 @@ inline DWORD FakeTick() { return g_fakeTick; }
 // File name of this test program, as the process label shows it.
 std::wstring OwnExeName();
 
-// Local trace entry that keeps what the log client reports.
-struct LocalLine {
-    int level;
-    std::wstring text;
-};
-extern std::vector<LocalLine> g_localLines;
-void RecordLocal(int level, const wchar_t* sourceFile, int line, const wchar_t* format, ...);
+using testsupport::g_localLines;
+using testsupport::LocalLine;
+using testsupport::RecordLocal;
 
 }  // namespace tracetest

@@ -113,29 +113,7 @@ void ExpectNoGrowth(const char* what, const std::function<void(int)>& iteration)
     EXPECT_LE(end.privateBytes, settled.privateBytes + kPrivateSlackBytes) << what;
 }
 
-// Shortens the process's wait bound for one test.
-class ShortBound {
-public:
-    explicit ShortBound(DWORD ms) { PipeSetWaitBoundMs(ms); }
-    ~ShortBound() { PipeSetWaitBoundMs(0); }
-    ShortBound(const ShortBound&) = delete;
-    ShortBound& operator=(const ShortBound&) = delete;
-};
-
-AoSData SampleRecord(AoSUIPage& page) {
-    page = AoSUIPage{L"Main Page", L"../cgi/cgiShowAoS.exe?ID=KPSE_ADDON_WDX"};
-    AoSData record = {};
-    record.dwSize = 52;
-    record.wpszPLSId = L"KPSE_ADDON_WDX";
-    record.wpszPLSVersion = L"10.6.1045";
-    record.wpszInstallPath = L"C:\\Quillon\\Addon\\WDX";
-    record.wpszAuxText = L"";
-    record.wpszPlugInPath = L"C:\\Quillon\\Addon\\WDX\\WDXPlugIn.dll";
-    record.wpszUninstallPath = L"C:\\Quillon\\Addon\\WDX\\Uninstall.exe";
-    record.iUIPageCount = 1;
-    record.pUIPages = &page;
-    return record;
-}
+using testsupport::ShortBound;
 
 // Registrations and unregistrations whose replies succeed, fail, come cut
 // short after the reply id, or never come (the bound shortened to 40 ms for
@@ -145,7 +123,7 @@ TEST(LongRun, RegistrationRoundTripsLeakNothing) {
     peers::AoSMgrPeer manager;
     ASSERT_TRUE(manager.Start()) << manager.LastError();
     AoSUIPage page;
-    const AoSData record = SampleRecord(page);
+    const AoSData record = peers::SampleRegistration(page, L"../cgi/cgiShowAoS.exe?ID=KPSE_ADDON_WDX");
     const struct {
         AoSBehaviour behaviour;
         int expected;

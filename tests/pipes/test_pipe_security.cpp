@@ -18,6 +18,7 @@
 #include "ImportHook.h"
 #include "LogServerPeer.h"
 #include "PeerSupport.h"
+#include "TestSupport.h"
 #include "TraceCapture.h"
 #include "aos/cmdao_OutputCmd.h"
 #include "aos/pipe_Server.h"
@@ -43,14 +44,7 @@ std::wstring UniquePipeName(const wchar_t* what) {
 
 std::wstring PathOf(const std::wstring& name) { return L"\\\\.\\pipe\\" + name; }
 
-// Shortens the process's wait bound for one test.
-class ShortBound {
-public:
-    explicit ShortBound(DWORD ms) { PipeSetWaitBoundMs(ms); }
-    ~ShortBound() { PipeSetWaitBoundMs(0); }
-    ShortBound(const ShortBound&) = delete;
-    ShortBound& operator=(const ShortBound&) = delete;
-};
+using testsupport::ShortBound;
 
 // A message pipe whose only instance a client of the test holds: every other
 // client finds it busy for as long as the object lives.
@@ -141,20 +135,8 @@ TEST(WaitBound, CommandToAManagerThatStaysBusyFailsWithTheUsualLine) {
     EXPECT_TRUE(trace.WaitForLine(kUtilSource, 5, L"[PipeSendAndRecvW] Initial pipe client failed! err=121", kWaitMs));
 }
 
-struct LocalLine {
-    int level;
-    std::wstring text;
-};
-std::vector<LocalLine> g_localLines;
-
-void RecordLocal(int level, const wchar_t*, int, const wchar_t* format, ...) {
-    wchar_t text[1024] = {};
-    va_list args;
-    va_start(args, format);
-    _vsnwprintf(text, 1023, format, args);
-    va_end(args);
-    g_localLines.push_back(LocalLine{level, text});
-}
+using testsupport::g_localLines;
+using testsupport::RecordLocal;
 
 TEST(WaitBound, TraceLineToALogServerThatStaysBusyFailsWithTheUsualLine) {
     peers::Watchdog watchdog(60000, "busy log server");

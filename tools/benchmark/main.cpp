@@ -115,22 +115,6 @@ void BareRequestReply(const std::vector<BYTE>& payload) {
     if (ConnectNamedPipe(reply.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) ReadAll(reply.get());
 }
 
-AoSData SampleRecord(AoSUIPage& page) {
-    static const wchar_t url[] = L"../cgi/cgiShowAoS.exe?ID=KPSE_ADDON_WDX&URLROUTE=UI_DISPLAY_PAGE_MANAGEMENT";
-    page = AoSUIPage{L"Main Page", url};
-    AoSData record = {};
-    record.dwSize = 52;
-    record.wpszPLSId = L"KPSE_ADDON_WDX";
-    record.wpszPLSVersion = L"10.6.1045";
-    record.wpszInstallPath = L"C:\\Quillon\\Addon\\WDX";
-    record.wpszAuxText = L"";
-    record.wpszPlugInPath = L"C:\\Quillon\\Addon\\WDX\\WDXPlugIn.dll";
-    record.wpszUninstallPath = L"C:\\Quillon\\Addon\\WDX\\Uninstall.exe";
-    record.iUIPageCount = 1;
-    record.pUIPages = &page;
-    return record;
-}
-
 void Report(const char* what, double product, double baseline, const char* target) {
     std::printf("%-52s %12.2f us %12.2f us %10.2fx   %s\n", what, product * 1e6, baseline * 1e6, product / baseline,
                 target);
@@ -145,7 +129,7 @@ void MeasureRegistration(int rounds) {
         return;
     }
     AoSUIPage page;
-    AoSData record = SampleRecord(page);
+    AoSData record = peers::SampleRegistration(page, L"../cgi/cgiShowAoS.exe?ID=KPSE_ADDON_WDX&URLROUTE=UI_DISPLAY_PAGE_MANAGEMENT");
     CIPCMsgBuffer request(1024);
     SerializeAoSData(1115, request, record);
     std::vector<BYTE> payload(request.GetData(), request.GetData() + request.BytesUsed());

@@ -354,4 +354,19 @@ void AoSMgrPeer::RegisterEntry(const AoSRequestMessage& message) {
     SetStringValue(key.get(), L"Version", message.plsVersion);
 }
 
+AoSData SampleRegistration(AoSUIPage& page, const wchar_t* pageUrl) {
+    page = AoSUIPage{L"Main Page", pageUrl};
+    AoSData record = {};
+    record.dwSize = 52;  // the size the manager expects from a 32-bit installer
+    record.wpszPLSId = L"KPSE_ADDON_WDX";
+    record.wpszPLSVersion = L"10.6.1045";
+    record.wpszInstallPath = L"C:\\Quillon\\Addon\\WDX";
+    record.wpszAuxText = L"";
+    record.wpszPlugInPath = L"C:\\Quillon\\Addon\\WDX\\WDXPlugIn.dll";
+    record.wpszUninstallPath = L"C:\\Quillon\\Addon\\WDX\\Uninstall.exe";
+    record.iUIPageCount = 1;
+    record.pUIPages = &page;
+    return record;
+}
+
 }  // namespace peers

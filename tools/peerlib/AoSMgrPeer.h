@@ -13,6 +13,7 @@
 
 #include "PeerSupport.h"
 #include "PipeCollector.h"
+#include "aos/AoSSrvSDK.h"
 
 namespace peers {
 
@@ -141,5 +142,10 @@ private:
 
 // Where a registered add-on's component entry lives (64-bit view of HKLM).
 extern const wchar_t kAoSRootKey[];  // "SOFTWARE\Norvale\Quillon\service\AoS"
+
+// The registration record an installer of the add-on sends: its id, version,
+// folders and one console page at pageUrl. page receives the page entry that
+// the record points to and must outlive it.
+AoSData SampleRegistration(AoSUIPage& page, const wchar_t* pageUrl);
 
 }  // namespace peers
