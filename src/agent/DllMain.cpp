@@ -1,7 +1,7 @@
 #include <windows.h>
 
 #include "agent/WDXPatchAgent_Internal.h"
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 
 // The C++ runtime linked into the library sets aside an emergency pool for
 // exceptions (about 72 KB) when the library loads and never frees it by itself:

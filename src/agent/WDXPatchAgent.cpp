@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "aos/AoSSrvSDK.h"
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 #include "foundation/mbwc_MBWC.h"
 
 using AgentChannel::TraceWrite;

@@ -4,9 +4,9 @@
 
 #include <cwchar>
 
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 #include "aos/util_plm_cmdHandler.h"
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 #include "foundation/os_Exception.h"
 #include "foundation/var_CVar.h"
 #include "foundation/win_Handle.h"

@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "aos/pipe_Server.h"
-#include "diag/trace_Trace.h"
+#include "ipc/pipe_Server.h"
+#include "foundation/trace_Trace.h"
 
 using FrameworkChannel::TraceWrite;
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "aos/pipe_Util.h"
+#include "ipc/pipe_Util.h"
 
 extern const wchar_t kServerCmdPipeName[];  // "Norvale KPSE Command Handler Manager"
 

@@ -3,8 +3,8 @@
 #include <climits>
 #include <cwchar>
 
-#include "aos/cmd_Protocol.h"
-#include "aos/pipe_Util.h"
+#include "ipc/cmd_Protocol.h"
+#include "ipc/pipe_Util.h"
 
 namespace {
 const wchar_t kSourceFile[] = L".\\logcl_Command";

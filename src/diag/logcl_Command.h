@@ -2,7 +2,7 @@
 // server's pipe. Its own failures go only to the channel's local trace entry,
 // never back through the trace facility.
 #pragma once
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 
 class CPipeClient;
 

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <vector>
 
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 
 using AgentChannel::TraceWrite;
 

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "aos/cmd_Protocol.h"
+#include "ipc/cmd_Protocol.h"
 #include "aos/cmdao_OutputCmd.h"
 #include "aos/util_plm_cmdHandler.h"
 

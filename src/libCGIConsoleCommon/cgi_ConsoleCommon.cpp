@@ -9,10 +9,10 @@
 #include <cwchar>
 
 #include "cgi_CmdHandler.h"
-#include "aos/cmd_Protocol.h"
+#include "ipc/cmd_Protocol.h"
 #include "cgi_Internal.h"
 #include "console/plm_Console.h"
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 
 using FrameworkChannel::TraceWrite;

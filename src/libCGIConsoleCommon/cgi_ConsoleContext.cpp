@@ -9,7 +9,7 @@
 #include "cgi_CmdHandler.h"
 #include "cgi_ConsoleCommon.h"
 #include "cgi_Internal.h"
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 
 using FrameworkChannel::TraceWrite;
 

@@ -7,7 +7,7 @@
 
 #include "cgi_Internal.h"
 #include "cgi_ParamParser.h"
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 
 namespace plm {

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "cgi_Internal.h"
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 
 namespace plm {

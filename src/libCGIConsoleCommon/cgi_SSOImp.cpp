@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <string>
 
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 
 using FrameworkChannel::TraceWrite;

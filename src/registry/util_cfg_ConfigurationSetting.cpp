@@ -4,7 +4,7 @@
 #include <cwchar>
 #include <vector>
 
-#include "aos/util_ipc_msg_tagged.h"
+#include "ipc/util_ipc_msg_tagged.h"
 #include "foundation/mbwc_MBWC.h"
 
 namespace {

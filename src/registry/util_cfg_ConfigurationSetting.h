@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 #include "foundation/os_Exception.h"
 #include "foundation/var_CVar.h"
 

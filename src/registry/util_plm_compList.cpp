@@ -3,7 +3,7 @@
 #include <cwchar>
 #include <string>
 
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 #include "registry/os_Version.h"
 
 const wchar_t kAoSRootKeyPath[] = L"SOFTWARE\\Norvale\\Quillon\\service\\AoS";

@@ -5,7 +5,7 @@
 
 #include "ServerFixture.h"
 #include "aos/AoSSrvSDK.h"
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 #include "foundation/win_Handle.h"
 #include "registry/util_plm_compList.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "aos/pipe_Util.h"
+#include "ipc/pipe_Util.h"
 
 namespace testsupport {
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 
 namespace tracetest {
 

@@ -9,7 +9,7 @@
 
 #include "AoSMgrPeer.h"
 #include "TraceCapture.h"
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 #include "aos/util_plm_cmdHandler.h"
 
 namespace {

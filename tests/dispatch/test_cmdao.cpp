@@ -5,7 +5,7 @@
 
 #include "CmdHandlerPeer.h"
 #include "TraceCapture.h"
-#include "aos/cmd_Protocol.h"
+#include "ipc/cmd_Protocol.h"
 #include "aos/cmdao_OutputCmd.h"
 #include "aos/util_plm_cmdHandler.h"
 

@@ -7,7 +7,7 @@
 #include "PeerSupport.h"
 #include "TestSupport.h"
 #include "aos/cmdao_OutputCmd.h"
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 #include "aos/util_plm_cmdHandler.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 
 namespace foundationtest {
 

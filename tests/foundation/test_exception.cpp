@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 #include "foundation/os_Exception.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "BufferTestSupport.h"
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 
 using namespace foundationtest;
 

@@ -10,7 +10,7 @@
 
 #include "BufferTestSupport.h"
 #include "FuzzSupport.h"
-#include "aos/util_ipc_msg_tagged.h"
+#include "ipc/util_ipc_msg_tagged.h"
 
 using namespace foundationtest;
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "BufferTestSupport.h"
-#include "aos/util_ipc_msg_tagged.h"
+#include "ipc/util_ipc_msg_tagged.h"
 
 using namespace foundationtest;
 

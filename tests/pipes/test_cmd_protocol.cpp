@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "aos/cmd_Protocol.h"
+#include "ipc/cmd_Protocol.h"
 
 namespace {
 

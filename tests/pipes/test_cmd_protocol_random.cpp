@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "aos/cmd_Protocol.h"
+#include "ipc/cmd_Protocol.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "LogServerPeer.h"
-#include "aos/pipe_Util.h"
+#include "ipc/pipe_Util.h"
 #include "foundation/win_Handle.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include "LogServerPeer.h"
 #include "PeerSupport.h"
 #include "TraceCapture.h"
-#include "aos/pipe_Server.h"
-#include "aos/pipe_Util.h"
+#include "ipc/pipe_Server.h"
+#include "ipc/pipe_Util.h"
 #include "foundation/win_Handle.h"
 
 namespace {

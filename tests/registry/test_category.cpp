@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 #include "registry/util_cfg_ConfigurationSetting.h"
 
 namespace {

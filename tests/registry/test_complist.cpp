@@ -7,7 +7,7 @@
 
 #include "LogServerPeer.h"
 #include "RegTestKeys.h"
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 #include "registry/util_plm_compList.h"
 
 namespace {

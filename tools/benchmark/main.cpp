@@ -15,8 +15,8 @@
 #include "AoSMgrPeer.h"
 #include "LogServerPeer.h"
 #include "aos/AoSSrvSDK.h"
-#include "aos/util_ipc_msg_buffer.h"
-#include "diag/trace_Trace.h"
+#include "ipc/util_ipc_msg_buffer.h"
+#include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 
 namespace {

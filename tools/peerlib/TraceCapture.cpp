@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 
 namespace peers {
 

@@ -1,4 +1,4 @@
-#include "aos/cmd_Protocol.h"
+#include "ipc/cmd_Protocol.h"
 
 #include <cstdlib>
 #include <cwchar>

@@ -1,4 +1,4 @@
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,11 +1,11 @@
-#include "aos/pipe_Util.h"
+#include "ipc/pipe_Util.h"
 
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
 
-#include "aos/pipe_Server.h"
-#include "diag/trace_Trace.h"
+#include "ipc/pipe_Server.h"
+#include "foundation/trace_Trace.h"
 
 namespace {
 const wchar_t kSourceFile[] = L".\\pipe_Util";

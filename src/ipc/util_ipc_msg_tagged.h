@@ -10,7 +10,7 @@
 // Date record: seconds, minutes, hours, day, month (0-11), year - 1900, day of
 // week 0, day of year 0, daylight flag -1.
 #pragma once
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 #include "foundation/var_CVar.h"
 
 // Appends the tag and body of value. Atomic: on any failure (_com_error from a

@@ -1,4 +1,4 @@
-#include "aos/util_ipc_msg_buffer.h"
+#include "ipc/util_ipc_msg_buffer.h"
 
 #include <cstdint>
 #include <cstring>

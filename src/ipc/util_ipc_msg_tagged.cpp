@@ -1,4 +1,4 @@
-#include "aos/util_ipc_msg_tagged.h"
+#include "ipc/util_ipc_msg_tagged.h"
 
 #include <cstring>
 

@@ -1,11 +1,11 @@
-#include "aos/pipe_Server.h"
+#include "ipc/pipe_Server.h"
 
 #include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <new>
 
-#include "diag/trace_Trace.h"
+#include "foundation/trace_Trace.h"
 
 using FrameworkChannel::TraceWrite;
 
