@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "agent/WDXPatchAgent_Internal.h"
+#include "diag/logcl_Command.h"
 #include "foundation/trace_Trace.h"
 
 // The C++ runtime linked into the library sets aside an emergency pool for
@@ -13,6 +14,7 @@ void __freeres();
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
+        InstallLogClients();
         TraceInit(L"PLS_WDX");
         Agent_SetModule(module);
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {

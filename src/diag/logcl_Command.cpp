@@ -9,7 +9,12 @@
 namespace {
 const wchar_t kSourceFile[] = L".\\logcl_Command";
 const int kFailureLevel = 5;
+
+CLogClient g_agentLogClient(CLogClient::kWriteWhole, &AgentChannel::TraceWriteLocal);
+CLogClient g_frameworkLogClient(CLogClient::kWritePieces, &FrameworkChannel::TraceWriteLocal);
 }  // namespace
+
+void InstallLogClients() { TraceSetSinks(&g_agentLogClient, &g_frameworkLogClient); }
 
 bool CLogClient::SendLogWrite(int time, unsigned processId, unsigned threadId, int level,
                               const wchar_t* sourceFile, int line, const wchar_t* text) {

@@ -38,3 +38,9 @@ private:
     const wchar_t* m_pipeName;
     bool m_hintWritten = false;
 };
+
+// Routes the two trace channels to their log clients: the agent channel writes
+// each record as one pipe message, the framework channel in 1024-byte pieces.
+// The library calls it when it loads; a program that links the layers without
+// the DLL calls it before it traces.
+void InstallLogClients();

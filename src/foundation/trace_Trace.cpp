@@ -7,17 +7,52 @@
 #include <string>
 #include <vector>
 
-#include "diag/logcl_Command.h"
 #include "foundation/mbwc_MBWC.h"
 
 namespace {
 
 // Constant-initialised, so units that trace during their own static set-up
-// find both channels ready whatever the order of initialisation.
-CLogClient g_agentLogClient(CLogClient::kWriteWhole, &AgentChannel::TraceWriteLocal);
-CLogClient g_frameworkLogClient(CLogClient::kWritePieces, &FrameworkChannel::TraceWriteLocal);
-TraceChannel g_agentChannel(TraceChannel::kAgent, g_agentLogClient);
-TraceChannel g_frameworkChannel(TraceChannel::kFramework, g_frameworkLogClient);
+// find both channels whatever the order of initialisation.
+TraceChannel g_agentChannel(TraceChannel::kAgent);
+TraceChannel g_frameworkChannel(TraceChannel::kFramework);
+
+// Lines of both channels are written one at a time. A line traced while this
+// thread is writing one (from its sink, or from code the sink calls) is dropped:
+// it would come back into the sink that is busy with the first, and the sink's
+// failures would feed themselves.
+class WriterGate {
+public:
+    bool Enter() {
+        const DWORD self = GetCurrentThreadId();
+        if (m_owner.load() == self) return false;
+        AcquireSRWLockExclusive(&m_lock);
+        m_owner.store(self);
+        return true;
+    }
+    void Leave() {
+        m_owner.store(0);
+        ReleaseSRWLockExclusive(&m_lock);
+    }
+
+private:
+    SRWLOCK m_lock = SRWLOCK_INIT;
+    std::atomic<DWORD> m_owner{0};
+};
+WriterGate g_writerGate;
+
+class WriterGateEntry {
+public:
+    WriterGateEntry() : m_entered(g_writerGate.Enter()) {}
+    ~WriterGateEntry() {
+        if (m_entered) g_writerGate.Leave();
+    }
+    WriterGateEntry(const WriterGateEntry&) = delete;
+    WriterGateEntry& operator=(const WriterGateEntry&) = delete;
+    bool Entered() const { return m_entered; }
+
+private:
+    bool m_entered;
+};
 
 const size_t kNarrowChars = 1024;
 const size_t kPathChars = MAX_PATH;
@@ -148,6 +183,9 @@ void TraceChannel::RecordResult(bool delivered) {
 void TraceChannel::WriteV(int level, const wchar_t* sourceFile, int line, const wchar_t* format,
                           va_list args) {
     LastErrorKeeper keepError;
+    WriterGateEntry writer;
+    ITraceRecordSink* const sink = m_sink.load();
+    if (!writer.Entered() || sink == nullptr) return;
     if (!PassGate()) return;
     bool delivered = false;
     try {
@@ -160,7 +198,7 @@ void TraceChannel::WriteV(int level, const wchar_t* sourceFile, int line, const 
         if (format != nullptr) _vsnwprintf(text + cchPrefix, kLineChars - 1 - cchPrefix, format, args);
         text[kLineChars - 1] = L'\0';
 
-        delivered = m_sink->SendLogWrite(CurrentTime32(), GetCurrentProcessId(), GetCurrentThreadId(), level,
+        delivered = sink->SendLogWrite(CurrentTime32(), GetCurrentProcessId(), GetCurrentThreadId(), level,
                                          sourceFile, line, text);
     } catch (...) {
         // Destructors and catch blocks trace too, so nothing may escape from here;
@@ -177,6 +215,11 @@ void TraceChannel::Write(int level, const wchar_t* sourceFile, int line, const w
 }
 
 void TraceInit(const wchar_t* moduleTag) { g_agentChannel.Init(moduleTag); }
+
+void TraceSetSinks(ITraceRecordSink* agent, ITraceRecordSink* framework) {
+    g_agentChannel.SetSink(agent);
+    g_frameworkChannel.SetSink(framework);
+}
 
 namespace AgentChannel {
 void TraceWrite(int level, const wchar_t* sourceFile, int line, const wchar_t* format, ...) {

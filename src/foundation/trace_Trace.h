@@ -1,8 +1,12 @@
 // Trace facility: two independent channels that turn printf-style wide trace
-// calls into lines "[tag][process]message" and hand them to the log client.
+// calls into lines "[tag][process]message" and hand them to a record sink. Every
+// layer traces through it, so it sits at the bottom; the log client that sends the
+// records to the log server lives above the pipes and is installed at start-up
+// (InstallLogClients). Until then, lines go nowhere.
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 
@@ -24,7 +28,8 @@ void TraceWriteLocal(int level, const wchar_t* sourceFile, int line, const wchar
 }  // namespace FrameworkChannel
 
 // Where a channel delivers its records (the log client). Returns true when the
-// record was delivered.
+// record was delivered. A sink must not rely on tracing: a line traced on the
+// thread that is already writing one is dropped.
 class ITraceRecordSink {
 public:
     virtual bool SendLogWrite(int time, unsigned processId, unsigned threadId, int level,
@@ -47,8 +52,14 @@ public:
     static const size_t kTagChars = 1024;
     static const size_t kLabelChars = 260;
 
+    constexpr explicit TraceChannel(Kind kind) : m_kind(kind), m_sink(nullptr), m_tick(&DefaultTick) {}
     constexpr TraceChannel(Kind kind, ITraceRecordSink& sink, TickSource tick = &DefaultTick)
         : m_kind(kind), m_sink(&sink), m_tick(tick) {}
+    TraceChannel(const TraceChannel&) = delete;
+    TraceChannel& operator=(const TraceChannel&) = delete;
+
+    // Where records go from now on; null drops them without touching the gate.
+    void SetSink(ITraceRecordSink* sink) { m_sink.store(sink); }
 
     // Stores the module tag (passed through the ANSI code page) and the label.
     void Init(const wchar_t* moduleTag);
@@ -70,7 +81,7 @@ private:
     void RecordResult(bool delivered);
 
     Kind m_kind;
-    ITraceRecordSink* m_sink;
+    std::atomic<ITraceRecordSink*> m_sink;
     TickSource m_tick;
     bool m_labelReady = false;
     bool m_sending = true;
@@ -79,6 +90,9 @@ private:
     wchar_t m_tag[kTagChars] = {};
     wchar_t m_label[kLabelChars] = {};
 };
+
+// Routes the two library channels to their sinks (null: drop their lines).
+void TraceSetSinks(ITraceRecordSink* agent, ITraceRecordSink* framework);
 
 namespace AgentChannel {
 TraceChannel& Channel();  // test hook

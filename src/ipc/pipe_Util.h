@@ -1,8 +1,9 @@
 // Client end of the services' named pipes: opens a message-type pipe for
-// writing and writes command texts into it. CPipeClient traces nothing itself
-// (the log client uses it, and tracing from there would come back into the log
-// client); every failure leaves its Win32 error code in GetLastError() and
-// LastError() for the caller to report. PipeSendAndRecvW, used by command
+// writing and writes command texts into it. CPipeClient traces nothing itself:
+// the log client sends every trace line through it, and a line traced from
+// there would only be dropped by the trace facility's re-entry guard. Every
+// failure leaves its Win32 error code in GetLastError() and LastError() for the
+// caller to report. PipeSendAndRecvW, used by command
 // dispatch only, traces its failures.
 #pragma once
 #include <windows.h>

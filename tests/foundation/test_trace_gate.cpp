@@ -1,7 +1,10 @@
 // The channel's gate after a failed send: which calls reach the log client.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <new>
+#include <thread>
+#include <vector>
 
 #include "TraceTestSupport.h"
 
@@ -122,6 +125,59 @@ TEST(TraceChannelFailure, SinkExceptionNeverReachesTheCallerAndCountsAsFailedSen
     EXPECT_FALSE(channel.IsSending());
     for (int i = 0; i < 10; ++i) EXPECT_NO_THROW(channel.Write(5, L".\\gate", 2, L"dropped"));
     EXPECT_EQ(sink.calls, 1);  // suspended like any other failed send
+}
+
+}  // namespace
+
+namespace {
+
+// A sink whose delivery traces again: through its own channel and through the
+// library's framework channel (as code called from a real sink would).
+class TracingSink : public ITraceRecordSink {
+public:
+    TraceChannel* channel = nullptr;
+    int calls = 0;
+    bool SendLogWrite(int, unsigned, unsigned, int, const wchar_t*, int, const wchar_t*) override {
+        if (++calls > 5) return true;  // without the guard: stop the recursion here
+        channel->Write(5, L".\\gate", 2, L"nested");
+        FrameworkChannel::TraceWrite(5, L".\\gate", 3, L"nested in the other channel");
+        return true;
+    }
+};
+
+TEST(TraceChannelReentry, LinesTracedWhileWritingAreDroppedAndNothingIsSuspended) {
+    TracingSink sink;
+    TraceChannel channel(TraceChannel::kFramework, sink, &tracetest::FakeTick);
+    sink.channel = &channel;
+    channel.Write(5, L".\\gate", 1, L"outer");
+    EXPECT_EQ(sink.calls, 1);
+    EXPECT_TRUE(channel.IsSending());
+    channel.Write(5, L".\\gate", 1, L"next");  // the guard was left
+    EXPECT_EQ(sink.calls, 2);
+}
+
+// Lines of many threads are written one at a time, and none is lost.
+TEST(TraceChannelReentry, ConcurrentLinesAreAllDeliveredOneAtATime) {
+    struct CountingSink : ITraceRecordSink {
+        std::atomic<int> inside{0}, most{0}, calls{0};
+        bool SendLogWrite(int, unsigned, unsigned, int, const wchar_t*, int, const wchar_t*) override {
+            const int now = ++inside;
+            if (now > most) most = now;
+            Sleep(0);
+            ++calls;
+            --inside;
+            return true;
+        }
+    } sink;
+    TraceChannel channel(TraceChannel::kFramework, sink, &tracetest::FakeTick);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 200; ++i) channel.Write(5, L".\\gate", i, L"line %d", i);
+        });
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(sink.calls, 1600);
+    EXPECT_EQ(sink.most, 1);
 }
 
 }  // namespace
