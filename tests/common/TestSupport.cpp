@@ -1,5 +1,6 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
 #include <shellapi.h>
 
 #include <cstdarg>
@@ -60,6 +61,35 @@ std::wstring ExeDir() {
     std::wstring dir(path);
     size_t slash = dir.find_last_of(L'\\');
     return slash == std::wstring::npos ? L"." : dir.substr(0, slash);
+}
+
+bool InOwnProcess() {
+    const wchar_t kMarker[] = L"WDX_TEST_IN_OWN_PROCESS";
+    if (GetEnvironmentVariableW(kMarker, nullptr, 0) != 0) return true;
+    const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
+    wchar_t exe[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=" + std::wstring(filter.begin(), filter.end());
+    SetEnvironmentVariableW(kMarker, L"1");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    const BOOL started =
+        CreateProcessW(exe, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableW(kMarker, nullptr);
+    EXPECT_TRUE(started) << "CreateProcess failed: " << GetLastError();
+    if (!started) return false;
+    OS::UniqueHandle thread(process.hThread), child(process.hProcess);
+    if (WaitForSingleObject(child.get(), 120000) != WAIT_OBJECT_0) {
+        TerminateProcess(child.get(), 1);
+        ADD_FAILURE() << filter << " did not end in 120 s";
+        return false;
+    }
+    DWORD code = 1;
+    GetExitCodeProcess(child.get(), &code);
+    EXPECT_EQ(0u, code) << filter << " failed in its own process";
+    return false;
 }
 
 std::vector<LocalLine> g_localLines;

@@ -40,6 +40,12 @@ void RemoveTree(const std::wstring& path);
 // Folder of the running test program (where the DLL and tool programs live).
 std::wstring ExeDir();
 
+// For a test of state a process builds once: in the test program itself, runs the
+// current test alone in a new process of this program, expects it to pass and
+// returns false (the test returns at once); in that process, returns true.
+// Call it first, before the test changes its environment.
+bool InOwnProcess();
+
 // A local trace entry for the log client that keeps what the client reports
 // about its own failures.
 struct LocalLine {

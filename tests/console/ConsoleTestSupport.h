@@ -22,7 +22,7 @@ const DWORD kWaitMs = 10000;
 // A server folder in a temporary place, with a clock and an id source the
 // test sets. Ids come from `ids` while it holds values, then count up from 100.
 struct TestHost {
-    testsupport::TempDir dir{L"console_login"};
+    testsupport::TempDir dir{L"console"};
     DWORD tick = 50000000;
     // Far enough from the tick count that a stamp without a timestamp cookie is
     // never moved by the clock adjustment.

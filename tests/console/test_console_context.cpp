@@ -67,8 +67,9 @@ TEST_F(ConsoleContext, Headers) {
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 73, L"[cgi init]m_nErrorCode=(3906)", kWaitMs));
 }
 
-// The request is parsed once per process: this is the only test that asks for
-// the parameters, with a request the parser refuses.
+// The request is parsed once per process: this is the only test of this process
+// that asks for the parameters (the other runs in its own), with a request the
+// parser refuses.
 TEST_F(ConsoleContext, ParameterStatus) {
     ScopedEnv method(L"REQUEST_METHOD", L"POST");
     ScopedEnv type(L"CONTENT_TYPE", L"text/plain");

@@ -184,11 +184,11 @@ TEST(TraceLabel, NameAndVersionTable) {
 }
 
 TEST(TraceLabel, KeepsAtMost32CharactersOfTheVersion) {
-    const std::wstring other = testsupport::ExeDir() + L"\\test_pipes.exe";  // has a long FileVersion
-    if (!testsupport::FileExists(other)) GTEST_SKIP() << "test_pipes.exe not built";
+    const std::wstring other = testsupport::ExeDir() + L"\\test_ipc.exe";  // has a long FileVersion
+    if (!testsupport::FileExists(other)) GTEST_SKIP() << "test_ipc.exe not built";
     const std::string path = NarrowPathOf(other);
     const std::wstring version = L"3.2.1.0 (label cut check: only the first 32 characters count)";
-    EXPECT_EQ(LabelOf(path.c_str(), true), L"test_pipes.exe:" + version.substr(0, 32));
+    EXPECT_EQ(LabelOf(path.c_str(), true), L"test_ipc.exe:" + version.substr(0, 32));
 }
 
 TEST(TraceLabel, SmallLabelBufferIsNeverOverrun) {
