@@ -27,18 +27,6 @@ const wchar_t kAddonIdForErrors[] = L"KPSE_ADDON_WDX";
 const unsigned kMessageGrowthUnit = 1024;
 const int kGenericFailure = 1;
 
-// The server's keys live in the 64-bit view on 64-bit Windows; a 32-bit caller
-// falls back to its own view when the key is not there.
-OS::UniqueRegKey OpenServerKeyForRead(const wchar_t* subKey) {
-    OS::UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) ==
-        ERROR_SUCCESS)
-        return key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS) return key;
-    key.reset();
-    return key;
-}
-
 void CopyBounded(wchar_t* out, size_t cchOut, const wchar_t* text) {
     size_t n = wcsnlen(text, cchOut - 1);
     wmemcpy(out, text, n);
@@ -54,10 +42,10 @@ void AppendBounded(wchar_t* out, size_t cchOut, const wchar_t* text) {
 
 std::wstring GetServerLocalPath() {
     wchar_t value[kPathChars + 1] = {};
-    OS::UniqueRegKey key = OpenServerKeyForRead(kServerInformationKey);
-    if (!key) return std::wstring();
+    OS::CRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, kServerInformationKey) != ERROR_SUCCESS) return std::wstring();
     DWORD cbValue = kPathChars * sizeof(wchar_t);
-    if (RegQueryValueExW(key.get(), kServerLocalPathValue, nullptr, nullptr,
+    if (RegQueryValueExW(key.Get(), kServerLocalPathValue, nullptr, nullptr,
                          reinterpret_cast<BYTE*>(value), &cbValue) != ERROR_SUCCESS)
         return std::wstring();
     return std::wstring(value);
