@@ -17,13 +17,13 @@ using FrameworkChannel::TraceWrite;
 
 const wchar_t kServerInformationKey[] = L"SOFTWARE\\Norvale\\Quillon\\service\\Information";
 const wchar_t kServerLocalPathValue[] = L"Local_Path";
+const wchar_t kWdxAddonId[] = L"KPSE_ADDON_WDX";
 
 namespace {
 
 const wchar_t kSourceFile[] = L".\\AoSSrvSDK";
 const size_t kPathChars = 260;
 const wchar_t kServerFolderMarker[] = L"KPSSRV\\";
-const wchar_t kAddonIdForErrors[] = L"KPSE_ADDON_WDX";
 const unsigned kMessageGrowthUnit = 1024;
 const int kGenericFailure = 1;
 
@@ -206,7 +206,7 @@ int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) 
     wchar_t szId[128] = {};
     wchar_t szVersion[16] = {};
     CopyBounded(szDescription, 4097, description ? description : L"");
-    CopyBounded(szId, 128, kAddonIdForErrors);
+    CopyBounded(szId, 128, kWdxAddonId);
     CopyBounded(szVersion, 16, versionText ? versionText : L"");
     TraceWrite(68, kSourceFile, __LINE__, L"PLS ID: %s, PLS Ver: %s, Error Code: %d, Description: %s", szId,
                szVersion, errorCode, szDescription);
