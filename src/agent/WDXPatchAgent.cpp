@@ -24,7 +24,6 @@ const wchar_t kSourceFile[] = L".\\WDXPatchAgent";
 const size_t kPathChars = MAX_PATH;  // 259 characters and the NUL
 const size_t kTextChars = 1024;
 
-const wchar_t kAddonId[] = L"KPSE_ADDON_WDX";
 const wchar_t kAddonFolder[] = L"WDX";
 const wchar_t kPlugInFile[] = L"WDXPlugIn.dll";
 const wchar_t kUninstallFile[] = L"Uninstall.exe";
@@ -165,7 +164,7 @@ int Unregister() {
 
     AoSData record = {};
     record.dwSize = kRecordSize;
-    record.wpszPLSId = kAddonId;
+    record.wpszPLSId = kWdxAddonId;
     record.wpszPLSVersion = L"";
     record.wpszInstallPath = PkgDestPath;
     record.wpszAuxText = L"";
@@ -303,12 +302,12 @@ int RegisterAddon(const ItemVersion* to) {
     wcscpy_s(uninstaller, kPathChars, PkgDestPath);
     AppendPathComponent(uninstaller, kUninstallFile);
     wchar_t url[kTextChars] = {};
-    swprintf_s(url, kTextChars, kPageUrlFormat, kAddonId);
+    swprintf_s(url, kTextChars, kPageUrlFormat, kWdxAddonId);
 
     AoSUIPage page = {kPageName, url};
     AoSData record = {};
     record.dwSize = kRecordSize;
-    record.wpszPLSId = kAddonId;
+    record.wpszPLSId = kWdxAddonId;
     record.wpszPLSVersion = versionText;
     record.wpszInstallPath = PkgDestPath;
     record.wpszAuxText = L"";

@@ -17,27 +17,15 @@ using FrameworkChannel::TraceWrite;
 
 const wchar_t kServerInformationKey[] = L"SOFTWARE\\Norvale\\Quillon\\service\\Information";
 const wchar_t kServerLocalPathValue[] = L"Local_Path";
+const wchar_t kWdxAddonId[] = L"KPSE_ADDON_WDX";
 
 namespace {
 
 const wchar_t kSourceFile[] = L".\\AoSSrvSDK";
 const size_t kPathChars = 260;
 const wchar_t kServerFolderMarker[] = L"KPSSRV\\";
-const wchar_t kAddonIdForErrors[] = L"KPSE_ADDON_WDX";
 const unsigned kMessageGrowthUnit = 1024;
 const int kGenericFailure = 1;
-
-// The server's keys live in the 64-bit view on 64-bit Windows; a 32-bit caller
-// falls back to its own view when the key is not there.
-OS::UniqueRegKey OpenServerKeyForRead(const wchar_t* subKey) {
-    OS::UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) ==
-        ERROR_SUCCESS)
-        return key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS) return key;
-    key.reset();
-    return key;
-}
 
 void CopyBounded(wchar_t* out, size_t cchOut, const wchar_t* text) {
     size_t n = wcsnlen(text, cchOut - 1);
@@ -54,10 +42,10 @@ void AppendBounded(wchar_t* out, size_t cchOut, const wchar_t* text) {
 
 std::wstring GetServerLocalPath() {
     wchar_t value[kPathChars + 1] = {};
-    OS::UniqueRegKey key = OpenServerKeyForRead(kServerInformationKey);
-    if (!key) return std::wstring();
+    OS::CRegKey key;
+    if (key.Open(HKEY_LOCAL_MACHINE, kServerInformationKey) != ERROR_SUCCESS) return std::wstring();
     DWORD cbValue = kPathChars * sizeof(wchar_t);
-    if (RegQueryValueExW(key.get(), kServerLocalPathValue, nullptr, nullptr,
+    if (RegQueryValueExW(key.Get(), kServerLocalPathValue, nullptr, nullptr,
                          reinterpret_cast<BYTE*>(value), &cbValue) != ERROR_SUCCESS)
         return std::wstring();
     return std::wstring(value);
@@ -218,7 +206,7 @@ int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) 
     wchar_t szId[128] = {};
     wchar_t szVersion[16] = {};
     CopyBounded(szDescription, 4097, description ? description : L"");
-    CopyBounded(szId, 128, kAddonIdForErrors);
+    CopyBounded(szId, 128, kWdxAddonId);
     CopyBounded(szVersion, 16, versionText ? versionText : L"");
     TraceWrite(68, kSourceFile, __LINE__, L"PLS ID: %s, PLS Ver: %s, Error Code: %d, Description: %s", szId,
                szVersion, errorCode, szDescription);

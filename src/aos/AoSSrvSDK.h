@@ -62,3 +62,6 @@ void JoinPath(const wchar_t* base, const wchar_t* tail, wchar_t* out);
 // Registry location of the server's install folder.
 extern const wchar_t kServerInformationKey[];
 extern const wchar_t kServerLocalPathValue[];
+
+// The id the add-on registers under and records its last error under.
+extern const wchar_t kWdxAddonId[];

@@ -18,17 +18,8 @@ void PutDateRecord(CIPCMsgBuffer& out, DATE date) {
 }
 
 CVar GetDateRecord(CIPCMsgBuffer& in) {
-    int fields[kDateFieldCount];
-    for (int& field : fields) in.GetInt32(field);
-    struct tm time = {};
-    time.tm_sec = fields[0];
-    time.tm_min = fields[1];
-    time.tm_hour = fields[2];
-    time.tm_mday = fields[3];
-    time.tm_mon = fields[4];
-    time.tm_year = fields[5];  // day of week, day of year and daylight flag are not used
     CVar value;
-    if (!value.FromTm(time)) _com_issue_error(E_INVALIDARG);
+    if (!IPCMsg_GetDateRecord(in, value)) _com_issue_error(E_INVALIDARG);
     return value;
 }
 
@@ -98,6 +89,22 @@ CVar GetBody(CIPCMsgBuffer& in, VARTYPE tag) {
     }
 }
 }  // namespace
+
+bool IPCMsg_GetDateRecord(CIPCMsgBuffer& buffer, CVar& value) {
+    int fields[kDateFieldCount];
+    for (int& field : fields) buffer.GetInt32(field);
+    struct tm time = {};
+    time.tm_sec = fields[0];
+    time.tm_min = fields[1];
+    time.tm_hour = fields[2];
+    time.tm_mday = fields[3];
+    time.tm_mon = fields[4];
+    time.tm_year = fields[5];
+    time.tm_wday = fields[6];
+    time.tm_yday = fields[7];
+    time.tm_isdst = fields[8];
+    return value.FromTm(time) != 0;
+}
 
 bool IPCMsg_IsBodilessTag(VARTYPE tag) {
     switch (tag) {

@@ -24,5 +24,11 @@ void IPCMsg_PutTaggedVar(CIPCMsgBuffer& buffer, const CVar& value);
 // buffer's read position and value are unchanged.
 void IPCMsg_GetTaggedVar(CIPCMsgBuffer& buffer, CVar& value);
 
+// Reads the body of a date record (the nine int32 fields above) into value as
+// VT_DATE. False, value unchanged, when the fields name no valid date; the record
+// is read either way. Day of week, day of year and daylight flag do not change
+// the date. A buffer that ends first throws CIPCMsgBufferException.
+bool IPCMsg_GetDateRecord(CIPCMsgBuffer& buffer, CVar& value);
+
 // True for the types whose tag stands alone on the wire (no body follows).
 bool IPCMsg_IsBodilessTag(VARTYPE tag);

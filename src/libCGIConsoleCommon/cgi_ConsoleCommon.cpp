@@ -66,15 +66,6 @@ std::string ToAnsi(const std::wstring& text, size_t maxBytes) {
     return out;
 }
 
-std::wstring FromAnsi(const char* text) {
-    const int cch = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (cch <= 1) return std::wstring();
-    std::wstring out(static_cast<size_t>(cch), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], cch);
-    out.resize(static_cast<size_t>(cch - 1));
-    return out;
-}
-
 bool HasControlCharacter(const std::wstring& text) {
     for (wchar_t c : text)
         if (c < 0x20 || c == 0x7F) return true;
@@ -122,7 +113,7 @@ struct SKeyRecord {
     bool Key(std::wstring& key) const {
         const void* end = memchr(bytes, 0, kKeyTextBytes);
         if (!end) return false;
-        key = FromAnsi(reinterpret_cast<const char*>(bytes));
+        key = AnsiToWide(reinterpret_cast<const char*>(bytes));
         return true;
     }
 };

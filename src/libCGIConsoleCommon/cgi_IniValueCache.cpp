@@ -1,6 +1,7 @@
 // The ini value cache and the one setting the parser reads through it.
 #include "cgi_IniValueCache.h"
 
+#include "aos/AoSSrvSDK.h"
 #include "cgi_ParamParser.h"
 #include "foundation/win_Handle.h"
 
@@ -19,7 +20,6 @@ private:
 };
 
 const int kDefaultMaxPostSizeK = 5120;
-const wchar_t kInformationKey[] = L"SOFTWARE\\Norvale\\Quillon\\service\\Information";
 
 }  // namespace
 
@@ -54,11 +54,12 @@ int CIniValueCache::GetInt(const wchar_t* section, const wchar_t* key, int defau
 
 bool ReadMaxPostSizeK(int& valueK) {
     OS::UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInformationKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServerInformationKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
     wchar_t localPath[MAX_PATH] = {};
     DWORD cbPath = sizeof localPath;
     DWORD type = 0;
-    LONG rc = RegQueryValueExW(key.get(), L"Local_Path", nullptr, &type, reinterpret_cast<BYTE*>(localPath), &cbPath);
+    LONG rc = RegQueryValueExW(key.get(), kServerLocalPathValue, nullptr, &type, reinterpret_cast<BYTE*>(localPath),
+                               &cbPath);
     if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
     localPath[MAX_PATH - 1] = L'\0';  // the registry does not always terminate
     std::wstring path = localPath;

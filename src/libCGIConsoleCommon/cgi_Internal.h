@@ -28,6 +28,10 @@ inline std::string WideToUtf8(const std::wstring& text) { return WideToUtf8(text
 // False, out untouched, when text is not convertible.
 bool Utf8ToWide(const char* text, size_t length, std::wstring& out);
 
+// NUL-terminated text of the system ANSI code page as wide text; empty when it
+// is empty or not convertible.
+std::wstring AnsiToWide(const char* text);
+
 // Integer setting of an ini file of the server folder ("kpsscan.ini" unless file
 // names another); the default when it is missing.
 int ReadServerIniInt(const wchar_t* section, const wchar_t* key, int defaultValue, const wchar_t* file = nullptr);

@@ -30,8 +30,6 @@ private:
     volatile LONG m_owners = 1;
 };
 
-namespace {
-
 std::wstring AnsiToWide(const char* text) {
     const int cch = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (cch <= 1) return std::wstring();
@@ -40,8 +38,6 @@ std::wstring AnsiToWide(const char* text) {
     out.resize(static_cast<size_t>(cch - 1));
     return out;
 }
-
-}  // namespace
 
 CPutStream::CPutStream(bool writeHeader) : m_pImpl(new CPutStreamImpl) {
     if (writeHeader) fputs("Pragma: no-cache\nContent-type: text/html;charset=utf-8\n\n", stdout);

@@ -47,20 +47,8 @@ void CheckStreamable(const CVar& value) {
 
 // A date record that names no valid date becomes the OLE date 0.0, as when set.
 CVar ReadDateBody(CIPCMsgBuffer& buf) {
-    int fields[9] = {};
-    for (int& field : fields) buf.GetInt32(field);
-    tm time = {};
-    time.tm_sec = fields[0];
-    time.tm_min = fields[1];
-    time.tm_hour = fields[2];
-    time.tm_mday = fields[3];
-    time.tm_mon = fields[4];
-    time.tm_year = fields[5];
-    time.tm_wday = fields[6];
-    time.tm_yday = fields[7];
-    time.tm_isdst = fields[8];
     CVar date = CVar::FromDate(0.0);
-    date.FromTm(time);
+    IPCMsg_GetDateRecord(buf, date);
     return date;
 }
 
