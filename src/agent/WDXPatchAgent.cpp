@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "aos/AoSSrvSDK.h"
-#include "foundation/trace_Trace.h"
 #include "foundation/mbwc_MBWC.h"
+#include "foundation/trace_Trace.h"
 
 using AgentChannel::TraceWrite;
 

@@ -4,12 +4,11 @@
 
 #include <cwchar>
 
-#include "ipc/util_ipc_msg_buffer.h"
 #include "aos/util_plm_cmdHandler.h"
-#include "foundation/trace_Trace.h"
 #include "foundation/os_Exception.h"
+#include "foundation/trace_Trace.h"
 #include "foundation/var_CVar.h"
-#include "foundation/win_Handle.h"
+#include "ipc/util_ipc_msg_buffer.h"
 #include "registry/os_RegKey.h"
 #include "registry/util_plm_compList.h"
 

@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
-#include "ipc/pipe_Server.h"
 #include "foundation/trace_Trace.h"
+#include "ipc/pipe_Server.h"
 
 using FrameworkChannel::TraceWrite;
 

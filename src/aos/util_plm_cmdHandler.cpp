@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/trace_Trace.h"
 #include "ipc/cmd_Protocol.h"
 #include "ipc/pipe_Server.h"
 #include "ipc/util_ipc_msg_buffer.h"
-#include "foundation/trace_Trace.h"
 
 using FrameworkChannel::TraceWrite;
 

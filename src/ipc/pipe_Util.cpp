@@ -4,8 +4,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "ipc/pipe_Server.h"
 #include "foundation/trace_Trace.h"
+#include "ipc/pipe_Server.h"
 
 namespace {
 const wchar_t kSourceFile[] = L".\\pipe_Util";

@@ -10,8 +10,8 @@
 // Date record: seconds, minutes, hours, day, month (0-11), year - 1900, day of
 // week 0, day of year 0, daylight flag -1.
 #pragma once
-#include "ipc/util_ipc_msg_buffer.h"
 #include "foundation/var_CVar.h"
+#include "ipc/util_ipc_msg_buffer.h"
 
 // Appends the tag and body of value. Atomic: on any failure (_com_error from a
 // conversion, CIPCMsgBufferException "Not owner", std::bad_alloc) nothing is written.

@@ -2,9 +2,9 @@
 
 #include <cwchar>
 
-#include "ipc/cmd_Protocol.h"
 #include "aos/cmdao_OutputCmd.h"
 #include "aos/util_plm_cmdHandler.h"
+#include "ipc/cmd_Protocol.h"
 
 namespace plm {
 namespace {

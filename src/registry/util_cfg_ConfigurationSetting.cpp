@@ -4,8 +4,8 @@
 #include <cwchar>
 #include <vector>
 
-#include "ipc/util_ipc_msg_tagged.h"
 #include "foundation/mbwc_MBWC.h"
+#include "ipc/util_ipc_msg_tagged.h"
 
 namespace {
 const wchar_t kSourceFile[] = L".\\util_cfg_ConfigurationSetting";

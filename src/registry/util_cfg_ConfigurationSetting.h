@@ -8,9 +8,9 @@
 #include <map>
 #include <string>
 
-#include "ipc/util_ipc_msg_buffer.h"
 #include "foundation/os_Exception.h"
 #include "foundation/var_CVar.h"
+#include "ipc/util_ipc_msg_buffer.h"
 
 class CStreamable {
 public:

@@ -9,8 +9,8 @@
 
 #include "AoSMgrPeer.h"
 #include "TraceCapture.h"
-#include "ipc/util_ipc_msg_buffer.h"
 #include "aos/util_plm_cmdHandler.h"
+#include "ipc/util_ipc_msg_buffer.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 
 #include "CmdHandlerPeer.h"
 #include "TraceCapture.h"
-#include "ipc/cmd_Protocol.h"
 #include "aos/cmdao_OutputCmd.h"
 #include "aos/util_plm_cmdHandler.h"
+#include "ipc/cmd_Protocol.h"
 
 namespace {
 

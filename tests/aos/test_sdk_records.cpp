@@ -5,8 +5,8 @@
 
 #include "ServerFixture.h"
 #include "aos/AoSSrvSDK.h"
-#include "ipc/util_ipc_msg_buffer.h"
 #include "foundation/win_Handle.h"
+#include "ipc/util_ipc_msg_buffer.h"
 #include "registry/util_plm_compList.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "ipc/util_ipc_msg_buffer.h"
 #include "foundation/os_Exception.h"
+#include "ipc/util_ipc_msg_buffer.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "LogServerPeer.h"
-#include "ipc/pipe_Util.h"
 #include "foundation/win_Handle.h"
+#include "ipc/pipe_Util.h"
 
 namespace {
 

@@ -21,12 +21,12 @@
 #include "TestSupport.h"
 #include "TraceCapture.h"
 #include "aos/cmdao_OutputCmd.h"
-#include "ipc/pipe_Server.h"
-#include "ipc/pipe_Util.h"
-#include "ipc/util_ipc_msg_buffer.h"
 #include "aos/util_plm_cmdHandler.h"
 #include "diag/logcl_Command.h"
 #include "foundation/win_Handle.h"
+#include "ipc/pipe_Server.h"
+#include "ipc/pipe_Util.h"
+#include "ipc/util_ipc_msg_buffer.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include "LogServerPeer.h"
 #include "PeerSupport.h"
 #include "TraceCapture.h"
+#include "foundation/win_Handle.h"
 #include "ipc/pipe_Server.h"
 #include "ipc/pipe_Util.h"
-#include "foundation/win_Handle.h"
 
 namespace {
 

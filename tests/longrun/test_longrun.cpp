@@ -16,10 +16,10 @@
 #include "LogServerPeer.h"
 #include "ServerFixture.h"
 #include "aos/AoSSrvSDK.h"
-#include "ipc/pipe_Util.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 #include "installer/WDXPatchAgent.h"
+#include "ipc/pipe_Util.h"
 #include "registry/util_plm_compList.h"
 
 using peers::AoSBehaviour;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "AoSMgrPeer.h"
-#include "ipc/util_ipc_msg_buffer.h"
 #include "aos/util_plm_cmdHandler.h"
+#include "ipc/util_ipc_msg_buffer.h"
 
 namespace {
 

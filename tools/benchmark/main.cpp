@@ -15,9 +15,10 @@
 #include "AoSMgrPeer.h"
 #include "LogServerPeer.h"
 #include "aos/AoSSrvSDK.h"
-#include "ipc/util_ipc_msg_buffer.h"
+#include "diag/logcl_Command.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
+#include "ipc/util_ipc_msg_buffer.h"
 
 namespace {
 
@@ -205,6 +206,7 @@ void MeasureMessageBuffer() {
 void MeasureCgiParsing();  // bench_cgi.cpp
 
 int wmain(int argc, wchar_t** argv) {
+    InstallLogClients();  // this program links the layers, not the DLL
     const int rounds = argc > 1 ? std::max(1, _wtoi(argv[1])) : 40;
     std::printf("%-52s %15s %15s %11s\n", "measure", "product", "baseline", "ratio");
     MeasureRegistration(rounds);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "aos/AoSSrvSDK.h"
+#include "diag/logcl_Command.h"
 #include "foundation/win_Handle.h"
 
 namespace {
@@ -102,6 +103,7 @@ int ShowAoS() {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    InstallLogClients();  // this program links the layers, not the DLL
     if (argc == 3 && wcscmp(argv[1], L"set-local-path") == 0) return SetLocalPath(argv[2]);
     if (argc == 2 && wcscmp(argv[1], L"show-aos") == 0) return ShowAoS();
     if (argc == 4 && wcscmp(argv[1], L"add-component") == 0) return AddComponent(argv[2], argv[3]);
