@@ -123,10 +123,13 @@ TEST_F(SendCommand, CountFieldAndPayloadAsTheManagerReadsThem) {
 
     EXPECT_EQ(BytesOf(reply), peers::EncodeAoSReply(1116, 0, L""));
     const std::wstring exitLine = L"[PLM Util] <== PLMCmdMgr_SendCommand(aosmgr_AOS_PLUGIN_REGISTER), 1";
+    // The log server records each line when its writer disconnects, on one thread
+    // per pipe instance: lines may be recorded out of order, so each is waited for.
     EXPECT_TRUE(trace.WaitForLine(kSource, 8, exitLine, kWaitMs));
-    EXPECT_TRUE(trace.HasLine(kSource, 8, L"[PLM Util] ==> PLMCmdMgr_SendCommand (aosmgr_AOS_PLUGIN_REGISTER)"));
-    EXPECT_TRUE(trace.HasLine(kSource, 8, L"buffer size(152)"));
-    EXPECT_TRUE(trace.HasLine(kSource, 8, L"wstring buffer size(76)"));
+    EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"[PLM Util] ==> PLMCmdMgr_SendCommand (aosmgr_AOS_PLUGIN_REGISTER)",
+                                  kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"buffer size(152)", kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"wstring buffer size(76)", kWaitMs));
 }
 
 // Code units that look like TAB or NUL inside the payload travel unchanged.
