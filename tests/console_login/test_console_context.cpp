@@ -229,7 +229,7 @@ TEST_F(ConsoleContext, OwnersOnManyThreads) {
         threads.emplace_back([&] {
             for (++ready; ready < kThreads;) {
             }
-            for (int i = 0; i < 50000; ++i) {
+            for (int i = 0; i < 200000; ++i) {
                 plm::CConsoleCommon copy(*first);
                 plm::CConsoleCommon other(copy);
                 other = *first;

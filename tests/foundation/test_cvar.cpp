@@ -124,7 +124,7 @@ TEST(CVarText, SharedTextFreedOnceByTheLastOwnerAcrossThreads) {
         threads.emplace_back([&] {
             for (++ready; ready < kThreads;) {
             }
-            for (int i = 0; i < 50000; ++i) {
+            for (int i = 0; i < 200000; ++i) {
                 CVar copy(original);
                 CVar assigned;
                 assigned = copy;
