@@ -104,4 +104,22 @@ TEST_F(AgentTrace, InstallLinesWithBackupFallback) {
     });
 }
 
+// The item callback only reports what it is given; the rollback question and
+// the end of the action only mark their call. None of them needs StartAction.
+TEST_F(AgentTrace, ItemRollbackAndEndLines) {
+    ItemVersion from = {0x000A0005u, 1000}, to = {0x000A0006u, 1045};
+    Get<PFN_StartItem>("StartItem")("item.zip", 3, 4, 0x1Fu, &from, &to);
+    Get<PFN_IsRollbackEx>("IsRollbackEx")();
+    Get<PFN_EndAction>("EndAction")();
+    ExpectAll({
+        L"8|[StartItem] The Zip file name is item.zip",
+        L"8|[StartItem] Class of this item is 3",
+        L"8|[StartItem] Type of this item is 4",
+        L"8|[StartItem] Option of this item is 0x1f",
+        L"8|[StartItem] The version from 655365 build=1000 to 655366 build=1045",
+        L"8|[IsRollbackEx] >>>",
+        L"8|[EndAction] >>>",
+    });
+}
+
 }  // namespace

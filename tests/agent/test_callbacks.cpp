@@ -105,17 +105,6 @@ __asm__(
     "    ret\n");
 #endif
 
-TEST_F(Callbacks, FixedResultsInEveryState) {
-    EXPECT_EQ(1, isRollbackEx());
-    EXPECT_EQ(0, endAction());
-    ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
-    EXPECT_EQ(1, startItem("item.zip", 3, 4, 0x10u, &from, &to));
-    SimulatedServer server(L"cb", L"10_6");
-    EXPECT_EQ(0, startAction());
-    EXPECT_EQ(1, isRollbackEx());
-    EXPECT_EQ(0, endAction());
-}
-
 TEST_F(Callbacks, StartActionCreatesAddonFolderAndAcceptsExistingOne) {
     SimulatedServer server(L"cb", L"10_6");
     EXPECT_EQ(0, startAction());

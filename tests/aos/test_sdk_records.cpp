@@ -187,7 +187,8 @@ TEST_F(LastErrorRecord, WritesTheThreeErrorValuesAsText) {
 }
 
 TEST_F(LastErrorRecord, LongVersionTextIsMatchedByItsFirst15Characters) {
-    EXPECT_EQ(0, AoSSrv_SetLastError(L"1.0.1045.000007xyzw", L"msg"));  // first 15: "1.0.1045.000007"
+    // Build 10457 in full, 1045 in its first 15 characters.
+    EXPECT_EQ(0, AoSSrv_SetLastError(L"1.0.000000010457", L"msg"));
     EXPECT_EQ(L"msg", Value(L"LastErrorMsg"));
 }
 

@@ -2,9 +2,15 @@
 // shells, through the exported classes.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
+#include <thread>
+#include <vector>
+
 #include "../../tools/cgires/cgires_ids.h"
 #include "ConsoleTestSupport.h"
 #include "console/plm_Console.h"
+#include "foundation/win_Handle.h"
 #include "libCGIConsoleCommon/cgi_Html.h"
 
 namespace {
@@ -13,6 +19,18 @@ using namespace consoletest;
 using peers::CmdReply;
 
 const std::string kTop = "Server: Quillon CGI\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n";
+const wchar_t kResourceDll[] = L"CGIResUTF8.dll";
+
+// The sample DLL's own text of id in language, asked for directly.
+std::wstring SampleText(const wchar_t* language, int id) {
+    OS::UniqueModule dll(LoadLibraryW(kResourceDll));
+    typedef int(__cdecl * GetText)(const wchar_t*, int, wchar_t*, int);
+    const auto get =
+        reinterpret_cast<GetText>(reinterpret_cast<void*>(GetProcAddress(dll.get(), "cgi_GetResourceString")));
+    wchar_t text[1024] = {};
+    if (get) get(language, id, text, 1024);
+    return text;
+}
 
 class ConsoleContext : public ::testing::Test {
 protected:
@@ -142,28 +160,36 @@ TEST_F(ConsoleContext, ResourceDll) {
         EXPECT_NE(thrown, nullptr);
         delete thrown;
     }
+    // The first language offered picks the text; the DLL knows German and
+    // gives English for anything else.
     const struct {
         const wchar_t* acceptLanguage;
         int id;
-        const wchar_t* text;
+        const wchar_t* language;
     } cases[] = {
-        {nullptr, CGIRES_SIGN_IN, L"Sign in"},
-        {L"de-DE,de;q=0.9,en;q=0.8", CGIRES_SIGN_IN, L"Anmelden"},
-        {L"fr", CGIRES_CODE(3905), L"Your login has expired. Please sign in again."},
-        {L"de", CGIRES_CODE(3910), L"Die \u00dcbergabe der Einmalanmeldung wurde abgelehnt."},
-        {L"en", 99999, L""},
+        {nullptr, CGIRES_SIGN_IN, L"en"},
+        {L"de-DE,de;q=0.9,en;q=0.8", CGIRES_SIGN_IN, L"de"},
+        {L" de-AT", CGIRES_TITLE_INDEX, L"de"},
+        {L"fr, de", CGIRES_CODE(3905), L"en"},
+        {L"de", CGIRES_CODE(3910), L"de"},
+        {L"en", 99999, L"en"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.acceptLanguage ? peers::ToUtf8(c.acceptLanguage) : "none");
+        if (c.id != 99999) {
+            ASSERT_NE(SampleText(L"de", c.id), SampleText(L"en", c.id));
+        }
         ScopedEnv language(L"HTTP_ACCEPT_LANGUAGE", c.acceptLanguage);
         plm::CConsoleCommon context(0, nullptr, 2, false);
-        EXPECT_EQ(context.LoadResString(c.id), c.text);
+        EXPECT_EQ(context.LoadResString(c.id), SampleText(c.language, c.id));
     }
 }
 
 // Copies share the implementation; the last owner releases it and, with it,
 // its reference on the resource DLL.
 TEST_F(ConsoleContext, SharedImplementationReleasedOnce) {
-    auto loaded = [] { return GetModuleHandleW(L"CGIResUTF8.dll") != nullptr; };
+    const std::wstring signIn = SampleText(L"en", CGIRES_SIGN_IN);
+    auto loaded = [] { return GetModuleHandleW(kResourceDll) != nullptr; };
     ASSERT_FALSE(loaded());
     {
         plm::CConsoleCommon first(0, nullptr, 2, false);
@@ -176,7 +202,7 @@ TEST_F(ConsoleContext, SharedImplementationReleasedOnce) {
             EXPECT_EQ(copy.GetHeader(), first.GetHeader());
         }
         EXPECT_TRUE(loaded());
-        EXPECT_EQ(first.LoadResString(CGIRES_SIGN_IN), L"Sign in");
+        EXPECT_EQ(first.LoadResString(CGIRES_SIGN_IN), signIn);
     }
     EXPECT_FALSE(loaded());
 
@@ -185,8 +211,36 @@ TEST_F(ConsoleContext, SharedImplementationReleasedOnce) {
     plm::CResourceLoader assigned(L"", L"CGIResUTF8");
     assigned = *original;
     delete original;
-    EXPECT_EQ(copy.GetString(CGIRES_SIGN_IN), L"Sign in");
-    EXPECT_EQ(assigned.GetString(CGIRES_SIGN_IN), L"Sign in");
+    EXPECT_EQ(copy.GetString(CGIRES_SIGN_IN), signIn);
+    EXPECT_EQ(assigned.GetString(CGIRES_SIGN_IN), signIn);
+}
+
+// Owners copied and dropped on several threads at once: the implementation, and
+// with it the loader's reference on the resource DLL, goes with the last owner,
+// not before and not never.
+TEST_F(ConsoleContext, OwnersOnManyThreads) {
+    ASSERT_EQ(GetModuleHandleW(kResourceDll), nullptr);
+    auto first = std::make_unique<plm::CConsoleCommon>(0, nullptr, 2, false);
+    HMODULE pin = nullptr;  // keeps the DLL mapped, so an early release shows as a missing reference
+    ASSERT_TRUE(GetModuleHandleExW(0, kResourceDll, &pin));
+    const int kThreads = 4;
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            for (++ready; ready < kThreads;) {
+            }
+            for (int i = 0; i < 200000; ++i) {
+                plm::CConsoleCommon copy(*first);
+                plm::CConsoleCommon other(copy);
+                other = *first;
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    FreeLibrary(pin);
+    EXPECT_NE(GetModuleHandleW(kResourceDll), nullptr) << "released while an owner was left";
+    first.reset();
+    EXPECT_EQ(GetModuleHandleW(kResourceDll), nullptr) << "not released by the last owner";
 }
 
 TEST_F(ConsoleContext, OutputBytes) {

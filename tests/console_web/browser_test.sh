@@ -62,6 +62,7 @@ wd POST "/session/$SESSION/url" "{\"url\":\"http://127.0.0.1:$PORT/quillon/index
 click '#signin'
 expect "code after signing in" "$(text_of '#code')" 3900
 click '#status-link'
+expect "status page reached" "$(wd GET "/session/$SESSION/url" | value_of)" "http://127.0.0.1:$PORT/quillon/cgi/status.exe"
 expect "code on the status page" "$(text_of '#code')" 3900
 wd GET "/session/$SESSION/screenshot" | value_of | base64 -d > "$SHOT" 2>/dev/null
 expect "screenshot saved" "$(head -c 4 "$SHOT" | tail -c 3)" PNG
@@ -69,5 +70,5 @@ wd DELETE "/session/$SESSION/cookie" >/dev/null
 wd POST "/session/$SESSION/refresh" '{}' >/dev/null
 expect "code without cookies" "$(text_of '#code')" 3906
 echo "screenshot: $SHOT"
-printf '%d passed, %d failed\n' $((4 - failed)) "$failed"
+printf '%d passed, %d failed\n' $((5 - failed)) "$failed"
 [ "$failed" -eq 0 ]

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <cwchar>
 #include <thread>
+#include <vector>
 
+#include "ImportHook.h"
 #include "foundation/var_CVar.h"
 
 namespace {
@@ -96,17 +99,42 @@ TEST(CVarText, CopiesShareTheCachedTextUntilTheyConvertAgain) {
     EXPECT_STREQ(L"9", self.GetText());
 }
 
-TEST(CVarText, SharedTextSurvivesCopiesDroppedOnOtherThreads) {
+std::atomic<const wchar_t*> g_watchedText{nullptr};
+std::atomic<int> g_watchedFrees{0};
+
+void WINAPI CountingSysFreeString(BSTR text) {
+    if (text != nullptr && text == g_watchedText) ++g_watchedFrees;
+    reinterpret_cast<decltype(&SysFreeString)>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"oleaut32.dll"), "SysFreeString")))(text);
+}
+
+// Copies made and dropped on several threads at once: the shared text is freed
+// once, by its last owner, not while the original still holds it.
+TEST(CVarText, SharedTextFreedOnceByTheLastOwnerAcrossThreads) {
+    testsupport::ImportHook hook(nullptr, "oleaut32.dll", "SysFreeString",
+                                 reinterpret_cast<void*>(&CountingSysFreeString));
+    ASSERT_TRUE(hook.Installed());
     CVar original(1234);
-    original.GetText();
-    for (int round = 0; round < 20; ++round) {
-        std::vector<CVar> copies(50, original);
-        std::thread a([&] { copies.erase(copies.begin(), copies.begin() + 25); });
-        std::vector<CVar> more(50, original);
-        more.clear();
-        a.join();
-    }
-    EXPECT_STREQ(L"1234", original.GetText());
+    g_watchedText = original.GetText();
+    g_watchedFrees = 0;
+    const int kThreads = 4;
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            for (++ready; ready < kThreads;) {
+            }
+            for (int i = 0; i < 200000; ++i) {
+                CVar copy(original);
+                CVar assigned;
+                assigned = copy;
+            }
+        });
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(0, g_watchedFrees.load()) << "freed while the original still held it";
+    original = CVar(7);
+    EXPECT_EQ(1, g_watchedFrees.load());
+    g_watchedText = nullptr;
 }
 
 TEST(CVarBytes, RoundTripAndShape) {

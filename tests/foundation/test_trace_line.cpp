@@ -133,13 +133,6 @@ TEST(TraceLine, NullFormatSendsThePrefixOnly) {
     EXPECT_EQ(sink.sent[0].text, L"[A][" + OwnExeName() + L"]");
 }
 
-TEST(TraceLine, WriteLocalHasNoVisibleEffect) {
-    SetLastError(77);
-    AgentChannel::TraceWriteLocal(5, L"f", 1, L"%s", L"never formatted");
-    FrameworkChannel::TraceWriteLocal(5, L"f", 1, L"%s %s", nullptr, nullptr);  // not even formatted
-    EXPECT_EQ(GetLastError(), 77u);
-}
-
 // --- process labels -----------------------------------------------------------
 
 std::string NarrowPathOf(const std::wstring& path) {
