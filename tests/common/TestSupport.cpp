@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <shellapi.h>
 
+#include <atomic>
 #include <cstdarg>
+#include <thread>
 #include <vector>
 
 #include "foundation/win_Handle.h"
@@ -61,6 +63,18 @@ std::wstring ExeDir() {
     std::wstring dir(path);
     size_t slash = dir.find_last_of(L'\\');
     return slash == std::wstring::npos ? L"." : dir.substr(0, slash);
+}
+
+void RunTogether(int threads, const std::function<void()>& body) {
+    std::atomic<int> ready{0};
+    std::vector<std::thread> running;
+    for (int t = 0; t < threads; ++t)
+        running.emplace_back([&] {
+            for (++ready; ready < threads;) {
+            }
+            body();
+        });
+    for (std::thread& thread : running) thread.join();
 }
 
 bool InOwnProcess() {

@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ void RemoveTree(const std::wstring& path);
 
 // Folder of the running test program (where the DLL and tool programs live).
 std::wstring ExeDir();
+
+// Runs body on `threads` threads that start together, and waits for them all.
+void RunTogether(int threads, const std::function<void()>& body);
 
 // For a test of state a process builds once: in the test program itself, runs the
 // current test alone in a new process of this program, expects it to pass and

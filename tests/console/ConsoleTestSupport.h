@@ -47,6 +47,11 @@ struct TestHost {
         };
     }
     std::wstring Temp() const { return host.serverFolder + L"TEMP"; }
+    // The two time cookies a response sets for this host's clock.
+    std::string Stamps(const char* path = "/quillon") const {
+        return "Set-Cookie: stamp=" + std::to_string(tick) + ";path=" + path +
+               "\r\nSet-Cookie: timestamp=" + std::to_string(seconds) + ";path=" + path + "\r\n";
+    }
     std::wstring KeyFile(const std::wstring& session) const { return Temp() + L"\\.key_" + session; }
     // A 36-byte record: the key zero-padded to 32 bytes and the tick.
     void WriteKeyFile(const std::wstring& session, const std::string& key, DWORD lastAccess) const {

@@ -2,10 +2,7 @@
 // shells, through the exported classes.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
-#include <thread>
-#include <vector>
 
 #include "../../tools/cgires/cgires_ids.h"
 #include "ConsoleTestSupport.h"
@@ -38,10 +35,6 @@ protected:
         ASSERT_TRUE(trace.Started());
         ASSERT_TRUE(server.started);
     }
-    std::string Stamps(const char* path = "/quillon") {
-        return "Set-Cookie: stamp=" + std::to_string(test.tick) + ";path=" + path +
-               "\r\nSet-Cookie: timestamp=" + std::to_string(test.seconds) + ";path=" + path + "\r\n";
-    }
     peers::Watchdog watchdog{120000, "console context"};
     peers::TraceCapture trace;
     ServerPeer server;
@@ -65,9 +58,9 @@ TEST_F(ConsoleContext, Headers) {
     } cases[] = {
         {"no login check", 0, nullptr, 2, nullptr, 3900, kTop + "Content-type: text/html;charset=utf-8\r\n\r\n"},
         {"verified login", 0, nullptr, 0, valid.c_str(), 3900,
-         kTop + "Set-Cookie: key=k42;path=/quillon\r\nSet-Cookie: session=42;path=/quillon\r\n" + Stamps() +
+         kTop + "Set-Cookie: key=k42;path=/quillon\r\nSet-Cookie: session=42;path=/quillon\r\n" + test.Stamps() +
              "Content-type: text/html;charset=utf-8\r\n\r\n"},
-        {"no cookies", 0, nullptr, 0, nullptr, 3906, kTop + Stamps() + "Content-type: text/html;charset=utf-8\r\n\r\n"},
+        {"no cookies", 0, nullptr, 0, nullptr, 3906, kTop + test.Stamps() + "Content-type: text/html;charset=utf-8\r\n\r\n"},
         {"download", 1, L"report.csv", 2, nullptr, 3900,
          kTop + "Content-type: text/x-csv;charset=utf-8\r\nContent-Disposition: filename=\"report.csv\"\r\n\r\n"},
         {"download name in UTF-8", 1, L"Bericht-\u00e4.csv", 2, nullptr, 3900,
@@ -139,7 +132,7 @@ TEST_F(ConsoleContext, SingleSignOn) {
         ScopedEnv env(L"HTTP_COOKIE", cookie.c_str());
         plm::CConsoleCommon context(0, nullptr, 0, false);
         EXPECT_EQ(context.GetErrorCode(), c.code);  // 3907 from the cookies alone
-        EXPECT_EQ(context.GetHeader(), kTop + Stamps("/HubConsole/SSO_PKI") +
+        EXPECT_EQ(context.GetHeader(), kTop + test.Stamps("/HubConsole/SSO_PKI") +
                                            "Content-type: text/html;charset=utf-8\r\nX-Console-SSO: " +
                                            peers::ToUtf8(c.session) + "\r\n\r\n");
     }
@@ -223,20 +216,13 @@ TEST_F(ConsoleContext, OwnersOnManyThreads) {
     auto first = std::make_unique<plm::CConsoleCommon>(0, nullptr, 2, false);
     HMODULE pin = nullptr;  // keeps the DLL mapped, so an early release shows as a missing reference
     ASSERT_TRUE(GetModuleHandleExW(0, kResourceDll, &pin));
-    const int kThreads = 4;
-    std::atomic<int> ready{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&] {
-            for (++ready; ready < kThreads;) {
-            }
-            for (int i = 0; i < 200000; ++i) {
-                plm::CConsoleCommon copy(*first);
-                plm::CConsoleCommon other(copy);
-                other = *first;
-            }
-        });
-    for (std::thread& t : threads) t.join();
+    testsupport::RunTogether(4, [&] {
+        for (int i = 0; i < 200000; ++i) {
+            plm::CConsoleCommon copy(*first);
+            plm::CConsoleCommon other(copy);
+            other = *first;
+        }
+    });
     FreeLibrary(pin);
     EXPECT_NE(GetModuleHandleW(kResourceDll), nullptr) << "released while an owner was left";
     first.reset();

@@ -32,10 +32,6 @@ protected:
         plm::ShowSetCookieInHeader(newLogin, header, extra, cookies, sso, nullptr, test.host);
         return header;
     }
-    std::string Stamps(const char* path = "/quillon") {
-        return "Set-Cookie: stamp=" + std::to_string(test.tick) + ";path=" + path +
-               "\r\nSet-Cookie: timestamp=" + std::to_string(test.seconds) + ";path=" + path + "\r\n";
-    }
     peers::Watchdog watchdog{120000, "login cookies"};
     peers::TraceCapture trace;
     ServerPeer server;
@@ -242,7 +238,7 @@ TEST_F(LoginCookies, CookieSetParser) {
 TEST_F(LoginCookies, NewLogin) {
     // The key takes the first three values (joined last first), the session id the fourth.
     const std::string header = SetCookieLines(true, L"session=9; key=9");
-    EXPECT_EQ(header, "Set-Cookie: key=102101100;path=/quillon\r\nSet-Cookie: session=103;path=/quillon\r\n" + Stamps());
+    EXPECT_EQ(header, "Set-Cookie: key=102101100;path=/quillon\r\nSet-Cookie: session=103;path=/quillon\r\n" + test.Stamps());
     const std::wstring keyFile = test.KeyFile(L"103");
     EXPECT_TRUE(GetFileAttributesW(keyFile.c_str()) & FILE_ATTRIBUTE_HIDDEN);
     const std::string record = testsupport::ReadFileBytes(keyFile);
@@ -297,7 +293,7 @@ TEST_F(LoginCookies, CookiePaths) {
         SCOPED_TRACE(c.path);
         test.host.consoleKind = c.kind;
         EXPECT_EQ(SetCookieLines(false, L"a=1", c.sso),
-                  std::string("Set-Cookie: a=1;path=") + c.path + "\r\n" + Stamps(c.path));
+                  std::string("Set-Cookie: a=1;path=") + c.path + "\r\n" + test.Stamps(c.path));
     }
 }
 
@@ -312,7 +308,7 @@ TEST_F(LoginCookies, CarriedLogin) {
               "Set-Cookie: LoginNameIndex=0;path=/quillon\r\n"
               "Set-Cookie: key=34;path=/quillon\r\n"
               "Set-Cookie: session=12;path=/quillon\r\n" +
-                  Stamps() + "Set-Cookie: x=new;path=/quillon\r\n");
+                  test.Stamps() + "Set-Cookie: x=new;path=/quillon\r\n");
     EXPECT_TRUE(
         trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] Get environmental variable HTTP_COOKIE", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] get extra cookie name =x value=new",

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <cstring>
 #include <cwchar>
-#include <thread>
 #include <vector>
 
 #include "ImportHook.h"
+#include "TestSupport.h"
 #include "foundation/var_CVar.h"
 
 namespace {
@@ -117,20 +117,13 @@ TEST(CVarText, SharedTextFreedOnceByTheLastOwnerAcrossThreads) {
     CVar original(1234);
     g_watchedText = original.GetText();
     g_watchedFrees = 0;
-    const int kThreads = 4;
-    std::atomic<int> ready{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&] {
-            for (++ready; ready < kThreads;) {
-            }
-            for (int i = 0; i < 200000; ++i) {
-                CVar copy(original);
-                CVar assigned;
-                assigned = copy;
-            }
-        });
-    for (std::thread& t : threads) t.join();
+    testsupport::RunTogether(4, [&] {
+        for (int i = 0; i < 200000; ++i) {
+            CVar copy(original);
+            CVar assigned;
+            assigned = copy;
+        }
+    });
     EXPECT_EQ(0, g_watchedFrees.load()) << "freed while the original still held it";
     original = CVar(7);
     EXPECT_EQ(1, g_watchedFrees.load());

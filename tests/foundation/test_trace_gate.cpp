@@ -3,8 +3,6 @@
 
 #include <atomic>
 #include <new>
-#include <thread>
-#include <vector>
 
 #include "TraceTestSupport.h"
 
@@ -170,12 +168,9 @@ TEST(TraceChannelReentry, ConcurrentLinesAreAllDeliveredOneAtATime) {
         }
     } sink;
     TraceChannel channel(TraceChannel::kFramework, sink, &tracetest::FakeTick);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 200; ++i) channel.Write(5, L".\\gate", i, L"line %d", i);
-        });
-    for (auto& thread : threads) thread.join();
+    testsupport::RunTogether(8, [&] {
+        for (int i = 0; i < 200; ++i) channel.Write(5, L".\\gate", i, L"line %d", i);
+    });
     EXPECT_EQ(sink.calls, 1600);
     EXPECT_EQ(sink.most, 1);
 }
