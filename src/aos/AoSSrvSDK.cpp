@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cwchar>
+#include <new>
 
 #include "aos/util_plm_cmdHandler.h"
 #include "foundation/os_Exception.h"
@@ -72,8 +73,9 @@ void JoinPath(const wchar_t* base, const wchar_t* tail, wchar_t* out) {
     }
 }
 
-int AoSSrv_GetPathInfo(AoSPathKind kind, wchar_t* out) {
-    TraceWrite(68, kSourceFile, __LINE__, L"==> AoSSrv_GetPathInfo()");
+namespace {
+
+int GetPathInfo(AoSPathKind kind, wchar_t* out) {
     std::wstring path = GetServerLocalPath();
     wchar_t work[kPathChars + 1] = {};
     if (kind == AddonRoot) {
@@ -84,6 +86,20 @@ int AoSSrv_GetPathInfo(AoSPathKind kind, wchar_t* out) {
         CopyBounded(work, kPathChars + 1, path.c_str());
     }
     CopyBounded(out, kPathChars, work);
+    return 0;
+}
+
+}  // namespace
+
+int AoSSrv_GetPathInfo(AoSPathKind kind, wchar_t* out) {
+    TraceWrite(68, kSourceFile, __LINE__, L"==> AoSSrv_GetPathInfo()");
+    try {
+        GetPathInfo(kind, out);
+    } catch (...) {
+        // Out of memory for the path: the caller gets an empty folder, as for a missing Local_Path.
+        TraceWrite(87, kSourceFile, __LINE__, L"out of memory in AoSSrv_GetPathInfo()");
+        out[0] = L'\0';
+    }
     TraceWrite(68, kSourceFile, __LINE__, L"<== AoSSrv_GetPathInfo(%d)", 0);
     return 0;
 }
@@ -186,9 +202,40 @@ int CallManager(const ManagerRequest& kind, const AoSData* record) {
             TraceWrite(87, kSourceFile, __LINE__, L"OS::CException occured(%s)", e.GetDescription().c_str());
             // A code of 0 ("Out of range": a truncated reply) must not read as success.
             result = e.GetErrorCode() == 0 ? kGenericFailure : e.GetErrorCode();
+        } catch (const std::bad_alloc&) {
+            TraceWrite(87, kSourceFile, __LINE__, L"out of memory in %s()", kind.functionName);
+            result = ERROR_NOT_ENOUGH_MEMORY;
+        } catch (...) {
+            TraceWrite(87, kSourceFile, __LINE__, L"unexpected exception in %s()", kind.functionName);
+            result = kGenericFailure;
         }
     }
     TraceWrite(68, kSourceFile, __LINE__, L"<== %s(%d)", kind.functionName, result);
+    return result;
+}
+
+int SetLastErrorEntry(const wchar_t* szId, const wchar_t* szVersion, int errorCode, const wchar_t* szDescription) {
+    int result = ERROR_CANTOPEN;
+    OS::CRegKey regAoS;
+    if (regAoS.Open(HKEY_LOCAL_MACHINE, kAoSRootKeyPath) != ERROR_SUCCESS) {
+        TraceWrite(87, kSourceFile, __LINE__, L"failed on regAoS.Open(%s)", kAoSRootKeyPath);
+    } else {
+        CAoSComponentList components(regAoS);
+        CAoSComponent* entry = components.GetTargetVersion(szId, szVersion);
+        if (entry == nullptr) {
+            TraceWrite(87, kSourceFile, __LINE__,
+                       L"[PLM Server SDK][AoSSrv_SetLastError] Can not find the specified version of the "
+                       L"specified PLS: %s, PLS Ver: %s",
+                       szId, szVersion);
+        } else {
+            entry->SetVariantByName(L"LastErrorOccurred", CVar(L"1"), true);
+            entry->SetVariantByName(L"LastErrorCode", CVar(errorCode), true);
+            entry->SetVariantByName(L"LastErrorMsg", CVar(szDescription), true);
+            entry->SaveToRegistry(true);
+            result = 0;
+        }
+    }
+    regAoS.Close();
     return result;
 }
 
@@ -211,26 +258,17 @@ int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) 
                szVersion, errorCode, szDescription);
 
     int result = ERROR_CANTOPEN;
-    OS::CRegKey regAoS;
-    if (regAoS.Open(HKEY_LOCAL_MACHINE, kAoSRootKeyPath) != ERROR_SUCCESS) {
-        TraceWrite(87, kSourceFile, __LINE__, L"failed on regAoS.Open(%s)", kAoSRootKeyPath);
-    } else {
-        CAoSComponentList components(regAoS);
-        CAoSComponent* entry = components.GetTargetVersion(szId, szVersion);
-        if (entry == nullptr) {
-            TraceWrite(87, kSourceFile, __LINE__,
-                       L"[PLM Server SDK][AoSSrv_SetLastError] Can not find the specified version of the "
-                       L"specified PLS: %s, PLS Ver: %s",
-                       szId, szVersion);
-        } else {
-            entry->SetVariantByName(L"LastErrorOccurred", CVar(L"1"), true);
-            entry->SetVariantByName(L"LastErrorCode", CVar(errorCode), true);
-            entry->SetVariantByName(L"LastErrorMsg", CVar(szDescription), true);
-            entry->SaveToRegistry(true);
-            result = 0;
-        }
+    try {
+        result = SetLastErrorEntry(szId, szVersion, errorCode, szDescription);
+    } catch (const _com_error& e) {
+        TraceWrite(87, kSourceFile, __LINE__, L"_com_error occured(%s)", OS::ComErrorMessage(e).c_str());
+        result = e.Error();
+    } catch (const OS::CException& e) {
+        TraceWrite(87, kSourceFile, __LINE__, L"OS::CException occured(%s)", e.GetDescription().c_str());
+        result = e.GetErrorCode() == 0 ? ERROR_CANTOPEN : e.GetErrorCode();
+    } catch (...) {
+        TraceWrite(87, kSourceFile, __LINE__, L"unexpected exception in AoSSrv_SetLastError()");
     }
-    regAoS.Close();
     TraceWrite(68, kSourceFile, __LINE__, L"<== AoSSrv_SetLastError(), %d", result);
     return result;
 }

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
+#include "foundation/os_Exception.h"
 #include "foundation/trace_Trace.h"
 #include "ipc/cmd_Protocol.h"
 #include "ipc/pipe_Server.h"
@@ -33,17 +35,21 @@ std::wstring PayloadUnits(const CIPCMsgBuffer& request) {
     return units;
 }
 
-// Reads the reply in chunks until the service closes its end. False when the
+enum ReplyResult { kReplyWhole, kReplyLate, kReplyTooLong };
+
+// Reads the reply in chunks until the service closes its end. Late when the
 // bound passed first: a wait that the bound ends reads nothing, and a service
 // that keeps writing is stopped by the check after every chunk (the tick count,
-// no kernel call).
-bool CollectReply(CPipeServer& server, std::vector<BYTE>& bytes) {
+// no kernel call). A reply over the cap is given up as soon as it passes it.
+ReplyResult CollectReply(CPipeServer& server, std::vector<BYTE>& bytes) {
     BYTE chunk[kReplyChunkBytes];
     for (;;) {
         unsigned cbChunk = kReplyChunkBytes;
-        if (!server.ReadChunk(chunk, cbChunk)) return true;
-        if (server.BoundPassed()) return false;
-        bytes.insert(bytes.end(), chunk, chunk + std::min(cbChunk, kReplyChunkBytes));
+        if (!server.ReadChunk(chunk, cbChunk)) return kReplyWhole;
+        if (server.BoundPassed()) return kReplyLate;
+        cbChunk = std::min(cbChunk, kReplyChunkBytes);
+        if (bytes.size() + cbChunk > CPipeServer::kMaxReplyBytes) return kReplyTooLong;
+        bytes.insert(bytes.end(), chunk, chunk + cbChunk);
     }
 }
 
@@ -58,10 +64,17 @@ bool SendAndCollect(const CCmdProtocol& command, const wchar_t* name, const std:
         return false;
     server.StartBound(replyWaitMs);
     std::vector<BYTE> bytes;
-    if (!CollectReply(server, bytes)) {
+    switch (CollectReply(server, bytes)) {
+    case kReplyLate:
         TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): no reply on pipe %s within %u ms",
                    name, replyPipe.c_str(), replyWaitMs);
         return false;
+    case kReplyTooLong:
+        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): reply on pipe %s exceeds %u bytes",
+                   name, replyPipe.c_str(), CPipeServer::kMaxReplyBytes);
+        return false;
+    case kReplyWhole:
+        break;
     }
     if (!bytes.empty()) reply.Append(bytes.data(), static_cast<unsigned>(bytes.size()));
     return true;
@@ -78,8 +91,9 @@ std::wstring MakeReplyPipeName(const wchar_t* name) {
     return MakeReplyPipeName(name, GetTickCount(), GetCurrentThreadId());
 }
 
-bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& reply, DWORD replyWaitMs) {
-    TraceWrite(8, kSourceFile, __LINE__, L"[PLM Util] ==> PLMCmdMgr_SendCommand (%s)", name);
+namespace {
+
+bool SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& reply, DWORD replyWaitMs) {
     const std::wstring replyPipe = MakeReplyPipeName(name);
     CCmdProtocol command;
     command.AddField(name).AddField(replyPipe.c_str());
@@ -94,7 +108,25 @@ bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgB
     command.AddField(payload.data(), static_cast<int>(payload.size()));
 
     if (replyWaitMs == 0) replyWaitMs = PipeWaitBoundMs();
-    const bool bSuccess = SendAndCollect(command, name, replyPipe, replyWaitMs, reply);
+    return SendAndCollect(command, name, replyPipe, replyWaitMs, reply);
+}
+
+}  // namespace
+
+bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& reply, DWORD replyWaitMs) {
+    TraceWrite(8, kSourceFile, __LINE__, L"[PLM Util] ==> PLMCmdMgr_SendCommand (%s)", name);
+    bool bSuccess = false;
+    // Callers (the SDK, the installer's callbacks) rely on a result, never an exception.
+    try {
+        bSuccess = SendCommand(request, name, reply, replyWaitMs);
+    } catch (const OS::CException& e) {
+        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): %s", name,
+                   e.GetDescription().c_str());
+    } catch (const std::bad_alloc&) {
+        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): out of memory", name);
+    } catch (...) {
+        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): unexpected exception", name);
+    }
     TraceWrite(8, kSourceFile, __LINE__, L"[PLM Util] <== PLMCmdMgr_SendCommand(%s), %d", name, bSuccess ? 1 : 0);
     return bSuccess;
 }

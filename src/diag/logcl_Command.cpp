@@ -32,7 +32,7 @@ bool CLogClient::SendLogWrite(int time, unsigned processId, unsigned threadId, i
 
 bool CLogClient::SendToLogServer(const wchar_t* command) {
     CPipeClient client;
-    if (!client.Open(m_pipeName)) {
+    if (!client.Open(m_pipeName, m_lineBoundMs)) {
         const DWORD error = client.LastError();
         client.Close();
         if (error == ERROR_FILE_NOT_FOUND) {

@@ -1,6 +1,9 @@
 // Log client: sends one trace record as a LOG_WRITE command into the log
 // server's pipe. Its own failures go only to the channel's local trace entry,
-// never back through the trace facility.
+// never back through the trace facility. A line is given up after
+// kLineBoundMs (a pipe that stays busy, or a reader that never reads), and the
+// trace facility then suspends the channel as for a missing log server: the
+// facility's lock is held across the send, so this bounds every tracing thread.
 #pragma once
 #include "foundation/trace_Trace.h"
 
@@ -15,9 +18,11 @@ public:
     };
 
     static constexpr const wchar_t* kPipeName = L"Log_ServerNamePipe";
+    static const DWORD kLineBoundMs = 3000;
 
-    constexpr CLogClient(WriteMode mode, LocalTrace localTrace, const wchar_t* pipeName = kPipeName)
-        : m_mode(mode), m_localTrace(localTrace), m_pipeName(pipeName) {}
+    constexpr CLogClient(WriteMode mode, LocalTrace localTrace, const wchar_t* pipeName = kPipeName,
+                         DWORD lineBoundMs = kLineBoundMs)
+        : m_mode(mode), m_localTrace(localTrace), m_pipeName(pipeName), m_lineBoundMs(lineBoundMs) {}
 
     // Builds LOG_WRITE, time, pid, tid, level, file, line, text (a null file or
     // text gives an empty field) and sends it. True when it was written completely.
@@ -36,6 +41,7 @@ private:
     WriteMode m_mode;
     LocalTrace m_localTrace;
     const wchar_t* m_pipeName;
+    DWORD m_lineBoundMs;
     bool m_hintWritten = false;
 };
 

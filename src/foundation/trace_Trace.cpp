@@ -19,7 +19,9 @@ TraceChannel g_frameworkChannel(TraceChannel::kFramework);
 // Lines of both channels are written one at a time. A line traced while this
 // thread is writing one (from its sink, or from code the sink calls) is dropped:
 // it would come back into the sink that is busy with the first, and the sink's
-// failures would feed themselves.
+// failures would feed themselves. The lock is held across the sink's send, so a
+// sink must bound every wait it makes (the log client gives a line up after
+// a few seconds, and the failed send then suspends the channel).
 class WriterGate {
 public:
     bool Enter() {

@@ -29,7 +29,8 @@ void TraceWriteLocal(int level, const wchar_t* sourceFile, int line, const wchar
 
 // Where a channel delivers its records (the log client). Returns true when the
 // record was delivered. A sink must not rely on tracing: a line traced on the
-// thread that is already writing one is dropped.
+// thread that is already writing one is dropped. Every tracing thread waits
+// while one record is sent, so a sink must bound its waits.
 class ITraceRecordSink {
 public:
     virtual bool SendLogWrite(int time, unsigned processId, unsigned threadId, int level,

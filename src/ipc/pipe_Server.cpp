@@ -6,6 +6,7 @@
 #include <new>
 
 #include "foundation/trace_Trace.h"
+#include "ipc/pipe_Util.h"
 
 using FrameworkChannel::TraceWrite;
 
@@ -19,7 +20,7 @@ const DWORD kGroupPollMs = 10;
 
 }  // namespace
 
-CPipeServer::CPipeServer() : m_path(), m_buf(new (std::nothrow) BYTE[kFetchBufferBytes]) {}
+CPipeServer::CPipeServer() : m_path() {}
 
 CPipeServer::~CPipeServer() { Release(); }
 
@@ -32,6 +33,7 @@ void CPipeServer::Release() {
     m_ownedUserObject.reset();
     m_forReply = false;
     m_bounded = false;
+    m_expectedWriter = 0;
     m_path[0] = L'\0';
 }
 
@@ -203,6 +205,7 @@ bool CPipeServer::IsOwnPipe(const SInstance& instance) const {
 bool CPipeServer::ConnectToNewClient(SInstance& instance) {
     instance.connectPending = false;
     instance.completed = false;
+    instance.writerChecked = false;
     if (ConnectNamedPipe(instance.pipe.get(), &instance.ov)) {
         instance.connectPending = true;
         return true;
@@ -263,28 +266,52 @@ bool CPipeServer::ReadChunk(void* buffer, unsigned& size) {
     static_cast<BYTE*>(buffer)[0] = 0;
     // A reply server listens again only when it is read again after its writer closed.
     if (m_instances[0].rearm && !Reconnect(m_instances[0])) return false;
-    const int signalled = NextSignalled();
-    if (signalled < 0) return false;
-    if (static_cast<unsigned>(signalled) == m_count) {
-        size = 0;  // nothing was read; the caller asks UserObjectSignalled()
-        return true;
-    }
-    SInstance& instance = m_instances[signalled];
-    instance.completed = false;
-    if (instance.connectPending) {
-        DWORD cbDone = 0;
-        const BOOL ok = GetOverlappedResult(instance.pipe.get(), &instance.ov, &cbDone, FALSE);
-        if (instance.state == kConnecting) {
-            if (!ok) return false;
-            instance.state = kReading;
-        } else {
-            size = cbDone;
-            instance.connectPending = false;
+    for (;;) {
+        const int signalled = NextSignalled();
+        if (signalled < 0) return false;
+        if (static_cast<unsigned>(signalled) == m_count) {
+            size = 0;  // nothing was read; the caller asks UserObjectSignalled()
             return true;
         }
+        SInstance& instance = m_instances[signalled];
+        instance.completed = false;
+        if (instance.connectPending) {
+            DWORD cbDone = 0;
+            const BOOL ok = GetOverlappedResult(instance.pipe.get(), &instance.ov, &cbDone, FALSE);
+            if (instance.state == kConnecting) {
+                if (!ok) return false;
+                instance.state = kReading;
+            } else {
+                size = cbDone;
+                instance.connectPending = false;
+                return true;
+            }
+        }
+        if (instance.state != kReading) return false;
+        const WriterCheck check = CheckWriter(instance);
+        if (check == kWriterCheckFailed) return false;
+        if (check == kWriterAccepted) return ReadInstance(instance, buffer, size);
+        // Refused: the instance listens again, and the wait goes on for the service.
     }
-    if (instance.state != kReading) return false;
-    return ReadInstance(instance, buffer, size);
+}
+
+// Anyone may connect to a reply pipe (null DACL, a predictable name), so the
+// writer must be the process that serves the pipe the request went to. Where
+// the platform cannot tell the writer, it is accepted, as before.
+CPipeServer::WriterCheck CPipeServer::CheckWriter(SInstance& instance) {
+    if (m_expectedWriter == 0 || instance.writerChecked) return kWriterAccepted;
+    const DWORD writer = PipeClientProcessId(instance.pipe.get());
+    if (writer == 0) {
+        TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::ReadChunk] Cannot tell the writer on %s, err=%d",
+                   m_path, GetLastError());
+    } else if (writer != m_expectedWriter) {
+        TraceWrite(kLevel, kSourceFile, __LINE__,
+                   L"[CPipeServer::ReadChunk] Refused writer process %u on %s: the reply must come from process %u",
+                   writer, m_path, m_expectedWriter);
+        return Reconnect(instance) ? kWriterRefused : kWriterCheckFailed;
+    }
+    instance.writerChecked = true;
+    return kWriterAccepted;
 }
 
 bool CPipeServer::ReadInstance(SInstance& instance, void* buffer, unsigned& size) {
@@ -337,17 +364,27 @@ bool CPipeServer::EndOfReply(SInstance& instance) {
 
 bool CPipeServer::FetchCmd(std::wstring& text) {
     text.clear();
+    if (!m_buf) m_buf.reset(new (std::nothrow) BYTE[kFetchBufferBytes]);
     if (!m_buf) {
         TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::FetchCmd] m_buf == NULL");
         return false;
     }
     unsigned cbHeld = 0;
+    size_t cbTotal = 0;
     for (;;) {
         unsigned cbChunk = kFetchBufferBytes - cbHeld;
         const bool more = ReadChunk(m_buf.get() + cbHeld, cbChunk);
         if (WaitEnded()) return false;
         if (!more) break;
-        cbHeld += std::min(cbChunk, kFetchBufferBytes - cbHeld);
+        cbChunk = std::min(cbChunk, kFetchBufferBytes - cbHeld);
+        cbTotal += cbChunk;
+        if (cbTotal > kMaxReplyBytes) {
+            TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::FetchCmd] Reply on %s exceeds %u bytes",
+                       m_path, kMaxReplyBytes);
+            text.clear();
+            return false;
+        }
+        cbHeld += cbChunk;
         if (cbHeld == kFetchBufferBytes) {
             AppendUnits(text, cbHeld);
             cbHeld = 0;

@@ -7,7 +7,9 @@
 // The first instance must be the first of its name (another process that
 // created the name before cannot receive or forge the reply), and remote
 // clients are refused; the null DACL stays, so that a service running under
-// another account can answer.
+// another account can answer. Since anyone may therefore connect, a reply
+// server that knows its service's process (ExpectWriter) disconnects any
+// other writer and waits on for the service.
 #pragma once
 #include <windows.h>
 
@@ -21,6 +23,8 @@ class CPipeServer {
 public:
     static const unsigned kMaxInstances = 255;
     static const unsigned kFetchBufferBytes = 512000;
+    // A longer reply fails FetchCmd: a writer cannot make the caller exhaust memory.
+    static const unsigned kMaxReplyBytes = 1048576;
     static const size_t kPathChars = 256;  // "\\.\pipe\<name>" plus its NUL
     static const DWORD kPipeBufferBytes = 1024;
     static const DWORD kDefaultTimeoutMs = 1000;
@@ -53,13 +57,18 @@ public:
     // user object was signalled.
     bool WaitEnded() const { return BoundPassed() || UserObjectSignalled(); }
 
+    // From now on only a writer of this process id is read; others are
+    // disconnected with a trace line naming the pipe. 0 accepts any writer.
+    void ExpectWriter(DWORD processId) { m_expectedWriter = processId; }
+
     // Reads the next chunk of up to size bytes; size receives the bytes read.
     // True for a chunk (a zero-length message gives size 0) and when the user
     // object was signalled (size 0, nothing read: check UserObjectSignalled()).
     // False when the writer closed its end (the instance listens again) or on failure.
     bool ReadChunk(void* buffer, unsigned& size);
-    // The whole reply as UTF-16 text. False without reply storage or when the
-    // user object was signalled (or the bound passed).
+    // The whole reply as UTF-16 text. False without reply storage, when the
+    // user object was signalled (or the bound passed), or for a reply over
+    // kMaxReplyBytes (with a trace line).
     bool FetchCmd(std::wstring& text);
 
     // True when there is a user object and it is signalled now.
@@ -83,7 +92,10 @@ private:
         bool completed = false;
         // The writer closed; the instance listens again when it is next read.
         bool rearm = false;
+        // The connected writer's process was checked against the expected one.
+        bool writerChecked = false;
     };
+    enum WriterCheck { kWriterAccepted, kWriterRefused, kWriterCheckFailed };
 
     void Release();
     bool InitialInstances(unsigned count, const wchar_t* name, HANDLE userObject);
@@ -94,6 +106,7 @@ private:
     DWORD TimeLeft() const;
     bool ConnectToNewClient(SInstance& instance);
     bool Reconnect(SInstance& instance);
+    WriterCheck CheckWriter(SInstance& instance);
     bool ReadInstance(SInstance& instance, void* buffer, unsigned& size);
     bool FinishPendingRead(SInstance& instance, bool pending, unsigned& size);
     bool EndOfReply(SInstance& instance);
@@ -113,5 +126,6 @@ private:
     bool m_bounded = false;
     DWORD m_boundStart = 0;
     DWORD m_boundMs = 0;
-    std::unique_ptr<BYTE[]> m_buf;
+    DWORD m_expectedWriter = 0;
+    std::unique_ptr<BYTE[]> m_buf;  // FetchCmd's, allocated on its first use
 };

@@ -11,11 +11,63 @@ namespace {
 const wchar_t kSourceFile[] = L".\\pipe_Util";
 const int kLevel = 5;
 volatile DWORD g_waitBoundMs = kPipeWaitBoundMs;
+
+// The stalled services: few, and only their well-known names, so a short list.
+const size_t kMaxStalled = 8;
+const size_t kStalledNameChars = 128;
+SRWLOCK g_stalledLock = SRWLOCK_INIT;
+wchar_t g_stalled[kMaxStalled][kStalledNameChars];
+size_t g_stalledCount = 0;
+
+typedef BOOL(WINAPI* PipeProcessIdFn)(HANDLE, PULONG);
+
+// Resolved at run time: a platform without the call still loads the library.
+// Resolved once at load, not in function-local statics, whose guards would
+// leave a kernel object behind at every unload of the library.
+PipeProcessIdFn KernelPipeCall(const char* name) {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel != nullptr ? reinterpret_cast<PipeProcessIdFn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)))
+                             : nullptr;
+}
+const PipeProcessIdFn g_pipeServerProcessId = KernelPipeCall("GetNamedPipeServerProcessId");
+const PipeProcessIdFn g_pipeClientProcessId = KernelPipeCall("GetNamedPipeClientProcessId");
+
+DWORD PipeProcessId(PipeProcessIdFn query, HANDLE pipe) {
+    ULONG processId = 0;
+    if (query == nullptr) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    return query(pipe, &processId) ? processId : 0;
+}
 }  // namespace
 
 DWORD PipeWaitBoundMs() { return g_waitBoundMs; }
 
-void PipeSetWaitBoundMs(DWORD waitMs) { g_waitBoundMs = waitMs != 0 ? waitMs : kPipeWaitBoundMs; }
+void PipeSetWaitBoundMs(DWORD waitMs) {
+    g_waitBoundMs = waitMs != 0 ? waitMs : kPipeWaitBoundMs;
+    AcquireSRWLockExclusive(&g_stalledLock);
+    g_stalledCount = 0;
+    ReleaseSRWLockExclusive(&g_stalledLock);
+}
+
+bool PipeServiceStalled(const wchar_t* targetName) {
+    if (targetName == nullptr) return false;
+    AcquireSRWLockShared(&g_stalledLock);
+    bool found = false;
+    for (size_t i = 0; i < g_stalledCount && !found; ++i) found = wcscmp(g_stalled[i], targetName) == 0;
+    ReleaseSRWLockShared(&g_stalledLock);
+    return found;
+}
+
+void PipeMarkServiceStalled(const wchar_t* targetName) {
+    if (targetName == nullptr || wcslen(targetName) >= kStalledNameChars || PipeServiceStalled(targetName)) return;
+    AcquireSRWLockExclusive(&g_stalledLock);
+    if (g_stalledCount < kMaxStalled) wcscpy(g_stalled[g_stalledCount++], targetName);
+    ReleaseSRWLockExclusive(&g_stalledLock);
+}
+
+DWORD PipeClientProcessId(HANDLE serverEnd) { return PipeProcessId(g_pipeClientProcessId, serverEnd); }
 
 CPipeClient::CPipeClient() : m_path(), m_lastError(0) {}
 
@@ -28,8 +80,10 @@ bool CPipeClient::Fail(DWORD error) {
     return false;
 }
 
-bool CPipeClient::Open(const wchar_t* name) {
+bool CPipeClient::Open(const wchar_t* name, DWORD boundMs) {
     Close();
+    m_boundStart = GetTickCount();
+    m_boundMs = boundMs != 0 ? boundMs : PipeWaitBoundMs();
     if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     // A cut name would open a different pipe; refuse it instead.
     const int cch = _snwprintf(m_path, MAX_PATH, L"\\\\.\\pipe\\%s", name);
@@ -40,16 +94,14 @@ bool CPipeClient::Open(const wchar_t* name) {
     // While every instance is busy: wait for a free one, kBusyWaitMs at a time,
     // and give up once the bound has passed in all (others may keep taking the
     // instances that free up).
-    const DWORD bound = PipeWaitBoundMs();
-    const DWORD start = GetTickCount();
     for (;;) {
         m_pipe.reset(CreateFileW(m_path, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, kOpenFlags, nullptr));
         if (m_pipe.valid()) break;
         const DWORD error = GetLastError();
         if (error != ERROR_PIPE_BUSY) return Fail(error);
-        const DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= bound) return Fail(ERROR_SEM_TIMEOUT);
-        if (!WaitNamedPipeW(m_path, std::min(bound - elapsed, static_cast<DWORD>(kBusyWaitMs)))) {
+        const DWORD left = TimeLeft();
+        if (left == 0) return Fail(ERROR_SEM_TIMEOUT);
+        if (!WaitNamedPipeW(m_path, std::min(left, static_cast<DWORD>(kBusyWaitMs)))) {
             const DWORD waitError = GetLastError();
             if (waitError != ERROR_SEM_TIMEOUT) return Fail(waitError);
         }
@@ -64,10 +116,35 @@ bool CPipeClient::Open(const wchar_t* name) {
     return true;
 }
 
+DWORD CPipeClient::TimeLeft() const {
+    const DWORD elapsed = GetTickCount() - m_boundStart;
+    return elapsed >= m_boundMs ? 0 : m_boundMs - elapsed;
+}
+
+DWORD CPipeClient::ServerProcessId() const { return PipeProcessId(g_pipeServerProcessId, m_pipe.get()); }
+
+// One overlapped write, waited for within what is left of the bound. The pipe
+// itself signals the completion (no event), so a write that completes at once
+// costs no more than a synchronous one.
+bool CPipeClient::WriteBounded(const BYTE* piece, DWORD cbPiece, DWORD& cbWritten) {
+    OVERLAPPED ov = {};
+    if (!WriteFile(m_pipe.get(), piece, cbPiece, nullptr, &ov)) {
+        if (GetLastError() != ERROR_IO_PENDING) return false;
+        if (WaitForSingleObject(m_pipe.get(), TimeLeft()) != WAIT_OBJECT_0) {
+            // The reader does not read: the write must end before ov goes away.
+            CancelIoEx(m_pipe.get(), &ov);
+            GetOverlappedResult(m_pipe.get(), &ov, &cbWritten, TRUE);
+            SetLastError(ERROR_SEM_TIMEOUT);
+            return false;
+        }
+    }
+    return GetOverlappedResult(m_pipe.get(), &ov, &cbWritten, FALSE) != FALSE;
+}
+
 bool CPipeClient::WritePiece(const BYTE* piece, DWORD cbPiece, DWORD& cbWritten) {
     for (unsigned attempt = 0;; ++attempt) {
         cbWritten = 0;
-        if (WriteFile(m_pipe.get(), piece, cbPiece, &cbWritten, nullptr)) {
+        if (WriteBounded(piece, cbPiece, cbWritten)) {
             // A write that moves nothing would make the caller loop forever.
             if (cbWritten == 0 && cbPiece != 0) return Fail(ERROR_WRITE_FAULT);
             return true;
@@ -112,20 +189,30 @@ void CPipeClient::Close() { m_pipe.reset(); }
 
 namespace {
 
-// The writing half of PipeSendAndRecvW, once the reply server is up.
-bool SendToTarget(const void* data, unsigned length, const wchar_t* targetName) {
+bool SendFailed(const wchar_t* format, DWORD error) {
+    FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__, format, error);
+    SetLastError(error);
+    return false;
+}
+
+// The writing half of PipeSendAndRecvW, once the reply server is up. The
+// process that serves the target pipe is the one that may answer; where the
+// platform cannot tell it, any writer may, as before.
+bool SendToTarget(const void* data, unsigned length, const wchar_t* targetName, CPipeServer& server) {
     CPipeClient client;
-    if (!client.Open(targetName)) {
+    if (!client.Open(targetName))
+        return SendFailed(L"[PipeSendAndRecvW] Initial pipe client failed! err=%d", client.LastError());
+    const DWORD serverProcess = client.ServerProcessId();
+    if (serverProcess == 0) {
         FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__,
-                                     L"[PipeSendAndRecvW] Initial pipe client failed! err=%d", client.LastError());
-        return false;
+                                     L"[PipeSendAndRecvW] Cannot tell the process serving %s, err=%d; any writer may "
+                                     L"answer on %s",
+                                     client.GetPath(), GetLastError(), server.GetPath());
     }
     unsigned cbWritten = length;
-    if (!client.Write(data, cbWritten)) {
-        FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__, L"[PipeSendAndRecvW] pipe send failed!. err=%d",
-                                     client.LastError());
-        return false;
-    }
+    if (!client.Write(data, cbWritten))
+        return SendFailed(L"[PipeSendAndRecvW] pipe send failed!. err=%d", client.LastError());
+    server.ExpectWriter(serverProcess);
     return true;
 }
 
@@ -139,13 +226,13 @@ bool ServerFailed() {
 bool PipeSendAndRecvW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,
                       CPipeServer& server, HANDLE userObject) {
     if (!server.Initial(replyName, userObject)) return ServerFailed();
-    return SendToTarget(data, length, targetName);
+    return SendToTarget(data, length, targetName, server);
 }
 
 bool PipeSendAndRecvReplyW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,
                            CPipeServer& server) {
     if (!server.InitialForReply(replyName)) return ServerFailed();
-    return SendToTarget(data, length, targetName);
+    return SendToTarget(data, length, targetName, server);
 }
 
 OS::UniqueHandle PipeCreateReplyTimer() { return OS::UniqueHandle(CreateWaitableTimerW(nullptr, TRUE, nullptr)); }

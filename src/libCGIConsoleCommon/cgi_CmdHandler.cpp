@@ -4,13 +4,18 @@
 
 #include "aos/cmdao_OutputCmd.h"
 #include "aos/util_plm_cmdHandler.h"
+#include "foundation/trace_Trace.h"
 #include "ipc/cmd_Protocol.h"
+
+using FrameworkChannel::TraceWrite;
 
 namespace plm {
 namespace {
 
+const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_CmdHandler";
+
 // One command under construction: name, then the request id that also names
-// the reply pipe, then the arguments.
+// the reply pipe, then the arguments. Sent alone (Send) or with others (SendAll).
 class CServerCommand {
 public:
     explicit CServerCommand(const wchar_t* name) : m_requestId(MakeReplyPipeName(name)) {
@@ -24,15 +29,37 @@ public:
         m_message.AddInt(value);
         return *this;
     }
-    bool Send(std::wstring& reply) {
-        return cmdao_PipeSendAndRecv(m_message.GetText(), m_message.GetLength() * static_cast<int>(sizeof(wchar_t)),
-                                     m_requestId.c_str(), reply);
+    SCmdaoExchange& Exchange() {
+        m_exchange.text = m_message.GetText();
+        m_exchange.byteLength = m_message.GetLength() * static_cast<int>(sizeof(wchar_t));
+        m_exchange.replyPipe = m_requestId.c_str();
+        return m_exchange;
     }
+    CServerCommand& Send() {
+        SCmdaoExchange* const exchange = &Exchange();
+        cmdao_PipeSendAllAndRecv(&exchange, 1);
+        return *this;
+    }
+    bool Answered() const { return m_exchange.answered; }
+    const std::wstring& Reply() const { return m_exchange.reply; }
 
 private:
     std::wstring m_requestId;
     CCmdProtocol m_message;
+    SCmdaoExchange m_exchange;
 };
+
+// The wrappers promise a result, never an exception (out of memory included):
+// body runs, or the wrapper's fallback is returned with a trace line.
+template <typename Result, typename Body>
+Result Guarded(const wchar_t* command, Result fallback, Body body) {
+    try {
+        return body();
+    } catch (...) {
+        TraceWrite(5, kSourceFile, __LINE__, L"[%s] out of memory", command);
+        return fallback;
+    }
+}
 
 // The wide decimal conversion of the whole reply, as at most 19 characters.
 int ReplyInt(const std::wstring& reply) { return _wtoi(reply.substr(0, 19).c_str()); }
@@ -47,55 +74,30 @@ int NextInt(CCmdProtocol& tokens) {
     return value;
 }
 
-}  // namespace
-
-bool CMDHO_GET_INI_INT(const wchar_t* section, const wchar_t* key, int defaultValue, int* out, const wchar_t* file) {
-    std::wstring reply;
-    const bool sent = CServerCommand(L"CMDHO_GET_INI_INT").Text(section).Text(key).Int(defaultValue).Text(file).Send(reply);
-    if (out) *out = ReplyInt(reply);
-    return sent;
+// What each command's reply means; shared by the single wrappers and the cookie queries.
+CServerCommand IniIntCommand(const wchar_t* section, const wchar_t* key, int defaultValue, const wchar_t* file) {
+    CServerCommand command(L"CMDHO_GET_INI_INT");
+    command.Text(section).Text(key).Int(defaultValue).Text(file);
+    return command;
 }
 
-bool CMDHO_GET_INI_INT_BY_CACHE(const wchar_t* section, const wchar_t* key, int defaultValue, int mode, int* out) {
-    std::wstring reply;
-    const bool sent =
-        CServerCommand(L"CMDHO_GET_INI_INT_BY_CACHE").Text(section).Text(key).Int(defaultValue).Int(mode).Send(reply);
-    if (out) *out = ReplyInt(reply);
-    return sent;
+CServerCommand IniIntByCacheCommand(const wchar_t* section, const wchar_t* key, int defaultValue, int mode) {
+    CServerCommand command(L"CMDHO_GET_INI_INT_BY_CACHE");
+    command.Text(section).Text(key).Int(defaultValue).Int(mode);
+    return command;
 }
 
-void CMDHO_DBCMD_GET_NUMBER_OF_CLIENT(int kind, int* out) {
-    if (out) *out = 0;
-    std::wstring reply;
-    if (CServerCommand(L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT").Int(kind).Send(reply) && out) *out = ReplyInt(reply);
+CServerCommand ClientCountCommand(int kind) {
+    CServerCommand command(L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT");
+    command.Int(kind);
+    return command;
 }
 
-bool CMDHO_GET_ACCOUNT_BY_INDEX(int index, std::wstring& account) {
-    account.clear();
-    std::wstring reply;
-    if (!CServerCommand(L"CMDHO_GET_ACCOUNT_BY_INDEX").Int(index).Send(reply)) return false;
-    CCmdProtocol tokens(reply.c_str(), static_cast<int>(reply.size() * sizeof(wchar_t)));
-    const bool found = NextInt(tokens) != 0;
-    tokens.NextString(account);
-    return found;
-}
+int ClientCountOf(const CServerCommand& command) { return command.Answered() ? ReplyInt(command.Reply()) : 0; }
 
-unsigned long CMDHO_PR_GET_PRODUCT_ID() {
-    std::wstring reply;
-    CServerCommand(L"CMDHO_PR_GET_PRODUCT_ID").Send(reply);
-    return ReplyUnsigned(reply, 6);
-}
-
-unsigned long CMDHO_PR_GET_AC_SERVICE() {
-    std::wstring reply;
-    CServerCommand(L"CMDHO_PR_GET_AC_SERVICE").Send(reply);
-    return ReplyUnsigned(reply, 0);
-}
-
-bool CMDHO_PR_GET_PFW_AC_INFO(bool* first, bool* second) {
-    std::wstring reply;
-    if (!CServerCommand(L"CMDHO_PR_GET_PFW_AC_INFO").Send(reply)) return false;
-    CCmdProtocol tokens(reply.c_str(), static_cast<int>(reply.size() * sizeof(wchar_t)));
+bool FirewallInfoOf(const CServerCommand& command, bool* first, bool* second) {
+    if (!command.Answered()) return false;
+    CCmdProtocol tokens(command.Reply().c_str(), static_cast<int>(command.Reply().size() * sizeof(wchar_t)));
     const int one = NextInt(tokens);
     const int two = NextInt(tokens);
     if (first) *first = one != 0;
@@ -103,21 +105,115 @@ bool CMDHO_PR_GET_PFW_AC_INFO(bool* first, bool* second) {
     return true;
 }
 
-bool CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS(bool* inProgress, SYSTEMTIME* when) {
-    std::wstring reply;
-    if (!CServerCommand(L"CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS").Send(reply)) return false;
-    CCmdProtocol tokens(reply.c_str(), static_cast<int>(reply.size() * sizeof(wchar_t)));
-    const int flag = NextInt(tokens);
-    // The handler sends the fields in this order, not in the record's own.
-    SYSTEMTIME time = {};
-    WORD* const order[] = {&time.wDay,    &time.wDayOfWeek, &time.wHour,   &time.wMilliseconds,
-                           &time.wMinute, &time.wMonth,     &time.wSecond, &time.wYear};
-    for (WORD* field : order) *field = static_cast<WORD>(NextInt(tokens));
-    if (inProgress) *inProgress = flag != 0;
-    if (when) *when = time;
-    return true;
+}  // namespace
+
+bool CMDHO_GET_INI_INT(const wchar_t* section, const wchar_t* key, int defaultValue, int* out, const wchar_t* file) {
+    return Guarded(L"CMDHO_GET_INI_INT", false, [&] {
+        if (out) *out = 0;
+        CServerCommand command = IniIntCommand(section, key, defaultValue, file);
+        if (out) *out = ReplyInt(command.Send().Reply());
+        return command.Answered();
+    });
 }
 
-bool CMDHO_GET_SSO_CFG(std::wstring& reply) { return CServerCommand(L"CMDHO_GET_SSO_CFG").Send(reply); }
+bool CMDHO_GET_INI_INT_BY_CACHE(const wchar_t* section, const wchar_t* key, int defaultValue, int mode, int* out) {
+    return Guarded(L"CMDHO_GET_INI_INT_BY_CACHE", false, [&] {
+        if (out) *out = 0;
+        CServerCommand command = IniIntByCacheCommand(section, key, defaultValue, mode);
+        if (out) *out = ReplyInt(command.Send().Reply());
+        return command.Answered();
+    });
+}
+
+void CMDHO_DBCMD_GET_NUMBER_OF_CLIENT(int kind, int* out) {
+    if (out) *out = 0;
+    const int clients = Guarded(L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT", 0, [&] {
+        return ClientCountOf(ClientCountCommand(kind).Send());
+    });
+    if (out) *out = clients;
+}
+
+bool CMDHO_GET_ACCOUNT_BY_INDEX(int index, std::wstring& account) {
+    account.clear();
+    return Guarded(L"CMDHO_GET_ACCOUNT_BY_INDEX", false, [&] {
+        CServerCommand command(L"CMDHO_GET_ACCOUNT_BY_INDEX");
+        if (!command.Int(index).Send().Answered()) return false;
+        CCmdProtocol tokens(command.Reply().c_str(), static_cast<int>(command.Reply().size() * sizeof(wchar_t)));
+        const bool found = NextInt(tokens) != 0;
+        tokens.NextString(account);
+        return found;
+    });
+}
+
+unsigned long CMDHO_PR_GET_PRODUCT_ID() {
+    return Guarded(L"CMDHO_PR_GET_PRODUCT_ID", 6ul,
+                   [] { return ReplyUnsigned(CServerCommand(L"CMDHO_PR_GET_PRODUCT_ID").Send().Reply(), 6); });
+}
+
+unsigned long CMDHO_PR_GET_AC_SERVICE() {
+    return Guarded(L"CMDHO_PR_GET_AC_SERVICE", 0ul,
+                   [] { return ReplyUnsigned(CServerCommand(L"CMDHO_PR_GET_AC_SERVICE").Send().Reply(), 0); });
+}
+
+bool CMDHO_PR_GET_PFW_AC_INFO(bool* first, bool* second) {
+    return Guarded(L"CMDHO_PR_GET_PFW_AC_INFO", false, [&] {
+        return FirewallInfoOf(CServerCommand(L"CMDHO_PR_GET_PFW_AC_INFO").Send(), first, second);
+    });
+}
+
+bool CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS(bool* inProgress, SYSTEMTIME* when) {
+    return Guarded(L"CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS", false, [&] {
+        CServerCommand command(L"CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS");
+        if (!command.Send().Answered()) return false;
+        CCmdProtocol tokens(command.Reply().c_str(), static_cast<int>(command.Reply().size() * sizeof(wchar_t)));
+        const int flag = NextInt(tokens);
+        // The handler sends the fields in this order, not in the record's own.
+        SYSTEMTIME time = {};
+        WORD* const order[] = {&time.wDay,    &time.wDayOfWeek, &time.wHour,   &time.wMilliseconds,
+                               &time.wMinute, &time.wMonth,     &time.wSecond, &time.wYear};
+        for (WORD* field : order) *field = static_cast<WORD>(NextInt(tokens));
+        if (inProgress) *inProgress = flag != 0;
+        if (when) *when = time;
+        return true;
+    });
+}
+
+bool CMDHO_GET_SSO_CFG(std::wstring& reply) {
+    reply.clear();
+    return Guarded(L"CMDHO_GET_SSO_CFG", false, [&] {
+        CServerCommand command(L"CMDHO_GET_SSO_CFG");
+        command.Send();
+        reply = command.Reply();
+        return command.Answered();
+    });
+}
+
+void CMDHO_AskCookieQueries(SCookieQueries& facts) {
+    facts = SCookieQueries();
+    Guarded(L"CMDHO_AskCookieQueries", false, [&] {
+        wchar_t file[MAX_PATH];
+        _snwprintf(file, MAX_PATH, L"Private\\%s", L"kpsserver.ini");
+        file[MAX_PATH - 1] = L'\0';
+        CServerCommand commands[] = {
+            ClientCountCommand(5),
+            IniIntByCacheCommand(L"PRODUCT_INFO", L"Registered", 0, 1),
+            CServerCommand(L"CMDHO_PR_GET_PRODUCT_ID"),
+            CServerCommand(L"CMDHO_PR_GET_AC_SERVICE"),
+            IniIntCommand(L"SERVER_CONSOLE_SECTION", L"Show_Console_Setting", 1, file),
+            CServerCommand(L"CMDHO_PR_GET_PFW_AC_INFO"),
+        };
+        const size_t count = sizeof commands / sizeof commands[0];
+        SCmdaoExchange* exchanges[count];
+        for (size_t i = 0; i < count; ++i) exchanges[i] = &commands[i].Exchange();
+        cmdao_PipeSendAllAndRecv(exchanges, count);
+        facts.clients = ClientCountOf(commands[0]);
+        facts.registered = ReplyInt(commands[1].Reply());
+        facts.productId = ReplyUnsigned(commands[2].Reply(), 6);
+        facts.acService = ReplyUnsigned(commands[3].Reply(), 0);
+        facts.consoleSetting = ReplyInt(commands[4].Reply());
+        FirewallInfoOf(commands[5], &facts.firewall, &facts.firewallSecond);
+        return true;
+    });
+}
 
 }  // namespace plm

@@ -1,6 +1,8 @@
 // Questions the console asks the server's command handler. Each wrapper sends
-// one command (name, request id, arguments) and reads the reply; none throws.
-// An unreachable handler yields the fallbacks documented per function.
+// one command (name, request id, arguments) and reads the reply; none throws,
+// out of memory included. An unreachable handler, one that let an earlier
+// command of the process time out, or a reply over 1 MB yields the fallbacks
+// documented per function.
 #pragma once
 #include <windows.h>
 
@@ -28,5 +30,19 @@ bool CMDHO_PR_GET_PFW_AC_INFO(bool* first, bool* second);
 bool CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS(bool* inProgress, SYSTEMTIME* when);
 // The reply handed over unchanged.
 bool CMDHO_GET_SSO_CFG(std::wstring& reply);
+
+// The six queries of the cookie output, with what their wrappers would give.
+struct SCookieQueries {
+    int clients = 0;                // CMDHO_DBCMD_GET_NUMBER_OF_CLIENT (5)
+    int registered = 0;             // CMDHO_GET_INI_INT_BY_CACHE PRODUCT_INFO Registered
+    unsigned long productId = 6;    // CMDHO_PR_GET_PRODUCT_ID
+    unsigned long acService = 0;    // CMDHO_PR_GET_AC_SERVICE
+    int consoleSetting = 0;         // CMDHO_GET_INI_INT SERVER_CONSOLE_SECTION in Private\kpsserver.ini
+    bool firewall = false;          // CMDHO_PR_GET_PFW_AC_INFO, untouched when unanswered
+    bool firewallSecond = false;
+};
+// Sends the six at once, each on its own reply pipe, and waits for their
+// replies together: none depends on another, so they cost about one round trip.
+void CMDHO_AskCookieQueries(SCookieQueries& facts);
 
 }  // namespace plm

@@ -369,18 +369,10 @@ void CheckAccount(CookieSet& cookies) {
 
 // The server facts behind the feature flags; no cookie is written from them.
 void AskServerFacts() {
-    int clients = 0, registered = 0, consoleSetting = 0;
-    bool firewall = false, firewallSecond = false;
-    CMDHO_DBCMD_GET_NUMBER_OF_CLIENT(5, &clients);
-    CMDHO_GET_INI_INT_BY_CACHE(L"PRODUCT_INFO", L"Registered", 0, 1, &registered);
-    CMDHO_PR_GET_PRODUCT_ID();
-    const unsigned long ac = CMDHO_PR_GET_AC_SERVICE();
-    TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader][cookie]AC=%x.", static_cast<unsigned>(ac));
-    wchar_t file[MAX_PATH];
-    _snwprintf(file, MAX_PATH, L"Private\\%s", L"kpsserver.ini");
-    file[MAX_PATH - 1] = L'\0';
-    CMDHO_GET_INI_INT(L"SERVER_CONSOLE_SECTION", L"Show_Console_Setting", 1, &consoleSetting, file);
-    CMDHO_PR_GET_PFW_AC_INFO(&firewall, &firewallSecond);
+    SCookieQueries facts;
+    CMDHO_AskCookieQueries(facts);
+    TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader][cookie]AC=%x.",
+               static_cast<unsigned>(facts.acService));
 }
 
 bool IsNeverEchoed(const std::wstring& name) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "CmdHandlerPeer.h"
+#include "TestSupport.h"
 #include "TraceCapture.h"
 #include "aos/cmdao_OutputCmd.h"
 #include "aos/util_plm_cmdHandler.h"
@@ -15,6 +16,12 @@ using peers::CmdReply;
 
 const DWORD kWaitMs = 10000;
 const wchar_t kSource[] = L".\\cmdao_OutputCmd";
+
+CmdReply Forged(const std::wstring& forged) {
+    CmdReply reply = CmdReply::Text(L"real");
+    reply.forgedFirst = forged;
+    return reply;
+}
 
 class ServerCommand : public ::testing::Test {
 protected:
@@ -44,6 +51,8 @@ TEST_F(ServerCommand, TextRoundTrip) {
         {"short text", CmdReply::Text(L"3900\tvalue \u00e9\u4e2d"), L"3900\tvalue \u00e9\u4e2d"},
         {"3000 characters in 1024-byte messages", CmdReply::Text(std::wstring(3000, L'r')), std::wstring(3000, L'r')},
         {"empty reply", CmdReply::Of(CmdReply::kEmpty), L""},
+        // Anyone may connect to the reply pipe: another process that answers first is refused.
+        {"another process answers first", Forged(L"1\tforged"), L"real"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -61,6 +70,9 @@ TEST_F(ServerCommand, TextRoundTrip) {
     }
     EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"[cmdao_PipeSendAndRecv] Send: cmd_QUERY\t" + replyPipe + L"\targ 1",
                                   kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(L".\\pipe_Server", 5, L"[CPipeServer::ReadChunk] Refused writer process ", kWaitMs));
+    EXPECT_TRUE(trace.HasLine(L".\\pipe_Server", 5, L" on \\\\.\\pipe\\" + replyPipe + L": the reply must come from process " +
+                                                      std::to_wstring(GetCurrentProcessId())));
 }
 
 // Only byteLength bytes are sent (and traced), whatever follows them.
@@ -83,17 +95,37 @@ TEST_F(ServerCommand, ByteLengthLimitsTheText) {
     EXPECT_EQ(handler.Commands()[0].raw, whole);
 }
 
-TEST_F(ServerCommand, NoReplyWithinTheBoundFails) {
-    for (CmdReply::Kind kind : {CmdReply::kSilence, CmdReply::kStall}) {
-        SCOPED_TRACE(kind);
-        handler.SetReply(L"cmd_SLOW", CmdReply::Of(kind));
+// No whole reply within the bound, or one over 1 MB: the call fails with its
+// line. After a time-out the handler gets nothing more from this process.
+TEST_F(ServerCommand, NoWholeReplyWithinTheBoundOrTheCapFails) {
+    struct Case {
+        CmdReply::Kind kind;
+        std::wstring line;  // after the reply pipe's name
+        bool stalls;
+    } cases[] = {{CmdReply::kSilence, L" within 800 ms", true},
+                 {CmdReply::kStall, L" within 800 ms", true},
+                 {CmdReply::kEndless, L" exceeds 1048576 bytes", false}};
+    handler.SetReply(L"cmd_NEXT", CmdReply::Text(L"ok"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        testsupport::ShortBound bound(c.stalls ? 800 : kWaitMs);
+        handler.SetReply(L"cmd_SLOW", CmdReply::Of(c.kind));
         const std::wstring text = Command(L"cmd_SLOW", L"");
         std::wstring reply = L"stale";
         const DWORD start = GetTickCount();
-        EXPECT_FALSE(cmdao_PipeSendAndRecv(text.c_str(), -1, replyPipe.c_str(), reply, 800));
+        EXPECT_FALSE(cmdao_PipeSendAndRecv(text.c_str(), -1, replyPipe.c_str(), reply));
         EXPECT_LT(GetTickCount() - start, 4000u);
         EXPECT_TRUE(reply.empty());
-        EXPECT_TRUE(trace.WaitForLine(kSource, 5, L"no reply on pipe " + replyPipe + L" within 800 ms", kWaitMs));
+        if (c.stalls)
+            EXPECT_TRUE(trace.WaitForLine(kSource, 5, L"no reply on pipe " + replyPipe + c.line, kWaitMs));
+        else
+            EXPECT_TRUE(trace.WaitForLine(L".\\pipe_Server", 5, L"\\\\.\\pipe\\" + replyPipe + c.line, kWaitMs));
+
+        const std::wstring next = Command(L"cmd_NEXT", L"");
+        EXPECT_EQ(!c.stalls, cmdao_PipeSendAndRecv(next.c_str(), -1, replyPipe.c_str(), reply));
+        EXPECT_LT(GetTickCount() - start, 4000u) << "the next command must not wait again";
+        EXPECT_EQ(c.stalls, trace.WaitForLine(kSource, 5, L"[cmdao_PipeSendAndRecv] Not sent on " + replyPipe,
+                                              c.stalls ? kWaitMs : 0));
     }
 }
 

@@ -93,7 +93,7 @@ public:
         handler.SetReply(L"CMDHO_GET_SSO_CFG", peers::CmdReply::Text(L"s1\ts2"));
         started = handler.Start();
     }
-    peers::CmdHandlerPeer handler;
+    peers::CmdHandlerPeer handler{peers::CmdHandlerPeer::kDefaultPipeName, 8};  // room for commands sent together
     bool started = false;
 };
 

@@ -121,6 +121,19 @@ TEST_F(ConsoleContext, DatabaseBackup) {
     EXPECT_FALSE(plm::ConsoleBackupInProgress());
 }
 
+// A handler that takes commands and never answers holds a page for about one
+// bound, not one per command: after the first time-out the rest fail at once.
+TEST_F(ConsoleContext, SilentHandlerCostsAboutOneBound) {
+    server.handler.SetResponder([](const peers::ServerCommand&) { return CmdReply::Of(CmdReply::kSilence); });
+    testsupport::ShortBound bound(1000);
+    ScopedEnv cookie(L"HTTP_COOKIE", L"session=1;key=k;stamp=1;LoginNameIndex=0");
+    const DWORD start = GetTickCount();
+    plm::CConsoleCommon context(0, nullptr, 0, false);
+    EXPECT_LT(GetTickCount() - start, 2500u);
+    EXPECT_TRUE(trace.WaitForLine(L".\\cmdao_OutputCmd", 5, L"[cmdao_PipeSendAndRecv] Not sent on CMDHO_PR_GET_PFW_AC_INFO",
+                                  kWaitMs));
+}
+
 TEST_F(ConsoleContext, SingleSignOn) {
     const struct {
         const wchar_t* session;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "ConsoleTestSupport.h"
 
@@ -336,17 +337,24 @@ TEST_F(LoginCookies, AccountCheck) {
     }
 }
 
-// The six server queries after the account check, in order.
+// The six server queries after the account check, sent together: the handler
+// answers none until all six have arrived (its threads may take them in any order).
 TEST_F(LoginCookies, ServerQueriesOfTheCookieOutput) {
     server.handler.Clear();
+    server.handler.SetOnCommand([this](const peers::ServerCommand&) { server.handler.WaitForCommands(6, 5000); });
+    const DWORD start = GetTickCount();
     SetCookieLines(false, L"a=1");
+    EXPECT_LT(GetTickCount() - start, 4000u);
     ASSERT_TRUE(server.handler.WaitForCommands(6, kWaitMs));
-    std::vector<std::wstring> seen;
-    for (const auto& command : server.handler.Commands()) seen.push_back(command.Field(0));
-    EXPECT_EQ(seen, (std::vector<std::wstring>{L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT", L"CMDHO_GET_INI_INT_BY_CACHE",
-                                               L"CMDHO_PR_GET_PRODUCT_ID", L"CMDHO_PR_GET_AC_SERVICE",
-                                               L"CMDHO_GET_INI_INT", L"CMDHO_PR_GET_PFW_AC_INFO"}));
-    EXPECT_EQ(server.handler.Commands()[4].Field(5), L"Private\\kpsserver.ini");
+    std::map<std::wstring, std::wstring> seen;  // name, last argument
+    for (const auto& command : server.handler.Commands())
+        seen[command.Field(0)] = command.fields.size() > 2 ? command.fields.back() : L"";
+    EXPECT_EQ(seen, (std::map<std::wstring, std::wstring>{{L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT", L"5"},
+                                                          {L"CMDHO_GET_INI_INT_BY_CACHE", L"1"},
+                                                          {L"CMDHO_PR_GET_PRODUCT_ID", L""},
+                                                          {L"CMDHO_PR_GET_AC_SERVICE", L""},
+                                                          {L"CMDHO_GET_INI_INT", L"Private\\kpsserver.ini"},
+                                                          {L"CMDHO_PR_GET_PFW_AC_INFO", L""}}));
 }
 
 TEST_F(LoginCookies, SingleSignOnHandOver) {

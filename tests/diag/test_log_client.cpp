@@ -1,14 +1,17 @@
 // The log client against a real log-server peer, and the channels end to end.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 
 #include "LogServerPeer.h"
+#include "TestSupport.h"
 #include "TraceTestSupport.h"
 #include "diag/logcl_Command.h"
+#include "foundation/win_Handle.h"
 
 using peers::LogRecord;
 using peers::LogServerPeer;
@@ -105,6 +108,40 @@ TEST(LogClientFailures, MissingServerGivesTheHintOncePerInstance) {
     CLogClient second(CLogClient::kWriteWhole, &tracetest::RecordLocal, name.c_str());
     EXPECT_FALSE(second.SendLogWrite(1, 2, 3, 4, L"f", 5, L"one"));
     EXPECT_EQ(g_localLines.size(), 2u);  // its own once-only flag
+}
+
+// A process that created the log pipe first, accepts and never reads: each line
+// is given up within the client's bound, and the channel, suspended, no longer
+// holds the other tracing threads.
+TEST(LogClientFailures, ASquatterThatNeverReadsHoldsNoThread) {
+    peers::Watchdog watchdog(60000, "log squatter");
+    const std::wstring name = UniquePipeName(L"squat");
+    const std::wstring path = L"\\\\.\\pipe\\" + name;
+    OS::UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED ov = {};
+    ov.hEvent = connected.get();
+    OS::UniqueFile squatter(CreateNamedPipeW(path.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
+                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0, 0, nullptr));
+    ASSERT_TRUE(squatter.valid());
+    ConnectNamedPipe(squatter.get(), &ov);
+    const DWORD kBoundMs = 500;
+    g_localLines.clear();
+    CLogClient client(CLogClient::kWritePieces, &tracetest::RecordLocal, name.c_str(), kBoundMs);
+    TraceChannel channel(TraceChannel::kFramework, client);
+    std::atomic<DWORD> longest{0};
+    testsupport::RunTogether(4, [&] {
+        for (int i = 0; i < 3; ++i) {
+            const DWORD start = GetTickCount();
+            channel.Write(68, L"f", 1, L"line %d", i);
+            const DWORD took = GetTickCount() - start;
+            for (DWORD seen = longest; took > seen && !longest.compare_exchange_weak(seen, took);) {}
+        }
+    });
+    EXPECT_LT(longest.load(), kBoundMs + 1500);
+    EXPECT_FALSE(channel.IsSending());
+    ASSERT_EQ(g_localLines.size(), 1u);
+    EXPECT_EQ(g_localLines[0].text, L"pipe send failed!. err=121");
+    CancelIoEx(squatter.get(), nullptr);
 }
 
 TEST(LogClientFailures, OtherOpenErrorsAreReportedEveryTime) {

@@ -2,6 +2,9 @@
 // the reply pipe named in its second field.
 //   cmdhandler_peer [--seconds N] [--answers FILE] [--reply NAME=TEXT]... [--empty NAME]...
 //                   [--silent NAME]... [--default TEXT] [--out FILE] [--quiet] [--pipe NAME]
+//   cmdhandler_peer --forge PIPE TEXT
+// The second form plays a local process that answers on a reply pipe in the
+// service's place: it writes TEXT into PIPE once and exits (0 when written).
 // In TEXT, "\t" stands for a TAB. Commands without a reply entry get the
 // --default text, or the empty reply (connect and close). An answers file (UTF-8)
 // holds one NAME=TEXT per line ("NAME=" answers with the empty reply); lines
@@ -95,6 +98,7 @@ std::string FormatCommand(const peers::ServerCommand& command) {
     case peers::CmdReply::kEmpty: answer = L"empty reply"; break;
     case peers::CmdReply::kSilence: answer = L"silence"; break;
     case peers::CmdReply::kStall: answer = L"stall"; break;
+    case peers::CmdReply::kEndless: answer = L"endless reply"; break;
     }
     return peers::ToUtf8(Visible(command.raw) + L"  ->  " + answer + L"\n");
 }
@@ -102,6 +106,13 @@ std::string FormatCommand(const peers::ServerCommand& command) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (argc == 4 && std::wstring(argv[1]) == L"--forge") {
+        OS::UniqueFile pipe;
+        const std::wstring text = Unescape(argv[3]);
+        DWORD error = peers::OpenPipeForWriting(argv[2], pipe);
+        if (error == 0) error = peers::WriteMessages(pipe.get(), text.data(), text.size() * sizeof(wchar_t));
+        return static_cast<int>(error);
+    }
     peers::PeerProgram program("cmdhandler_peer", peers::CmdHandlerPeer::kDefaultPipeName);
     Options options;
     const auto parseOwn = [&](int n, wchar_t** v, int& i) { return ParseOwnOption(n, v, i, options); };

@@ -183,7 +183,7 @@ bool AoSBehaviour::Parse(const std::wstring& text, AoSBehaviour& behaviour) {
         const wchar_t* name;
         Kind kind;
     } plain[] = {{L"wrongid", kWrongId}, {L"short", kShort}, {L"empty", kEmpty}, {L"silence", kSilence},
-                 {L"stall", kStall}};
+                 {L"stall", kStall}, {L"endless", kEndless}};
     for (const auto& p : plain) {
         if (text == p.name) {
             behaviour = Of(p.kind);
@@ -208,6 +208,7 @@ std::wstring AoSBehaviour::Describe() const {
     case kEmpty: return L"empty reply";
     case kSilence: return L"silence";
     case kStall: return L"stall";
+    case kEndless: return L"endless reply";
     }
     return L"?";
 }
@@ -323,8 +324,9 @@ void AoSMgrPeer::Answer(const AoSCommand& command) {
         std::vector<BYTE> reply;
         if (b.kind == AoSBehaviour::kStatus) reply = EncodeAoSReply(ReplyIdFor(id), b.status, b.errorText);
         if (b.kind == AoSBehaviour::kWrongId) reply = EncodeAoSReply(WrongReplyIdFor(id), b.status, b.errorText);
-        if (b.kind == AoSBehaviour::kShort) PutInt32(reply, ReplyIdFor(id));
+        if (b.kind == AoSBehaviour::kShort || b.kind == AoSBehaviour::kEndless) PutInt32(reply, ReplyIdFor(id));
         error = WriteMessages(pipe.get(), reply.data(), reply.size());
+        if (error == 0 && b.kind == AoSBehaviour::kEndless) FloodMessages(pipe.get(), m_collector.StopEvent());
         if (b.kind == AoSBehaviour::kStall) WaitForSingleObject(m_collector.StopEvent(), kStallLimitMs);
     }
     if (error != 0) {

@@ -57,7 +57,8 @@ struct AoSBehaviour {
         kShort,    // only the 4-byte reply id
         kEmpty,    // connect to the reply pipe and close without writing
         kSilence,  // never connect
-        kStall     // connect and write nothing, keep the pipe open until the peer stops
+        kStall,    // connect and write nothing, keep the pipe open until the peer stops
+        kEndless   // the reply id, then 1024-byte messages until the reader gives up
     };
     Kind kind = kStatus;
     int status = 0;
@@ -65,7 +66,7 @@ struct AoSBehaviour {
 
     static AoSBehaviour Status(int status, std::wstring errorText = std::wstring());
     static AoSBehaviour Of(Kind kind);
-    // "status:N[:text]", "wrongid", "short", "empty", "silence", "stall".
+    // "status:N[:text]", "wrongid", "short", "empty", "silence", "stall", "endless".
     static bool Parse(const std::wstring& text, AoSBehaviour& behaviour);
     std::wstring Describe() const;
 };

@@ -84,7 +84,10 @@ void CmdHandlerPeer::Handle(Connection& connection) {
 void CmdHandlerPeer::Answer(const std::wstring& replyPipe, const CmdReply& reply) {
     if (reply.kind == CmdReply::kSilence) return;
     OS::UniqueFile pipe;
+    // The forger's own result does not matter: it may be refused before it writes.
+    if (!reply.forgedFirst.empty()) RunForger(replyPipe, reply.forgedFirst);
     DWORD error = OpenPipeForWriting(replyPipe, pipe);
+    if (error == 0 && reply.kind == CmdReply::kEndless) FloodMessages(pipe.get(), m_collector.StopEvent());
     if (error == 0 && reply.kind == CmdReply::kText)
         error = WriteMessages(pipe.get(), reply.text.data(), reply.text.size() * sizeof(wchar_t), reply.pieceBytes);
     if (error == 0 && reply.kind == CmdReply::kStall) WaitForSingleObject(m_collector.StopEvent(), kStallLimitMs);

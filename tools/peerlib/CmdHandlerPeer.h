@@ -21,11 +21,14 @@ struct CmdReply {
         kText,     // write the text (UTF-16LE, no NUL) in messages of at most pieceBytes
         kEmpty,    // connect and close without writing
         kSilence,  // never connect
-        kStall     // connect, write nothing, keep the pipe open until the peer stops
+        kStall,    // connect, write nothing, keep the pipe open until the peer stops
+        kEndless   // connect and write 1024-byte messages until the reader gives up
     };
     Kind kind = kText;
     std::wstring text;
     size_t pieceBytes = 1024;
+    // When set, another process writes this into the reply pipe before the peer answers.
+    std::wstring forgedFirst;
 
     static CmdReply Text(std::wstring text, size_t pieceBytes = 1024);
     static CmdReply Of(Kind kind);

@@ -64,6 +64,33 @@ DWORD WriteMessages(HANDLE pipe, const void* data, size_t cb, size_t pieceBytes)
     return 0;
 }
 
+DWORD FloodMessages(HANDLE pipe, HANDLE stop) {
+    const std::vector<BYTE> piece(1024, 'e');
+    while (WaitForSingleObject(stop, 0) != WAIT_OBJECT_0) {
+        if (const DWORD error = WriteMessages(pipe, piece.data(), piece.size())) return error;
+    }
+    return 0;
+}
+
+DWORD RunForger(const std::wstring& replyPipe, const std::wstring& text) {
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring folder = self;
+    folder.erase(folder.find_last_of(L'\\') + 1);
+    std::wstring commandLine =
+        L"\"" + folder + L"cmdhandler_peer.exe\" --forge \"" + replyPipe + L"\" \"" + text + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return GetLastError();
+    OS::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    if (WaitForSingleObject(process.get(), 20000) != WAIT_OBJECT_0) return ERROR_TIMEOUT;
+    DWORD code = 0;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
 Watchdog::Watchdog(DWORD timeoutMs, const char* what) : m_disarm(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     HANDLE disarm = m_disarm.get();
     std::string label = what != nullptr ? what : "test";

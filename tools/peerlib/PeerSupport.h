@@ -25,6 +25,13 @@ DWORD OpenPipeForWriting(const std::wstring& name, OS::UniqueFile& pipe, DWORD b
 // Writes cb bytes as messages of at most pieceBytes each (nothing for cb 0).
 // Returns 0 or the Win32 error.
 DWORD WriteMessages(HANDLE pipe, const void* data, size_t cb, size_t pieceBytes = 1024);
+// Writes 1024-byte messages until a write fails (the reader gave up) or stop is
+// set: a reply without end. Returns the Win32 error that ended it, 0 for stop.
+DWORD FloodMessages(HANDLE pipe, HANDLE stop);
+// Runs "<this program's folder>\cmdhandler_peer.exe --forge PIPE TEXT": another
+// process writes TEXT into the reply pipe PIPE. Returns when it has ended, with
+// its exit code (0: written) or the Win32 error that kept it from running.
+DWORD RunForger(const std::wstring& replyPipe, const std::wstring& text);
 
 // Records kept for inspection; serving threads add, tests wait and read.
 template <typename T>
