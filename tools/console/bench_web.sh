@@ -4,7 +4,9 @@
 #   (6) a 64 MB multipart upload parsed into its temporary file vs a program
 #       that copies standard input to a file in 4096-byte reads (medians of 3);
 #   (7) the status page with a valid login vs a program that writes a header
-#       and one line (50 requests each, interleaved, medians).
+#       and one line (50 requests each, interleaved, medians); for the split,
+#       the same minimal page with the library loaded (loadonly) and a page
+#       that only parses the request (echo).
 #   bench_web.sh <bin folder>
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -34,11 +36,16 @@ p=$(median < "$WORK/parse"); c=$(median < "$WORK/copy")
 printf '(6) 64 MB upload: library %.3f s, stdin copy %.3f s, ratio %sx (target <= 1.25x)\n' "$p" "$c" "$(ratio "$p" "$c")"
 
 curl -sS -c "$WORK/jar" "$BASE/login.exe" -o /dev/null
-: > "$WORK/status"; : > "$WORK/minimal"
+for p in status minimal loadonly echo; do : > "$WORK/$p"; done
 for _ in $(seq 1 50); do
   seconds -b "$WORK/jar" "$BASE/status.exe" >> "$WORK/status"
   seconds "$BASE/minimal.exe" >> "$WORK/minimal"
+  seconds "$BASE/loadonly.exe" >> "$WORK/loadonly"
+  seconds "$BASE/echo.exe" >> "$WORK/echo"
 done
+ms() { awk -v v="$(median < "$WORK/$1")" 'BEGIN { printf "%.1f", v * 1000 }'; }
 s=$(median < "$WORK/status"); m=$(median < "$WORK/minimal")
-printf '(7) status page with a valid login: %.1f ms, minimal page %.1f ms, ratio %sx (target <= 1.3x)\n' \
-  "$(awk -v v="$s" 'BEGIN { print v * 1000 }')" "$(awk -v v="$m" 'BEGIN { print v * 1000 }')" "$(ratio "$s" "$m")"
+printf '(7) status page with a valid login: %s ms, minimal page %s ms, ratio %sx (target <= 1.3x)\n' \
+  "$(ms status)" "$(ms minimal)" "$(ratio "$s" "$m")"
+printf '    the minimal page with the library loaded %s ms; a page that only parses the request %s ms\n' \
+  "$(ms loadonly)" "$(ms echo)"

@@ -40,7 +40,7 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 install_pages() {
   mkdir -p "$CGI" "$SERVER/TEMP" "$SERVER/Private" "$DOCROOT/quillon" "$STATE/uploads"
   local page
-  for page in echo params upload login status report minimal copystdin; do
+  for page in echo params upload login status report minimal copystdin loadonly; do
     [ -f "$BIN/$page.exe" ] && cp "$BIN/$page.exe" "$CGI/"
   done
   cp "$BIN/WDXPatchAgent.dll" "$CGI/"
