@@ -130,11 +130,13 @@ bool CPipeClient::WriteBounded(const BYTE* piece, DWORD cbPiece, DWORD& cbWritte
     OVERLAPPED ov = {};
     if (!WriteFile(m_pipe.get(), piece, cbPiece, nullptr, &ov)) {
         if (GetLastError() != ERROR_IO_PENDING) return false;
-        if (WaitForSingleObject(m_pipe.get(), TimeLeft()) != WAIT_OBJECT_0) {
+        const DWORD wait = WaitForSingleObject(m_pipe.get(), TimeLeft());
+        if (wait != WAIT_OBJECT_0) {
+            const DWORD error = wait == WAIT_TIMEOUT ? static_cast<DWORD>(ERROR_SEM_TIMEOUT) : GetLastError();
             // The reader does not read: the write must end before ov goes away.
             CancelIoEx(m_pipe.get(), &ov);
             GetOverlappedResult(m_pipe.get(), &ov, &cbWritten, TRUE);
-            SetLastError(ERROR_SEM_TIMEOUT);
+            SetLastError(error);
             return false;
         }
     }

@@ -15,7 +15,8 @@ namespace {
 const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_CmdHandler";
 
 // One command under construction: name, then the request id that also names
-// the reply pipe, then the arguments. Sent alone (Send) or with others (SendAll).
+// the reply pipe, then the arguments. Sent alone (Send) or, through its
+// Exchange(), together with others (cmdao_PipeSendAllAndRecv).
 class CServerCommand {
 public:
     explicit CServerCommand(const wchar_t* name) : m_requestId(MakeReplyPipeName(name)) {

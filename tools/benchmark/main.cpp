@@ -13,8 +13,11 @@
 #include <vector>
 
 #include "AoSMgrPeer.h"
+#include "CmdHandlerPeer.h"
 #include "LogServerPeer.h"
 #include "aos/AoSSrvSDK.h"
+#include "aos/cmdao_OutputCmd.h"
+#include "aos/util_plm_cmdHandler.h"
 #include "diag/logcl_Command.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
@@ -201,6 +204,38 @@ void MeasureMessageBuffer() {
     Report(what, encodeDecode, copy, "reported only");
 }
 
+// The console's six independent queries: all sent before any reply is awaited,
+// against the same six one after another. What it gains depends on whether the
+// machine has a core free while the handler works.
+void MeasureCommandsTogether(int rounds) {
+    peers::CmdHandlerPeer handler(peers::CmdHandlerPeer::kDefaultPipeName, 8);
+    handler.SetDefaultReply(peers::CmdReply::Text(L"5"));
+    if (!handler.Start()) {
+        std::printf("cannot serve the command pipe (err=%lu)\n", handler.LastError());
+        return;
+    }
+    const int kCommands = 6;
+    auto run = [&](bool together) {
+        std::wstring pipes[kCommands], texts[kCommands];
+        SCmdaoExchange exchanges[kCommands];
+        SCmdaoExchange* all[kCommands];
+        for (int i = 0; i < kCommands; ++i) {
+            pipes[i] = MakeReplyPipeName((L"CMDHO_BENCH_" + std::to_wstring(i)).c_str());
+            texts[i] = L"CMDHO_BENCH\t" + pipes[i];
+            exchanges[i].text = texts[i].c_str();
+            exchanges[i].replyPipe = pipes[i].c_str();
+            all[i] = &exchanges[i];
+        }
+        if (together) {
+            cmdao_PipeSendAllAndRecv(all, kCommands);
+        } else {
+            for (int i = 0; i < kCommands; ++i) cmdao_PipeSendAllAndRecv(&all[i], 1);
+        }
+    };
+    auto times = Compare([&] { run(true); }, [&] { run(false); }, rounds);
+    Report("(8) six server commands together vs one after another", times.first, times.second, "reported only");
+}
+
 }  // namespace
 
 void MeasureCgiParsing();  // bench_cgi.cpp
@@ -211,6 +246,7 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("%-52s %15s %15s %11s\n", "measure", "product", "baseline", "ratio");
     MeasureRegistration(rounds);
     MeasureTracing(rounds * 5);
+    MeasureCommandsTogether(std::max(1, rounds / 4));
     MeasureMessageBuffer();
     MeasureCgiParsing();
     return 0;
