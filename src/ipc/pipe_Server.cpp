@@ -34,6 +34,8 @@ void CPipeServer::Release() {
     m_forReply = false;
     m_bounded = false;
     m_expectedWriter = 0;
+    m_service = nullptr;
+    m_expectedReused = false;
     m_path[0] = L'\0';
 }
 
@@ -305,10 +307,18 @@ CPipeServer::WriterCheck CPipeServer::CheckWriter(SInstance& instance) {
         TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::ReadChunk] Cannot tell the writer on %s, err=%d",
                    m_path, GetLastError());
     } else if (writer != m_expectedWriter) {
-        TraceWrite(kLevel, kSourceFile, __LINE__,
-                   L"[CPipeServer::ReadChunk] Refused writer process %u on %s: the reply must come from process %u",
-                   writer, m_path, m_expectedWriter);
-        return Reconnect(instance) ? kWriterRefused : kWriterCheckFailed;
+        // A reused id may belong to the predecessor of a restarted service: ask once more.
+        if (m_expectedReused) {
+            m_expectedReused = false;
+            const DWORD now = PipeAskServiceProcess(m_service, m_bounded ? std::max<DWORD>(TimeLeft(), 1) : 0);
+            if (now != 0) m_expectedWriter = now;
+        }
+        if (writer != m_expectedWriter) {
+            TraceWrite(kLevel, kSourceFile, __LINE__,
+                       L"[CPipeServer::ReadChunk] Refused writer process %u on %s: the reply must come from process %u",
+                       writer, m_path, m_expectedWriter);
+            return Reconnect(instance) ? kWriterRefused : kWriterCheckFailed;
+        }
     }
     instance.writerChecked = true;
     return kWriterAccepted;

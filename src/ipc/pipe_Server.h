@@ -57,9 +57,15 @@ public:
     // user object was signalled.
     bool WaitEnded() const { return BoundPassed() || UserObjectSignalled(); }
 
-    // From now on only a writer of this process id is read; others are
-    // disconnected with a trace line naming the pipe. 0 accepts any writer.
-    void ExpectWriter(DWORD processId) { m_expectedWriter = processId; }
+    // From now on only a writer of this process id (the process serving the
+    // service's pipe) is read; others are disconnected with a trace line naming
+    // the pipe. 0 accepts any writer. When the id was reused from an earlier
+    // request, another writer makes the server ask the service's pipe again first.
+    void ExpectWriter(DWORD processId, const wchar_t* service, bool reused) {
+        m_expectedWriter = processId;
+        m_service = service;
+        m_expectedReused = reused;
+    }
 
     // Reads the next chunk of up to size bytes; size receives the bytes read.
     // True for a chunk (a zero-length message gives size 0) and when the user
@@ -127,5 +133,7 @@ private:
     DWORD m_boundStart = 0;
     DWORD m_boundMs = 0;
     DWORD m_expectedWriter = 0;
+    const wchar_t* m_service = nullptr;  // the caller's, for the call's duration
+    bool m_expectedReused = false;
     std::unique_ptr<BYTE[]> m_buf;  // FetchCmd's, allocated on its first use
 };

@@ -12,12 +12,33 @@ const wchar_t kSourceFile[] = L".\\pipe_Util";
 const int kLevel = 5;
 volatile DWORD g_waitBoundMs = kPipeWaitBoundMs;
 
-// The stalled services: few, and only their well-known names, so a short list.
-const size_t kMaxStalled = 8;
-const size_t kStalledNameChars = 128;
-SRWLOCK g_stalledLock = SRWLOCK_INIT;
-wchar_t g_stalled[kMaxStalled][kStalledNameChars];
-size_t g_stalledCount = 0;
+// What the process knows about each service: few, and only by their
+// well-known names, so a short list.
+const size_t kMaxServices = 8;
+const size_t kServiceNameChars = 128;
+struct SServiceEntry {
+    wchar_t name[kServiceNameChars];
+    bool stalled;
+    DWORD processId;    // 0: not known
+    DWORD processTick;  // when processId was learned
+};
+SRWLOCK g_servicesLock = SRWLOCK_INIT;
+SServiceEntry g_services[kMaxServices];
+size_t g_serviceCount = 0;
+
+// The entry of a service, added when add is set and there is room; call with the lock held.
+SServiceEntry* FindService(const wchar_t* targetName, bool add) {
+    if (targetName == nullptr || wcslen(targetName) >= kServiceNameChars) return nullptr;
+    for (size_t i = 0; i < g_serviceCount; ++i)
+        if (wcscmp(g_services[i].name, targetName) == 0) return &g_services[i];
+    if (!add || g_serviceCount == kMaxServices) return nullptr;
+    SServiceEntry& entry = g_services[g_serviceCount++];
+    wcscpy(entry.name, targetName);
+    entry.stalled = false;
+    entry.processId = 0;
+    entry.processTick = 0;
+    return &entry;
+}
 
 typedef BOOL(WINAPI* PipeProcessIdFn)(HANDLE, PULONG);
 
@@ -46,25 +67,49 @@ DWORD PipeWaitBoundMs() { return g_waitBoundMs; }
 
 void PipeSetWaitBoundMs(DWORD waitMs) {
     g_waitBoundMs = waitMs != 0 ? waitMs : kPipeWaitBoundMs;
-    AcquireSRWLockExclusive(&g_stalledLock);
-    g_stalledCount = 0;
-    ReleaseSRWLockExclusive(&g_stalledLock);
+    AcquireSRWLockExclusive(&g_servicesLock);
+    for (size_t i = 0; i < g_serviceCount; ++i) g_services[i].stalled = false;
+    ReleaseSRWLockExclusive(&g_servicesLock);
 }
 
 bool PipeServiceStalled(const wchar_t* targetName) {
-    if (targetName == nullptr) return false;
-    AcquireSRWLockShared(&g_stalledLock);
-    bool found = false;
-    for (size_t i = 0; i < g_stalledCount && !found; ++i) found = wcscmp(g_stalled[i], targetName) == 0;
-    ReleaseSRWLockShared(&g_stalledLock);
-    return found;
+    AcquireSRWLockShared(&g_servicesLock);
+    const SServiceEntry* entry = FindService(targetName, false);
+    const bool stalled = entry != nullptr && entry->stalled;
+    ReleaseSRWLockShared(&g_servicesLock);
+    return stalled;
 }
 
 void PipeMarkServiceStalled(const wchar_t* targetName) {
-    if (targetName == nullptr || wcslen(targetName) >= kStalledNameChars || PipeServiceStalled(targetName)) return;
-    AcquireSRWLockExclusive(&g_stalledLock);
-    if (g_stalledCount < kMaxStalled) wcscpy(g_stalled[g_stalledCount++], targetName);
-    ReleaseSRWLockExclusive(&g_stalledLock);
+    AcquireSRWLockExclusive(&g_servicesLock);
+    if (SServiceEntry* entry = FindService(targetName, true)) entry->stalled = true;
+    ReleaseSRWLockExclusive(&g_servicesLock);
+}
+
+DWORD PipeKnownServiceProcess(const wchar_t* targetName) {
+    AcquireSRWLockShared(&g_servicesLock);
+    const SServiceEntry* entry = FindService(targetName, false);
+    const DWORD processId = entry != nullptr && GetTickCount() - entry->processTick < kServiceProcessReuseMs
+                                ? entry->processId
+                                : 0;
+    ReleaseSRWLockShared(&g_servicesLock);
+    return processId;
+}
+
+void PipeRememberServiceProcess(const wchar_t* targetName, DWORD processId) {
+    AcquireSRWLockExclusive(&g_servicesLock);
+    if (SServiceEntry* entry = FindService(targetName, true)) {
+        entry->processId = processId;
+        entry->processTick = GetTickCount();
+    }
+    ReleaseSRWLockExclusive(&g_servicesLock);
+}
+
+DWORD PipeAskServiceProcess(const wchar_t* targetName, DWORD boundMs) {
+    CPipeClient client;
+    const DWORD processId = client.Open(targetName, boundMs) ? client.ServerProcessId() : 0;
+    PipeRememberServiceProcess(targetName, processId);
+    return processId;
 }
 
 DWORD PipeClientProcessId(HANDLE serverEnd) { return PipeProcessId(g_pipeClientProcessId, serverEnd); }
@@ -199,22 +244,30 @@ bool SendFailed(const wchar_t* format, DWORD error) {
 
 // The writing half of PipeSendAndRecvW, once the reply server is up. The
 // process that serves the target pipe is the one that may answer; where the
-// platform cannot tell it, any writer may, as before.
+// platform cannot tell it, any writer may, as before. Asking is a heavy kernel
+// call, so a recent answer for the same service is reused (see
+// PipeKnownServiceProcess).
 bool SendToTarget(const void* data, unsigned length, const wchar_t* targetName, CPipeServer& server) {
     CPipeClient client;
     if (!client.Open(targetName))
         return SendFailed(L"[PipeSendAndRecvW] Initial pipe client failed! err=%d", client.LastError());
-    const DWORD serverProcess = client.ServerProcessId();
-    if (serverProcess == 0) {
-        FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__,
-                                     L"[PipeSendAndRecvW] Cannot tell the process serving %s, err=%d; any writer may "
-                                     L"answer on %s",
-                                     client.GetPath(), GetLastError(), server.GetPath());
+    DWORD serverProcess = PipeKnownServiceProcess(targetName);
+    const bool reused = serverProcess != 0;
+    if (!reused) {
+        serverProcess = client.ServerProcessId();
+        if (serverProcess != 0) {
+            PipeRememberServiceProcess(targetName, serverProcess);
+        } else {
+            FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__,
+                                         L"[PipeSendAndRecvW] Cannot tell the process serving %s, err=%d; any writer "
+                                         L"may answer on %s",
+                                         client.GetPath(), GetLastError(), server.GetPath());
+        }
     }
     unsigned cbWritten = length;
     if (!client.Write(data, cbWritten))
         return SendFailed(L"[PipeSendAndRecvW] pipe send failed!. err=%d", client.LastError());
-    server.ExpectWriter(serverProcess);
+    server.ExpectWriter(serverProcess, targetName, reused);
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "CmdHandlerPeer.h"
 #include "PeerSupport.h"
 #include "TestSupport.h"
 #include "aos/cmdao_OutputCmd.h"
@@ -68,8 +69,17 @@ TEST(PeerPrograms, AddOnManagerPrintsTheRequestAndItsAnswer) {
         EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
 }
 
+// First a handler in this process answers, then (as after a restart of the
+// service) another process serves the pipe: it is still heard.
 TEST(PeerPrograms, CommandHandlerAnswersFromItsTable) {
     peers::Watchdog watchdog(60000, "cmdhandler_peer program test");
+    {
+        peers::CmdHandlerPeer inProcess;
+        ASSERT_TRUE(inProcess.Start());
+        const std::wstring firstPipe = MakeReplyPipeName(L"cmd_B");
+        std::wstring answer;
+        ASSERT_TRUE(cmdao_PipeSendAndRecv((L"cmd_B\t" + firstPipe).c_str(), -1, firstPipe.c_str(), answer, 10000));
+    }
     PeerProcess peer(L"cmdhandler_peer.exe", L"--seconds 30 --quiet --reply cmd_A=3900\\tvalue",
                      L"Norvale KPSE Command Handler Manager");
     ASSERT_TRUE(peer.Ready());
