@@ -75,7 +75,7 @@ void JoinPath(const wchar_t* base, const wchar_t* tail, wchar_t* out) {
 
 namespace {
 
-int GetPathInfo(AoSPathKind kind, wchar_t* out) {
+void GetPathInfo(AoSPathKind kind, wchar_t* out) {
     std::wstring path = GetServerLocalPath();
     wchar_t work[kPathChars + 1] = {};
     if (kind == AddonRoot) {
@@ -86,7 +86,6 @@ int GetPathInfo(AoSPathKind kind, wchar_t* out) {
         CopyBounded(work, kPathChars + 1, path.c_str());
     }
     CopyBounded(out, kPathChars, work);
-    return 0;
 }
 
 }  // namespace

@@ -289,11 +289,3 @@ bool PipeSendAndRecvReplyW(const void* data, unsigned length, const wchar_t* rep
     if (!server.InitialForReply(replyName)) return ServerFailed();
     return SendToTarget(data, length, targetName, server);
 }
-
-OS::UniqueHandle PipeCreateReplyTimer() { return OS::UniqueHandle(CreateWaitableTimerW(nullptr, TRUE, nullptr)); }
-
-bool PipeStartReplyTimer(HANDLE timer, DWORD waitMs) {
-    LARGE_INTEGER due;
-    due.QuadPart = -static_cast<LONGLONG>(waitMs) * 10000;  // relative, in 100 ns units
-    return SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE) != FALSE;
-}

@@ -113,9 +113,3 @@ bool PipeSendAndRecvW(const void* data, unsigned length, const wchar_t* replyNam
 // (CPipeServer::InitialForReply); the caller bounds the reads with StartBound.
 bool PipeSendAndRecvReplyW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,
                            CPipeServer& server);
-
-// A manual-reset waitable timer, not yet running, to pass as a reply server's
-// user object; empty on failure (the error is in GetLastError()).
-OS::UniqueHandle PipeCreateReplyTimer();
-// Lets the timer fire waitMs from now.
-bool PipeStartReplyTimer(HANDLE timer, DWORD waitMs);

@@ -216,13 +216,11 @@ TEST_F(PipeServerTest, SignalledUserObjectEndsReadsWithoutBytes) {
     EXPECT_TRUE(text.empty());
 }
 
-TEST_F(PipeServerTest, TimerEndsAReadOfAWriterThatNeverWrites) {
-    OS::UniqueHandle timer = PipeCreateReplyTimer();
-    ASSERT_TRUE(timer.valid());
+TEST_F(PipeServerTest, BoundEndsAReadOfAWriterThatNeverWrites) {
     CPipeServer server;
-    ASSERT_TRUE(server.Initial(name.c_str(), timer.get()));
+    ASSERT_TRUE(server.InitialForReply(name.c_str()));
     Writer staller(name, {}, 1500);  // connects, writes nothing, holds the pipe
-    ASSERT_TRUE(PipeStartReplyTimer(timer.get(), 500));
+    server.StartBound(500);
     const DWORD start = GetTickCount();
     std::wstring text;
     EXPECT_FALSE(server.FetchCmd(text));
