@@ -142,7 +142,18 @@ TEST_F(ConsoleContext, SingleSignOn) {
 }
 
 TEST_F(ConsoleContext, ResourceDll) {
-    for (const wchar_t* module : {L"NoSuchResources", L"SSO_PKIHelper"}) {
+    // A copy in the working folder only is not found: the DLL comes from the program's folder.
+    testsupport::TempDir cwd(L"rescwd");
+    ASSERT_TRUE(CopyFileW((testsupport::ExeDir() + L"\\CGIResUTF8.dll").c_str(), cwd.Join(L"CwdOnly.dll").c_str(), FALSE));
+    struct InFolder {
+        wchar_t previous[MAX_PATH] = {};
+        explicit InFolder(const std::wstring& folder) {
+            GetCurrentDirectoryW(MAX_PATH, previous);
+            SetCurrentDirectoryW(folder.c_str());
+        }
+        ~InFolder() { SetCurrentDirectoryW(previous); }
+    } inCwd(cwd.path());
+    for (const wchar_t* module : {L"NoSuchResources", L"SSO_PKIHelper", L"CwdOnly"}) {
         SCOPED_TRACE(peers::ToUtf8(module));
         plm::CResourceLoaderException* thrown = nullptr;
         try {
@@ -237,11 +248,12 @@ TEST_F(ConsoleContext, OutputBytes) {
         plm::CPutStream stream;
         plm::CPutStream copy(stream);
         copy = stream;
-        stream << L"\u00e9" << 42 << -7 << "ab" << static_cast<const wchar_t*>(nullptr)
+        stream << L"\u00e9\xD83D\xDE00\xD800" << 42 << -7 << "ab" << static_cast<const wchar_t*>(nullptr)
                << static_cast<const char*>(nullptr);
         copy.WriteBinary("\r\n\0x", 4);
     }
-    EXPECT_EQ(out.Bytes(), context.GetHeader() + "\xC3\xA9" "42-7ab" + std::string("\r\n\0x", 4));
+    EXPECT_EQ(out.Bytes(), context.GetHeader() + "\xC3\xA9\xF0\x9F\x98\x80\xED\xA0\x80" "42-7ab" +
+                               std::string("\r\n\0x", 4));
 }
 
 TEST(ConsoleStream, HeaderOfItsOwn) {
