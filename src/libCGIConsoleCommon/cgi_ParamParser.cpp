@@ -18,6 +18,7 @@ namespace {
 
 const wchar_t kSourceFile[] = L"cgi_ParamParser.cpp";
 const char kBinaryMarker[] = "BinaryDataBlock=";
+const uint64_t kBodyReserveCap = 16u << 20;
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
     size_t cb = strlen(prefix);
@@ -44,7 +45,9 @@ unsigned HexDigit(unsigned char c) { return c <= 0x40 ? c - 0x30u : (c & ~0x20u)
 
 std::string ReadBody(ICgiInput& input, uint64_t cbBody) {
     std::string body;
-    body.reserve(static_cast<size_t>(cbBody));  // at most the post limit: growing by copies would double the peak
+    // Room for the whole body up front (growing by copies would double the
+    // peak), but no more than kBodyReserveCap on the word of CONTENT_LENGTH.
+    body.reserve(static_cast<size_t>(cbBody < kBodyReserveCap ? cbBody : kBodyReserveCap));
     char chunk[4096];
     while (body.size() < cbBody) {
         uint64_t left = cbBody - body.size();
