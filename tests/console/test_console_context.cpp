@@ -102,6 +102,10 @@ TEST_F(ConsoleContext, ServerSoftwareAndNewLogin) {
     EXPECT_EQ(header.rfind("Server: lighttpd/1.4.69\r\nPragma: no-cache\r\n", 0), 0u);
     EXPECT_NE(header.find("Set-Cookie: key="), std::string::npos);
     EXPECT_NE(ListFolder(test.Temp()).find(L".key_"), std::wstring::npos);
+    test.host.random15 = [](int&) { return false; };  // no safe draw: the login is refused
+    plm::CConsoleCommon refused(0, nullptr, 1, false);
+    EXPECT_EQ(refused.GetErrorCode(), 3909);
+    EXPECT_EQ(refused.GetHeader().find("Set-Cookie:"), std::string::npos);
 }
 
 // While the server reports a backup, no page checks or writes login cookies.
@@ -176,6 +180,7 @@ TEST_F(ConsoleContext, ResourceDll) {
         {L" de-AT", CGIRES_TITLE_INDEX, L"de"},
         {L"fr, de", CGIRES_CODE(3905), L"en"},
         {L"de", CGIRES_CODE(3910), L"de"},
+        {L"en-US", CGIRES_CODE(3909), L"en"},
         {L"en", 99999, L"en"},
     };
     for (const auto& c : cases) {
