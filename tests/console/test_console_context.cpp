@@ -148,7 +148,8 @@ TEST_F(ConsoleContext, SingleSignOn) {
 TEST_F(ConsoleContext, ResourceDll) {
     // A copy in the working folder only is not found: the DLL comes from the program's folder.
     testsupport::TempDir cwd(L"rescwd");
-    ASSERT_TRUE(CopyFileW((testsupport::ExeDir() + L"\\CGIResUTF8.dll").c_str(), cwd.Join(L"CwdOnly.dll").c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileW((testsupport::ExeDir() + L"\\CGIResUTF8.dll").c_str(), cwd.Join(L"CwdOnly.dll").c_str(), FALSE));
     struct InFolder {
         wchar_t previous[MAX_PATH] = {};
         explicit InFolder(const std::wstring& folder) {

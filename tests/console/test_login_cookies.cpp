@@ -272,15 +272,16 @@ TEST_F(LoginCookies, NewLoginKeepsOtherKeyFiles) {
     EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"8")).substr(0, 5), "other");
     EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"9")).substr(0, 3), "321");
 
-    // No login when the draws run out (always id 7: the 17th collision) or fail
-    // (at the key, at the id): no cookie line, no key file, a failure trace.
+    // No login when every id drawn is taken (always 7) or a draw fails (at the
+    // key, at the id): no cookie line, no key file, a failure trace.
     const struct {
         const char* what;
         std::deque<int> draws;  // -1: the draw fails; after the last: always 7
         const wchar_t* trace;
-    } refused[] = {{"17 collisions", {1, 2, 3}, L"[ShowSetCookieInHeader] no login created: 16 session ids drawn, all taken"},
-                   {"no key", {1, -1}, L"[ShowSetCookieInHeader] no login created: no random key"},
-                   {"no id", {1, 2, 3, -1}, L"[ShowSetCookieInHeader] no login created: no random session id"}};
+    } refused[] = {
+        {"every id taken", {1, 2, 3}, L"[ShowSetCookieInHeader] no login created: 16 session ids drawn, all taken"},
+        {"no key", {1, -1}, L"[ShowSetCookieInHeader] no login created: no random key"},
+        {"no id", {1, 2, 3, -1}, L"[ShowSetCookieInHeader] no login created: no random session id"}};
     for (const auto& c : refused) {
         SCOPED_TRACE(c.what);
         test.ids = c.draws;
@@ -327,8 +328,9 @@ TEST_F(LoginCookies, CarriedLogin) {
         trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] Get environmental variable HTTP_COOKIE", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] get extra cookie name =x value=new",
                                   kWaitMs));
-    EXPECT_TRUE(trace.WaitForLine(
-        kCookieSource, 68, L"[ShowSetCookieInHeader] get extra cookie name =evil value=a\\r\\nSet-Cookie: y=1", kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68,
+                                  L"[ShowSetCookieInHeader] get extra cookie name =evil value=a\\r\\nSet-Cookie: y=1",
+                                  kWaitMs));
 }
 
 TEST_F(LoginCookies, AccountCheck) {

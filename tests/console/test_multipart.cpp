@@ -103,16 +103,15 @@ TEST(Multipart, UploadThatCannotBeStoredIs3903AndLeavesNoFiles) {
         const char* what;
         plm::CreateTempFileFn create;
         bool withFolder;
-        const std::string& body;
-    } cases[] = {{"file cannot be made", &FailOpen, true, body},
-                 {"writes fail", &CreateUnwritable, true, body},
-                 {"no server folder", nullptr, false, body}};
+    } cases[] = {{"file cannot be made", &FailOpen, true},
+                 {"writes fail", &CreateUnwritable, true},
+                 {"no server folder", nullptr, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         plm::SCgiLimits limits = server.Limits();
         limits.openPartFile = c.create;
         if (!c.withFolder) limits.serverFolder.clear();
-        Parsed parsed = ParseBody(server, c.body, kType, "", 0, &limits);
+        Parsed parsed = ParseBody(server, body, kType, "", 0, &limits);
         EXPECT_EQ(3903, parsed.list.Status());
         EXPECT_FALSE(parsed.list.HasPairArray());
         EXPECT_TRUE(server.TempFiles().empty());
