@@ -3,6 +3,8 @@
 # server inside the project's Wine prefix, then rolls it back. Called by ./wdx demo,
 # which has built everything and started the prefix's wineserver.
 #   tools/demo.sh <build folder> [--refused]
+# DEMO_HOST and DEMO_DLL name the installer host and the DLL it loads, DEMO_WINE
+# the loader that runs the host (the 32-bit one for the shipped i686 DLL).
 set -euo pipefail
 BUILD=$1; shift
 REFUSED=0
@@ -15,7 +17,16 @@ STAGING=$DRIVE_C/PatchStaging
 LOG=$DRIVE_C/Quillon/logserver.txt
 REQUESTS=$DRIVE_C/Quillon/aosmgr.txt
 
+DEMO_HOST=${DEMO_HOST:-$BIN/installer_host.exe}
+DEMO_DLL=${DEMO_DLL:-$BIN/WDXPatchAgent.dll}
+DEMO_WINE=${DEMO_WINE:-$WINE}
+
 run() { "$WINE" "$@" </dev/null; }
+file_kind() {  # the PE machine field: which bitness a program or DLL is
+  case "$(od -An -tx1 -j "$(( $(od -An -tu4 -j60 -N4 "$1") + 4 ))" -N2 "$1" | tr -d ' ')" in
+    4c01) echo "32-bit" ;; 6486) echo "64-bit" ;; *) echo "unknown" ;;
+  esac
+}
 section() { printf '\n=== %s\n' "$*"; }
 
 prepare_server() {
@@ -26,12 +37,13 @@ prepare_server() {
   cp "$BIN/kpsservice_$service_version.exe" "$SERVER/Web/Service/KpsService.exe"
   printf '[INI_SERVER_SECTION]\r\nLanguage_Code=%s\r\n' "$language" > "$SERVER/kpsscan.ini"
   run "$BIN/simserver.exe" set-local-path 'C:\Quillon\KPSSRV\'
-  cp "$BIN/installer_host.exe" "$BIN/WDXPatchAgent.dll" "$HOST/"
+  cp "$DEMO_HOST" "$DEMO_DLL" "$HOST/"
   printf 'WDX plug-in (demo build)\r\n' > "$STAGING/WDXPlugIn.dll"
   printf 'WDX uninstaller (demo build)\r\n' > "$STAGING/Uninstall.exe"
   printf '<html><body>WDX console page</body></html>\r\n' > "$STAGING/WDXConsole.html"
   printf '<rules version="10.6.1045"/>\r\n' > "$STAGING/wdxrules.xml"
   echo "server: C:\\Quillon\\KPSSRV\\ (service version ${service_version/_/.}, Language_Code=$language)"
+  echo "installer: $(file_kind "$DEMO_HOST") installer_host.exe loading $DEMO_DLL ($(file_kind "$DEMO_DLL"))"
 }
 
 # The server's log server and add-on manager, played by peers on their real pipes.
@@ -53,7 +65,8 @@ stop_peers() {
 trap stop_peers EXIT
 
 install_host() {  # from to
-  run 'C:\PatchHost\installer_host.exe' 'C:\PatchHost\WDXPatchAgent.dll' 'C:\PatchStaging' "$1" "$2" || true
+  WINELOADER=$DEMO_WINE "$DEMO_WINE" 'C:\PatchHost\installer_host.exe' 'C:\PatchHost\WDXPatchAgent.dll' 'C:\PatchStaging' "$1" "$2" \
+    </dev/null || true
 }
 
 show_addon_folder() {

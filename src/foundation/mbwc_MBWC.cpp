@@ -47,4 +47,15 @@ int MBToWC(const char* text, std::wstring& out, UINT codePage, DWORD flags, DWOR
     return converted;
 }
 
+std::string ToAnsi(const std::wstring& text, size_t maxBytes) {
+    if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return std::string();
+    const int cchText = static_cast<int>(text.size());
+    const int cb = WideCharToMultiByte(CP_ACP, 0, text.c_str(), cchText, nullptr, 0, nullptr, nullptr);
+    if (cb <= 0) return std::string();
+    std::string out(static_cast<size_t>(cb), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), cchText, &out[0], cb, nullptr, nullptr);
+    if (out.size() > maxBytes) out.resize(maxBytes);
+    return out;
+}
+
 }  // namespace MBWC

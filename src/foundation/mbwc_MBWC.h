@@ -13,4 +13,7 @@ int WCToMB(const wchar_t* pszWideCharStr, char* pszMultiByteStr, int nMultiByteL
 // Converts NUL-terminated narrow text into out. Returns the wide characters written
 // including the NUL, or 0 with *error set (when given) and out unchanged.
 int MBToWC(const char* text, std::wstring& out, UINT codePage, DWORD flags, DWORD* error);
+// The text (embedded NULs included) in the system ANSI code page, cut to at most
+// maxBytes bytes; empty when it cannot be converted.
+std::string ToAnsi(const std::wstring& text, size_t maxBytes = std::string::npos);
 }  // namespace MBWC

@@ -12,6 +12,7 @@
 #include "ipc/cmd_Protocol.h"
 #include "cgi_Internal.h"
 #include "console/plm_Console.h"
+#include "foundation/mbwc_MBWC.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 
@@ -52,18 +53,6 @@ std::wstring SignedText(int value) {
     _snwprintf(text, 16, L"%d", value);
     text[15] = L'\0';
     return text;
-}
-
-// System ANSI code page, at most maxBytes bytes.
-std::string ToAnsi(const std::wstring& text, size_t maxBytes) {
-    if (text.empty()) return std::string();
-    const int cb = WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                       nullptr);
-    if (cb <= 0) return std::string();
-    std::string out(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), &out[0], cb, nullptr, nullptr);
-    if (out.size() > maxBytes) out.resize(maxBytes);
-    return out;
 }
 
 bool HasControlCharacter(const std::wstring& text) {
@@ -219,7 +208,7 @@ bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessio
         sessionId = drawn;
         if (!file) return true;
         SKeyRecord record = {};
-        const std::string ansiKey = ToAnsi(key, kKeyTextBytes - 1);
+        const std::string ansiKey = MBWC::ToAnsi(key, kKeyTextBytes - 1);
         memcpy(record.bytes, ansiKey.data(), ansiKey.size());
         record.SetTick(host.tick());
         DWORD cbWritten = 0;
@@ -294,15 +283,15 @@ void CheckSingleSignOn(SLoginSession& session, const SHandOver& handOver) {
     std::wstring first, second;
     tokens.NextString(first);
     tokens.NextString(second);
-    const std::string setting1 = ToAnsi(first, MAX_PATH - 1);
-    const std::string setting2 = ToAnsi(second, MAX_PATH - 1);
+    const std::string setting1 = MBWC::ToAnsi(first, MAX_PATH - 1);
+    const std::string setting2 = MBWC::ToAnsi(second, MAX_PATH - 1);
     TraceWrite(68, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, session data=%s",
                EscapeForTrace(handOver.ssoData).c_str());
     TraceWrite(68, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, virtual path=%s",
                EscapeForTrace(handOver.virtualPath).c_str());
     session.nSSOResult = ValidateSSO(handOver.ssoData, setting2.c_str(), setting1.c_str(), session.ssoResponse);
     TraceWrite(73, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, check result=%d", session.nSSOResult);
-    const std::string path = ToAnsi(handOver.virtualPath, kVirtualPathBytes - 1);
+    const std::string path = MBWC::ToAnsi(handOver.virtualPath, kVirtualPathBytes - 1);
     memcpy(session.virtualPath, path.data(), path.size());
     session.virtualPath[path.size()] = '\0';
 }
@@ -415,9 +404,9 @@ void WriteCookieLines(const CookieSet& cookies, bool sso, int consoleKind, std::
         if (IsNeverEchoed(cookie.first) || HasControlCharacter(cookie.first) || HasControlCharacter(cookie.second))
             continue;
         header += "Set-Cookie: ";
-        header += ToAnsi(cookie.first, kAnsiCookieBytes);
+        header += MBWC::ToAnsi(cookie.first, kAnsiCookieBytes);
         header += "=";
-        header += ToAnsi(cookie.second, kAnsiCookieBytes);
+        header += MBWC::ToAnsi(cookie.second, kAnsiCookieBytes);
         header += ";path=";
         header += path;
         header += "\r\n";

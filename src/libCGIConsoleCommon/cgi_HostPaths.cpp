@@ -15,7 +15,8 @@ const wchar_t* SkipLongPathPrefix(const wchar_t* path) {
     return wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
 }
 
-// Position just past the last "KPSSRV\" in path, or null.
+// Position just past the last "KPSSRV\" in path, or null. The last, where the add-on
+// root drops the first: a page lives below the innermost server folder of its path.
 const wchar_t* AfterLastMarker(const wchar_t* path) {
     const wchar_t* found = nullptr;
     for (const wchar_t* p = wcsstr(path, kServerMarker); p; p = wcsstr(p + 1, kServerMarker)) found = p;

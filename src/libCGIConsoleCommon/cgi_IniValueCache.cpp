@@ -3,7 +3,6 @@
 
 #include "aos/AoSSrvSDK.h"
 #include "cgi_ParamParser.h"
-#include "foundation/win_Handle.h"
 
 namespace plm {
 namespace {
@@ -53,17 +52,10 @@ int CIniValueCache::GetInt(const wchar_t* section, const wchar_t* key, int defau
 }
 
 bool ReadMaxPostSizeK(int& valueK) {
-    OS::UniqueRegKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kServerInformationKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
-    wchar_t localPath[MAX_PATH] = {};
-    DWORD cbPath = sizeof localPath;
-    DWORD type = 0;
-    LONG rc = RegQueryValueExW(key.get(), kServerLocalPathValue, nullptr, &type, reinterpret_cast<BYTE*>(localPath),
-                               &cbPath);
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return false;
-    localPath[MAX_PATH - 1] = L'\0';  // the registry does not always terminate
-    std::wstring path = localPath;
-    if (path.empty() || path.back() != L'\\') path += L'\\';
+    // The add-on service's reader, so a 32-bit page sees the server's 64-bit settings.
+    std::wstring path = GetServerLocalPath();
+    if (path.empty()) return false;
+    if (path.back() != L'\\') path += L'\\';
     path += L"private\\kpsserver.ini";
     CIniValueCache ini;
     ini.Open(path.c_str());

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string>
 
+#include "foundation/mbwc_MBWC.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 
@@ -60,16 +61,6 @@ bool LoadHelper(const std::wstring& path, SsoHelper& helper) {
     return false;
 }
 
-std::string ToAnsi(const wchar_t* text) {
-    if (!text || !*text) return std::string();
-    const int cb = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (cb <= 1) return std::string();
-    std::string out(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], cb, nullptr, nullptr);
-    out.resize(static_cast<size_t>(cb - 1));
-    return out;
-}
-
 // The response becomes a header line: it ends at its first CR or LF and never
 // runs past its buffer, whatever the helper wrote.
 void CopyResponseLine(char (&helperText)[kSsoResponseBytes], char* response) {
@@ -85,7 +76,7 @@ int ValidateSSOFrom(const wchar_t* folder, const wchar_t* sessionData, const cha
                     const char* ssoSetting1, char* response) {
     SsoHelper helper;
     if (!LoadHelper(std::wstring(folder ? folder : L"") + L"SSO_PKIHelper.dll", helper)) return 1;
-    const std::string session = ToAnsi(sessionData);
+    const std::string session = MBWC::ToAnsi(sessionData ? sessionData : L"");
     const char* setting1 = ssoSetting1 ? ssoSetting1 : "";
     const char* setting2 = ssoSetting2 ? ssoSetting2 : "";
     const int result = helper.isSessionExpired(setting1, session.c_str(), setting2, kSessionExpiryArg);
