@@ -32,6 +32,7 @@ enum {
     CGI_LOGIN_NO_COOKIE = 3906,
     CGI_LOGIN_NO_KEY_FILE = 3907,
     CGI_ERR_NO_PARAM_LIST = 3908,
+    CGI_LOGIN_NOT_CREATED = 3909,  // a new login was refused: no safe session id or key
     CGI_SSO_CHECK_FAILED = 3910,
     CGI_ERR_METHOD = 4000,
     CGI_ERR_CONTENT_TYPE = 4001

@@ -184,29 +184,40 @@ void EnsureFolder(const std::wstring& folder) {
 
 // Creates the key file of a new session id drawn at random. Never replaces
 // another login's file: an id whose file exists is drawn again, a bounded
-// number of times. Without a server folder no file is made.
-int CreateKeyFile(const SCookieHost& host, const std::wstring& key) {
-    int sessionId = 0;
+// number of times. False, with sessionId unset, when no id can be drawn or
+// every id drawn is taken: the login must not go on. A file that cannot be
+// made for another reason (no server folder) leaves a login that never
+// verifies (3907), as before.
+bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessionId) {
     const std::wstring folder = TempFolder(host);
     if (!folder.empty()) EnsureFolder(folder);
     for (int attempt = 0; attempt < kKeyFileTries; ++attempt) {
-        if (!host.random15(sessionId) || folder.empty()) break;
-        const std::wstring path = KeyFilePath(host, SignedText(sessionId).c_str());
+        int drawn = 0;
+        if (!host.random15(drawn)) {
+            TraceWrite(5, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] no login created: no random session id");
+            return false;
+        }
+        if (folder.empty()) {
+            sessionId = drawn;
+            return true;
+        }
+        const std::wstring path = KeyFilePath(host, SignedText(drawn).c_str());
         OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
                                         nullptr));
-        if (!file) {
-            if (GetLastError() == ERROR_FILE_EXISTS) continue;
-            break;
-        }
+        if (!file && GetLastError() == ERROR_FILE_EXISTS) continue;
+        sessionId = drawn;
+        if (!file) return true;
         SKeyRecord record = {};
         const std::string ansiKey = MBWC::ToAnsi(key, kKeyTextBytes - 1);
         memcpy(record.bytes, ansiKey.data(), ansiKey.size());
         record.SetTick(host.tick());
         DWORD cbWritten = 0;
         WriteFile(file.get(), record.bytes, kKeyRecordBytes, &cbWritten, nullptr);
-        break;
+        return true;
     }
-    return sessionId;
+    TraceWrite(5, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] no login created: %d session ids drawn, all taken",
+               kKeyFileTries);
+    return false;
 }
 
 // ---- cookie header parsing -----------------------------------------------------
@@ -274,8 +285,10 @@ void CheckSingleSignOn(SLoginSession& session, const SHandOver& handOver) {
     tokens.NextString(second);
     const std::string setting1 = MBWC::ToAnsi(first, MAX_PATH - 1);
     const std::string setting2 = MBWC::ToAnsi(second, MAX_PATH - 1);
-    TraceWrite(68, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, session data=%s", handOver.ssoData);
-    TraceWrite(68, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, virtual path=%s", handOver.virtualPath);
+    TraceWrite(68, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, session data=%s",
+               EscapeForTrace(handOver.ssoData).c_str());
+    TraceWrite(68, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, virtual path=%s",
+               EscapeForTrace(handOver.virtualPath).c_str());
     session.nSSOResult = ValidateSSO(handOver.ssoData, setting2.c_str(), setting1.c_str(), session.ssoResponse);
     TraceWrite(73, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, check result=%d", session.nSSOResult);
     const std::string path = MBWC::ToAnsi(handOver.virtualPath, kVirtualPathBytes - 1);
@@ -304,17 +317,25 @@ void Replace(CookieSet& cookies, const std::wstring& name, const std::wstring& v
     cookies.emplace(name, value);
 }
 
-// A new login: a random session id with its key file, and a random key.
-void CreateLogin(CookieSet& cookies, const SCookieHost& host) {
+// A new login: a random session id with its key file, and a random key. False
+// when it cannot be made safely; then nothing is added.
+bool CreateLogin(CookieSet& cookies, const SCookieHost& host) {
     TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] Will create the new cookie.");
     int values[3] = {};
-    for (int& value : values) host.random15(value);
+    for (int& value : values) {
+        if (!host.random15(value)) {
+            TraceWrite(5, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] no login created: no random key");
+            return false;
+        }
+    }
     wchar_t key[48];
     _snwprintf(key, 48, L"%d%d%d", values[2], values[1], values[0]);
     key[47] = L'\0';
-    const int sessionId = CreateKeyFile(host, key);
+    int sessionId = 0;
+    if (!CreateKeyFile(host, key, sessionId)) return false;
     cookies.emplace(L"key", key);
     cookies.emplace(L"session", SignedText(sessionId));
+    return true;
 }
 
 void CarryLogin(CookieSet& cookies) {
@@ -348,7 +369,7 @@ void CheckAccount(CookieSet& cookies) {
     std::wstring account;
     if (!index->second.empty()) CMDHO_GET_ACCOUNT_BY_INDEX(_wtoi(index->second.c_str()), account);
     if (!account.empty()) return;
-    const std::wstring indexText = index->second;
+    const std::wstring indexText = EscapeForTrace(index->second.c_str());
     Replace(cookies, L"timestamp", L"0");
     Replace(cookies, L"stamp", L"0");
     TraceWrite(68, kSourceFile, __LINE__,
@@ -521,18 +542,22 @@ void ParseCookieSet(const wchar_t* cookieText, CookieSet& cookies) {
     }
 }
 
-void ShowSetCookieInHeader(bool newLogin, std::string& header, const CookieList* extraCookies, CookieSet& cookies,
+bool ShowSetCookieInHeader(bool newLogin, std::string& header, const CookieList* extraCookies, CookieSet& cookies,
                            bool sso, const char* /*virtualPath*/, const SCookieHost& host) {
     TraceWrite(68, kSourceFile, __LINE__, L"==> ShowSetCookieInHeader()");
-    if (newLogin)
-        CreateLogin(cookies, host);
-    else
+    if (newLogin) {
+        if (!CreateLogin(cookies, host)) {
+            TraceWrite(68, kSourceFile, __LINE__, L"<== ShowSetCookieInHeader()");
+            return false;
+        }
+    } else {
         CarryLogin(cookies);
+    }
     if (extraCookies) {
         for (const auto& extra : *extraCookies) {
             Replace(cookies, extra.first, extra.second);
             TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] get extra cookie name =%s value=%s",
-                       extra.first.c_str(), extra.second.c_str());
+                       EscapeForTrace(extra.first.c_str()).c_str(), EscapeForTrace(extra.second.c_str()).c_str());
         }
     }
     RenewStamps(cookies, host);
@@ -542,6 +567,7 @@ void ShowSetCookieInHeader(bool newLogin, std::string& header, const CookieList*
     for (const wchar_t* flag : kFeatureFlagCookies) cookies.erase(flag);
     WriteCookieLines(cookies, sso, host.consoleKind, header);
     TraceWrite(68, kSourceFile, __LINE__, L"<== ShowSetCookieInHeader()");
+    return true;
 }
 
 }  // namespace plm

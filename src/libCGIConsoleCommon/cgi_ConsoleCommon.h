@@ -71,8 +71,9 @@ void ParseCookieValue(const wchar_t* cookieHeader, SLoginSession& session, const
 // Adds the header's cookies to the set; a name already present keeps its value.
 void ParseCookieSet(const wchar_t* cookieText, CookieSet& cookies);
 // Appends the response's Set-Cookie lines to header, creating a new login
-// (key file included) when newLogin is set. virtualPath is not used.
-void ShowSetCookieInHeader(bool newLogin, std::string& header, const CookieList* extraCookies, CookieSet& cookies,
+// (key file included) when newLogin is set. virtualPath is not used. False,
+// with nothing appended, when a new login cannot be created safely.
+bool ShowSetCookieInHeader(bool newLogin, std::string& header, const CookieList* extraCookies, CookieSet& cookies,
                            bool sso, const char* virtualPath, const SCookieHost& host);
 
 // A session id is 1 to 5 decimal digits; nothing else ever names a key file.

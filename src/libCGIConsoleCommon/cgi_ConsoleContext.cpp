@@ -52,8 +52,9 @@ CConsoleCommonImpl::CConsoleCommonImpl(int contentKind, const wchar_t* downloadN
     }
     TraceWrite(73, kSourceFile, __LINE__, L"[init]SSO connection=(%d)", m_bSSO ? 1 : 0);
     m_pCookies.reset(new CookieSet);
-    if (loginMode == 0 || loginMode == 1)
-        ShowSetCookieInHeader(loginMode == 1, m_header, extraCookies, *m_pCookies, m_bSSO, session.virtualPath, host);
+    if ((loginMode == 0 || loginMode == 1) &&
+        !ShowSetCookieInHeader(loginMode == 1, m_header, extraCookies, *m_pCookies, m_bSSO, session.virtualPath, host))
+        m_nErrorCode = CGI_LOGIN_NOT_CREATED;
     FinishHeader(contentKind, downloadName, session);
     m_pResourceLoader.reset(new CResourceLoader(resourcePrefix, resourceModule));
     if (withParams) {

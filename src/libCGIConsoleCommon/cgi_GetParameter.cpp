@@ -58,19 +58,19 @@ void ParseProcessRequest() {
 
 }  // namespace
 
-const std::wstring* CCgiParamList::FindValue(const wchar_t* name) const {
+const wchar_t* CCgiParamList::FindValue(const wchar_t* name) const {
     if (!name) return nullptr;
-    for (size_t i = 0; i < PairCount() && Name(i); ++i) {
-        if (_wcsicmp(Name(i)->c_str(), name) == 0) return Value(i) ? &*Value(i) : nullptr;
+    for (size_t i = 0; i < PairCount() && NameAt(i); ++i) {
+        if (_wcsicmp(NameAt(i), name) == 0) return ValueAt(i);
     }
     return nullptr;
 }
 
 bool CCgiParamList::GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset) {
     if (reset) ResetEnum();
-    if (m_cursor < PairCount() && Name(m_cursor) && Value(m_cursor)) {
-        name = Name(m_cursor)->c_str();
-        value = Value(m_cursor)->c_str();
+    if (m_cursor < PairCount() && NameAt(m_cursor) && ValueAt(m_cursor)) {
+        name = NameAt(m_cursor);
+        value = ValueAt(m_cursor);
         ++m_cursor;
         return true;
     }
@@ -107,14 +107,14 @@ int CGetParameter::GetErrorCode() { return g_pParamList ? g_pParamList->Status()
 const std::wstring CGetParameter::GetValue(const wchar_t* name) { return GetValue(name, L""); }
 
 const std::wstring CGetParameter::GetValue(const wchar_t* name, const wchar_t* fallback) {
-    const std::wstring* value = g_pParamList ? g_pParamList->FindValue(name) : nullptr;
-    if (value) return *value;
+    const wchar_t* value = g_pParamList ? g_pParamList->FindValue(name) : nullptr;
+    if (value) return value;
     return fallback ? fallback : L"";
 }
 
 int CGetParameter::GetIntValue(const wchar_t* name, int fallback) {
-    const std::wstring* value = g_pParamList ? g_pParamList->FindValue(name) : nullptr;
-    return value ? static_cast<int>(wcstol(value->c_str(), nullptr, 10)) : fallback;
+    const wchar_t* value = g_pParamList ? g_pParamList->FindValue(name) : nullptr;
+    return value ? static_cast<int>(wcstol(value, nullptr, 10)) : fallback;
 }
 
 bool CGetParameter::GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset) {

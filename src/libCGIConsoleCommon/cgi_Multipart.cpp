@@ -159,23 +159,26 @@ protected:
     ~IPartSink() = default;
 };
 
+// Writes through the handle that created the file. After a failed write the
+// rest is skipped and the part must not be published.
 class CFileSink : public IPartSink {
 public:
     explicit CFileSink(HANDLE file) : m_file(file) {}
     void Write(const char* data, size_t cb) override {
         DWORD written = 0;
-        if (!m_file || cb == 0) return;
-        if (!WriteFile(m_file.get(), data, static_cast<DWORD>(cb), &written, nullptr) || written != cb) {
+        if (m_failed || cb == 0) return;
+        if (!WriteFile(m_file, data, static_cast<DWORD>(cb), &written, nullptr) || written != cb) {
             DWORD err = GetLastError();
             FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[CopyPartData] WriteFile failed! err=%d",
                                          static_cast<int>(err));
-            m_file.reset();  // the rest of the part is skipped
+            m_failed = true;
         }
     }
-    void Close() { m_file.reset(); }
+    bool Failed() const { return m_failed; }
 
 private:
-    OS::UniqueFile m_file;
+    HANDLE m_file;
+    bool m_failed = false;
 };
 
 // The 260-byte value buffer: keeps what fits, notes that more came.
@@ -197,12 +200,13 @@ private:
 class CMultipartReader {
 public:
     CMultipartReader(ICgiInput& input, uint64_t cbBody, const std::string& boundary, const SCgiLimits& limits,
-                     CRawParamList& raw)
+                     CRawParamList& raw, CRequestTempFiles& files)
         : m_buffer(input, cbBody),
           m_delimiter("\r\n--" + boundary),
           m_searcher(m_delimiter.begin(), m_delimiter.end()),
           m_limits(limits),
-          m_raw(raw) {}
+          m_raw(raw),
+          m_files(files) {}
 
     int Run();
 
@@ -218,6 +222,7 @@ private:
     std::boyer_moore_horspool_searcher<std::string::const_iterator> m_searcher;
     const SCgiLimits& m_limits;
     CRawParamList& m_raw;
+    CRequestTempFiles& m_files;
 };
 
 // Part data up to the next delimiter (CR LF "--" boundary), which is consumed.
@@ -242,31 +247,36 @@ bool CMultipartReader::CopyPartData(IPartSink& sink) {
     }
 }
 
+// A file part: its data goes into a new temporary file of the server's TEMP
+// folder. Refused (3903) without a server folder, when no file can be made or
+// when its data cannot be written whole; a request with more than
+// kMaxFileParts files is refused (3902). A failure status makes the caller
+// drop every file of the request.
 int CMultipartReader::CopyFilePart(const SPartHeader& header, bool& complete) {
-    std::wstring folder = m_limits.serverFolder + L"\\TEMP";
-    wchar_t path[MAX_PATH] = {};
-    if (!GetTempFileNameW(folder.c_str(), L"KPSE", 0, path)) {
+    if (m_limits.serverFolder.empty()) {
+        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[ParseMultipart] no server folder for an upload");
+        return CGI_ERR_NO_TEMP_NAME;
+    }
+    if (m_files.Count() >= kMaxFileParts) {
+        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[ParseMultipart] more than %d files in one request",
+                                     static_cast<int>(kMaxFileParts));
+        return CGI_ERR_UPLOAD_TOO_LARGE;
+    }
+    if (!m_files.Create(m_limits.serverFolder + L"\\TEMP\\", L"KPS")) {
         DWORD err = GetLastError();
-        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[ParseMultipart] GetTempFileName failed! err=%d",
+        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[ParseMultipart] CreateFile failed! err=%d",
                                      static_cast<int>(err));
         return CGI_ERR_NO_TEMP_NAME;
     }
-    HANDLE file = m_limits.openPartFile ? m_limits.openPartFile(path)
-                                        : CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                                      FILE_ATTRIBUTE_TEMPORARY, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD err = GetLastError();
-        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[CopyPartData] CreateFile failed! err=%d",
-                                     static_cast<int>(err));
-    }
-    CFileSink sink(file);
+    CFileSink sink(m_files.LastHandle());
     complete = CopyPartData(sink);
-    sink.Close();
+    if (sink.Failed()) return CGI_ERR_NO_TEMP_NAME;
     if (!complete) {
-        DeleteFileW(path);
+        m_files.DiscardLast();
         return CGI_OK;
     }
-    std::string escapedPath = EscapeMultipartText(WideToUtf8(path, wcslen(path)));
+    const std::wstring& path = m_files.LastPath();
+    std::string escapedPath = EscapeMultipartText(WideToUtf8(path));
     if (!header.fieldName.empty())
         m_raw.Add(EscapeMultipartText(MultipartTextToUtf8(header.fieldName)) + "=" + escapedPath);
     m_raw.Add("TempFileName=" + escapedPath);
@@ -376,7 +386,8 @@ std::string MultipartBoundary(const std::string& contentType) {
     return contentType.substr(at, std::min(stop - at, kMaxBoundary));
 }
 
-int ParseMultipart(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CRawParamList& raw) {
+int ParseMultipart(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CRawParamList& raw,
+                   CRequestTempFiles& files) {
     if (!input.SwitchToBinary()) return CGI_ERR_BINARY_MODE;
     uint64_t cbBody = ParseContentLength(request.contentLength);
     uint64_t limitM = limits.maxUploadSizeM > 0 ? static_cast<uint64_t>(limits.maxUploadSizeM) : kDefaultUploadM;
@@ -386,7 +397,7 @@ int ParseMultipart(const SCgiRequest& request, ICgiInput& input, const SCgiLimit
         FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[ParseMultipart] no boundary in the content type");
         return CGI_OK;
     }
-    return CMultipartReader(input, cbBody, boundary, limits, raw).Run();
+    return CMultipartReader(input, cbBody, boundary, limits, raw, files).Run();
 }
 
 }  // namespace plm

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -17,6 +18,7 @@ namespace {
 
 const wchar_t kSourceFile[] = L"cgi_ParamParser.cpp";
 const char kBinaryMarker[] = "BinaryDataBlock=";
+const uint64_t kBodyReserveCap = 16u << 20;
 
 bool StartsWithNoCase(const std::string& text, const char* prefix) {
     size_t cb = strlen(prefix);
@@ -27,8 +29,7 @@ bool IsCollectSeparator(char c) { return c == '&' || c == '\r' || c == '\n'; }
 
 // Token of text starting at pos, strtok style: leading delimiters skipped, the
 // token ends at the next delimiter or the end. pos moves past the terminator.
-bool NextToken(const std::string& text, size_t& pos, const char* delims, size_t& begin, size_t& end) {
-    size_t size = text.size();
+bool NextToken(const char* text, size_t size, size_t& pos, const char* delims, size_t& begin, size_t& end) {
     while (pos < size && strchr(delims, text[pos])) ++pos;
     if (pos >= size) return false;
     begin = pos;
@@ -38,20 +39,15 @@ bool NextToken(const std::string& text, size_t& pos, const char* delims, size_t&
     return true;
 }
 
-// Percent-decoded UTF-8 bytes as UTF-16; nullopt when they are not convertible.
-std::optional<std::wstring> DecodeField(std::string bytes) {
-    size_t cb = UrlDecode(&bytes[0], bytes.size());
-    cb = strnlen(bytes.c_str(), cb);  // a decoded zero byte ends the text
-    std::wstring wide;
-    if (!Utf8ToWide(bytes.data(), cb, wide)) return std::nullopt;
-    return wide;
-}
-
-int HexDigit(unsigned char c) { return c <= 0x40 ? c - 0x30 : (c & ~0x20) - 55; }
+// Value of a character read as a hexadecimal digit; any character gives some
+// value (no validation), kept in unsigned arithmetic so that none is undefined.
+unsigned HexDigit(unsigned char c) { return c <= 0x40 ? c - 0x30u : (c & ~0x20u) - 55u; }
 
 std::string ReadBody(ICgiInput& input, uint64_t cbBody) {
     std::string body;
-    body.reserve(static_cast<size_t>(cbBody < (1u << 20) ? cbBody : (1u << 20)));
+    // Room for the whole body up front (growing by copies would double the
+    // peak), but no more than kBodyReserveCap on the word of CONTENT_LENGTH.
+    body.reserve(static_cast<size_t>(cbBody < kBodyReserveCap ? cbBody : kBodyReserveCap));
     char chunk[4096];
     while (body.size() < cbBody) {
         uint64_t left = cbBody - body.size();
@@ -64,28 +60,30 @@ std::string ReadBody(ICgiInput& input, uint64_t cbBody) {
 }
 
 // Writes block to a new "Cfw" file in the server's Temp folder; its name
-// without the folder, or empty.
-std::string StoreBinaryBlock(const char* block, size_t cbBlock, const std::wstring& serverFolder) {
-    std::wstring folder = serverFolder + L"Temp\\";
-    wchar_t path[MAX_PATH] = {};
-    if (!GetTempFileNameW(folder.c_str(), L"Cfw", 0, path)) {
+// without the folder, or empty when it cannot be stored whole.
+std::string StoreBinaryBlock(const char* block, size_t cbBlock, const std::wstring& serverFolder,
+                             CRequestTempFiles& files) {
+    if (serverFolder.empty()) {
+        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[StoreBinaryBlock] no server folder");
+        return std::string();
+    }
+    if (!files.Create(serverFolder + L"Temp\\", L"Cfw")) {
         DWORD err = GetLastError();
-        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[StoreBinaryBlock] GetTempFileName failed! err=%d",
+        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[StoreBinaryBlock] CreateFile failed! err=%d",
                                      static_cast<int>(err));
         return std::string();
     }
-    OS::UniqueFile file(CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    if (!file || !WriteFile(file.get(), block, static_cast<DWORD>(cbBlock), &written, nullptr) || written != cbBlock) {
+    if (cbBlock > MAXDWORD ||
+        !WriteFile(files.LastHandle(), block, static_cast<DWORD>(cbBlock), &written, nullptr) || written != cbBlock) {
         DWORD err = GetLastError();
         FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[StoreBinaryBlock] write failed! err=%d",
                                      static_cast<int>(err));
-        file.reset();
-        DeleteFileW(path);
         return std::string();
     }
-    const wchar_t* name = wcsrchr(path, L'\\');
-    name = name ? name + 1 : path;
+    const std::wstring& path = files.LastPath();
+    const wchar_t* name = wcsrchr(path.c_str(), L'\\');
+    name = name ? name + 1 : path.c_str();
     char narrow[MAX_PATH] = {};
     int cb = WideCharToMultiByte(CP_ACP, 0, name, -1, narrow, static_cast<int>(sizeof narrow - sizeof kBinaryMarker),
                                  nullptr, nullptr);
@@ -93,15 +91,18 @@ std::string StoreBinaryBlock(const char* block, size_t cbBlock, const std::wstri
 }
 
 // A body whose last item is the marker, directly followed by its separator and
-// then a zero byte (or the end), carries the bytes after the separator as a block.
-void AttachBinaryBlock(const std::string& body, size_t lastItemEnd, CRawParamList& raw,
-                       const std::wstring& serverFolder) {
-    if (raw.Count() == 0 || raw.Last() != kBinaryMarker || lastItemEnd >= body.size()) return;
-    if (!IsCollectSeparator(body[lastItemEnd])) return;
+// then a zero byte (or the end), carries the bytes after the separator as a
+// block. 3903 when the block cannot be stored.
+int AttachBinaryBlock(const std::string& body, size_t lastItemEnd, CRawParamList& raw,
+                      const std::wstring& serverFolder, CRequestTempFiles& files) {
+    if (raw.Count() == 0 || lastItemEnd >= body.size() || raw.LastItem() != kBinaryMarker) return CGI_OK;
+    if (!IsCollectSeparator(body[lastItemEnd])) return CGI_OK;
     size_t blockStart = lastItemEnd + 1;
-    if (blockStart < body.size() && body[blockStart] != '\0') return;
-    std::string name = StoreBinaryBlock(body.data() + blockStart, body.size() - blockStart, serverFolder);
-    raw.Last() += name;
+    if (blockStart < body.size() && body[blockStart] != '\0') return CGI_OK;
+    std::string name = StoreBinaryBlock(body.data() + blockStart, body.size() - blockStart, serverFolder, files);
+    if (name.empty()) return CGI_ERR_NO_TEMP_NAME;
+    raw.AppendToLast(name);
+    return CGI_OK;
 }
 
 // Items of a URL-encoded body; returns where the last item ends (0 without items).
@@ -112,15 +113,15 @@ size_t CollectBody(const std::string& body, CRawParamList& raw) {
     return cb;
 }
 
-int ParseUrlEncodedPost(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CRawParamList& raw) {
+int ParseUrlEncodedPost(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CRawParamList& raw,
+                        CRequestTempFiles& files) {
     uint64_t cbBody = ParseContentLength(request.contentLength);
     int64_t cbLimit = static_cast<int64_t>(limits.maxPostSizeK) * 1024;
     if (cbBody == 0 || cbLimit < 0 || cbBody > static_cast<uint64_t>(cbLimit)) return CGI_OK;
     if (!input.SwitchToBinary()) return CGI_ERR_BINARY_MODE;
     std::string body = ReadBody(input, cbBody);
     size_t lastItemEnd = CollectBody(body, raw);
-    AttachBinaryBlock(body, lastItemEnd, raw, limits.serverFolder);
-    return CGI_OK;
+    return AttachBinaryBlock(body, lastItemEnd, raw, limits.serverFolder, files);
 }
 
 }  // namespace
@@ -129,9 +130,25 @@ bool CStdinInput::SwitchToBinary() { return _setmode(_fileno(stdin), _O_BINARY) 
 
 size_t CStdinInput::Read(void* buffer, size_t cbBuffer) { return fread(buffer, 1, cbBuffer, stdin); }
 
-void CRawParamList::Add(std::string item) {
-    m_cbTotal += item.size();
-    m_items.push_back(std::move(item));
+void CRawParamList::Add(const char* text, size_t cbText, bool plusIsSpace) {
+    cbText = strnlen(text, cbText);
+    if (cbText == 0) return;
+    m_lastStart = m_text.size();
+    m_text.append(text, cbText);
+    if (plusIsSpace) std::replace(m_text.begin() + static_cast<ptrdiff_t>(m_lastStart), m_text.end(), '+', ' ');
+    m_text += '\0';
+    ++m_count;
+}
+
+std::string CRawParamList::LastItem() const {
+    return m_count ? std::string(m_text.c_str() + m_lastStart) : std::string();
+}
+
+void CRawParamList::AppendToLast(const std::string& text) {
+    if (m_count == 0) return;
+    m_text.pop_back();
+    m_text.append(text.c_str(), strnlen(text.c_str(), text.size()));
+    m_text += '\0';
 }
 
 uint64_t ParseContentLength(const std::optional<std::string>& text) {
@@ -148,13 +165,12 @@ uint64_t ParseContentLength(const std::optional<std::string>& text) {
 
 void Collect(const char* text, size_t cbText, CRawParamList& raw) {
     size_t cb = strnlen(text, cbText);
-    std::string item;
+    raw.Reserve(raw.ByteLength() + raw.Count() + cb + 1);  // items and their ends never outgrow the text
+    size_t start = 0;
     for (size_t i = 0; i <= cb; ++i) {
         if (i == cb || IsCollectSeparator(text[i])) {
-            if (!item.empty()) raw.Add(std::move(item));
-            item.clear();
-        } else {
-            item += text[i] == '+' ? ' ' : text[i];
+            raw.Add(text + start, i - start, true);
+            start = i + 1;
         }
     }
 }
@@ -163,9 +179,9 @@ size_t UrlDecode(char* text, size_t cbText) {
     size_t out = 0;
     for (size_t in = 0; in < cbText; ++out) {
         if (text[in] == '%' && in + 2 < cbText) {
-            int hi = HexDigit(static_cast<unsigned char>(text[in + 1]));
-            int lo = HexDigit(static_cast<unsigned char>(text[in + 2]));
-            text[out] = static_cast<char>((hi << 4) + lo);
+            unsigned hi = HexDigit(static_cast<unsigned char>(text[in + 1]));
+            unsigned lo = HexDigit(static_cast<unsigned char>(text[in + 2]));
+            text[out] = static_cast<char>(static_cast<unsigned char>((hi << 4) + lo));
             in += 3;
         } else {
             text[out] = text[in++];
@@ -174,25 +190,47 @@ size_t UrlDecode(char* text, size_t cbText) {
     return out;
 }
 
-void CCgiParamList::Decode(CRawParamList& raw) {
+// Percent-decodes a field and appends it as UTF-16 with its terminator; the
+// slot is kNull when the bytes are not convertible.
+void CCgiParamList::AddText(const char* field, size_t cbField) {
+    std::string bytes(field, cbField);
+    size_t cb = UrlDecode(&bytes[0], bytes.size());
+    cb = strnlen(bytes.c_str(), cb);  // a decoded zero byte ends the text
+    std::wstring wide;
+    if (!Utf8ToWide(bytes.data(), cb, wide)) {
+        m_slots.push_back(kNull);
+        return;
+    }
+    m_slots.push_back(m_texts.size());
+    m_texts.append(wide);
+    m_texts += L'\0';
+}
+
+void CCgiParamList::Decode(const CRawParamList& raw) {
     m_slots.clear();
+    m_texts.clear();
     m_slots.reserve(2 * raw.Count());
+    // Decoded text is never longer than its bytes; each pair adds at most one
+    // terminator more than its item had.
+    m_texts.reserve(raw.ByteLength() + 2 * raw.Count());
     m_hasPairArray = true;
     m_cursor = 0;
-    for (const std::string& item : raw.Items()) {
+    raw.ForEach([this](const char* item, size_t cbItem) {
         size_t pos = 0, begin = 0, end = 0;
-        if (!NextToken(item, pos, ": =\"", begin, end)) continue;
-        m_slots.push_back(DecodeField(item.substr(begin, end - begin)));
-        if (NextToken(item, pos, "\"\r\n", begin, end)) {
-            m_slots.push_back(DecodeField(item.substr(begin, end - begin)));
+        if (!NextToken(item, cbItem, pos, ": =\"", begin, end)) return;
+        AddText(item + begin, end - begin);
+        if (NextToken(item, cbItem, pos, "\"\r\n", begin, end)) {
+            AddText(item + begin, end - begin);
         } else {
-            m_slots.push_back(std::wstring());
+            m_slots.push_back(m_texts.size());
+            m_texts += L'\0';
         }
-    }
+    });
 }
 
 void ParseRequest(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CCgiParamList& list) {
     CRawParamList raw;
+    CRequestTempFiles files(limits.openPartFile);
     int status = CGI_OK;
     if (!request.method) {
         list.SetStatus(CGI_ERR_METHOD);
@@ -204,14 +242,16 @@ void ParseRequest(const SCgiRequest& request, ICgiInput& input, const SCgiLimits
     } else if (*request.method != "POST") {
         return list.SetStatus(CGI_ERR_METHOD);
     } else if (request.contentType && StartsWithNoCase(*request.contentType, "multipart/form-data")) {
-        status = ParseMultipart(request, input, limits, raw);
+        status = ParseMultipart(request, input, limits, raw, files);
     } else if (request.contentType && !StartsWithNoCase(*request.contentType, "application/x-www-form-urlencoded")) {
         return list.SetStatus(CGI_ERR_CONTENT_TYPE);
     } else {
-        status = ParseUrlEncodedPost(request, input, limits, raw);
+        status = ParseUrlEncodedPost(request, input, limits, raw, files);
     }
     list.SetStatus(status);
-    if (status == CGI_OK) list.Decode(raw);
+    if (status != CGI_OK) return;  // the files go with the failed parse
+    list.Decode(raw);
+    files.Keep();
 }
 
 }  // namespace plm

@@ -1,4 +1,6 @@
 // The parameter table: an HTML table of the request's pairs for diagnostic pages.
+#include <cwchar>
+
 #include "cgi_Internal.h"
 #include "cgi_ParamParser.h"
 
@@ -13,8 +15,8 @@ const char kValueCell[] = "</font></b></td><td width=\"60%\"><b><font size=\"2\"
 const char kRowEnd[] = "</font></b></td></tr>\n";
 
 // Request text is hostile: it must not become markup of the page.
-void AppendEscaped(std::string& html, const std::wstring& text) {
-    for (char c : WideToUtf8(text)) {
+void AppendEscaped(std::string& html, const wchar_t* text) {
+    for (char c : WideToUtf8(text, wcslen(text))) {
         switch (c) {
             case '&':
                 html += "&amp;";
@@ -44,11 +46,11 @@ std::string CCgiParamList::ParaTableHtml() const {
     if (!m_hasPairArray) return html;
     html += "<table border=\"1\" width=\"40%\">\n";
     html += kHeaderRow;
-    for (size_t i = 0; i < PairCount() && Name(i) && Value(i); ++i) {
+    for (size_t i = 0; i < PairCount() && NameAt(i) && ValueAt(i); ++i) {
         html += kNameCell;
-        AppendEscaped(html, *Name(i));
+        AppendEscaped(html, NameAt(i));
         html += kValueCell;
-        AppendEscaped(html, *Value(i));
+        AppendEscaped(html, ValueAt(i));
         html += kRowEnd;
     }
     html += "</table>\n";

@@ -15,12 +15,35 @@ typedef int(__cdecl* GetResourceStringFn)(const wchar_t* language, int id, wchar
 const size_t kLanguageChars = 16;
 const int kTextChars = 1024;
 
+bool IsAbsolutePath(const std::wstring& path) {
+    auto isSlash = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    if (path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && isSlash(path[2])) return true;
+    return path.size() >= 2 && isSlash(path[0]) && isSlash(path[1]);
+}
+
+// Folder of the running program with its final backslash; empty when its path
+// does not fit.
+std::wstring ProgramFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD cch = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    if (cch == 0 || cch > MAX_PATH) return std::wstring();
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (!slash) return std::wstring();
+    slash[1] = L'\0';
+    return path;
+}
+
+// Always a full path: the DLL search path (working folder, PATH) never picks
+// the console's resources. A relative prefix counts from the program's folder.
 std::wstring ResourceDllPath(const wchar_t* prefix, const wchar_t* moduleName) {
     const std::wstring name = std::wstring(moduleName && *moduleName ? moduleName : L"CGIResUTF8") + L".dll";
     wchar_t cgiFolder[MAX_PATH] = {};
     GetConsoleKind(cgiFolder, MAX_PATH);
     if (cgiFolder[0]) return std::wstring(cgiFolder) + L"\\" + name;
-    return std::wstring(prefix ? prefix : L"") + name;
+    const std::wstring path = std::wstring(prefix ? prefix : L"") + name;
+    if (IsAbsolutePath(path)) return path;
+    const std::wstring folder = ProgramFolder();
+    return folder.empty() ? std::wstring() : folder + path;
 }
 
 // The first language the request offers ("de-DE" of "de-DE,de;q=0.9"), "en"
@@ -51,7 +74,9 @@ HMODULE AddModuleReference(void* code) {
 
 CResourceLoader::CResourceLoader(const wchar_t* prefix, const wchar_t* moduleName)
     : m_hModule(nullptr), m_pfnGetResourceString(nullptr), m_language() {
-    OS::UniqueModule module(LoadLibraryW(ResourceDllPath(prefix, moduleName).c_str()));
+    const std::wstring path = ResourceDllPath(prefix, moduleName);
+    if (path.empty()) throw new CResourceLoaderException;
+    OS::UniqueModule module(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!module) throw new CResourceLoaderException;
     void* entry = reinterpret_cast<void*>(GetProcAddress(module.get(), "cgi_GetResourceString"));
     if (!entry) throw new CResourceLoaderException;

@@ -1,6 +1,9 @@
 // The console's own UTF-8 conversions. They differ from the platform's on
-// purpose: three bytes at most per unit, surrogates one by one, overlong forms
-// accepted; stored cookies and key texts depend on these exact bytes.
+// purpose: lone surrogates encoded one by one, overlong two- and three-byte
+// forms accepted; stored cookies and key texts depend on these exact bytes.
+// Characters beyond U+FFFF travel as four bytes, as browsers send them.
+#include <cstdio>
+
 #include "cgi_Internal.h"
 
 namespace plm {
@@ -12,7 +15,15 @@ std::string WideToUtf8(const wchar_t* text, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         unsigned u = static_cast<unsigned>(text[i]) & 0xFFFF;
         if (u == 0) break;
-        if (u < 0x80) {
+        unsigned low = i + 1 < length ? static_cast<unsigned>(text[i + 1]) & 0xFFFF : 0;
+        if (u >= 0xD800 && u <= 0xDBFF && low >= 0xDC00 && low <= 0xDFFF) {
+            unsigned cp = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+            ++i;
+        } else if (u < 0x80) {
             out += static_cast<char>(u);
         } else if (u < 0x800) {
             out += static_cast<char>(0xC0 | (u >> 6));
@@ -48,12 +59,45 @@ bool Utf8ToWide(const char* text, size_t length, std::wstring& out) {
             if (i + 2 >= length || !IsContinuation(p[i + 1]) || !IsContinuation(p[i + 2])) return false;
             result += static_cast<wchar_t>(((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F));
             i += 3;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            if (i + 3 >= length || !IsContinuation(p[i + 1]) || !IsContinuation(p[i + 2]) ||
+                !IsContinuation(p[i + 3]))
+                return false;
+            unsigned cp = ((c & 0x07u) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
+                          (p[i + 3] & 0x3Fu);
+            // Only what a surrogate pair can carry: no overlong four-byte form.
+            if (cp < 0x10000 || cp > 0x10FFFF) return false;
+            result += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+            result += static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+            i += 4;
         } else {
-            return false;  // stray continuation byte or a four-byte (or longer) lead
+            return false;  // stray continuation byte or a lead above 0xF4
         }
     }
     out.swap(result);
     return true;
+}
+
+std::wstring EscapeForTrace(const wchar_t* text) {
+    std::wstring out;
+    for (const wchar_t* p = text; p && *p; ++p) {
+        const wchar_t c = *p;
+        if (c == L'\r') {
+            out += L"\\r";
+        } else if (c == L'\n') {
+            out += L"\\n";
+        } else if (c == L'\t') {
+            out += L"\\t";
+        } else if (c < 0x20 || c == 0x7F) {
+            wchar_t hex[8];
+            _snwprintf(hex, 8, L"\\x%02X", static_cast<unsigned>(c));
+            hex[7] = L'\0';
+            out += hex;
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 }  // namespace plm

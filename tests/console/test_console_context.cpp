@@ -102,6 +102,10 @@ TEST_F(ConsoleContext, ServerSoftwareAndNewLogin) {
     EXPECT_EQ(header.rfind("Server: lighttpd/1.4.69\r\nPragma: no-cache\r\n", 0), 0u);
     EXPECT_NE(header.find("Set-Cookie: key="), std::string::npos);
     EXPECT_NE(ListFolder(test.Temp()).find(L".key_"), std::wstring::npos);
+    test.host.random15 = [](int&) { return false; };  // no safe draw: the login is refused
+    plm::CConsoleCommon refused(0, nullptr, 1, false);
+    EXPECT_EQ(refused.GetErrorCode(), 3909);
+    EXPECT_EQ(refused.GetHeader().find("Set-Cookie:"), std::string::npos);
 }
 
 // While the server reports a backup, no page checks or writes login cookies.
@@ -155,7 +159,19 @@ TEST_F(ConsoleContext, SingleSignOn) {
 }
 
 TEST_F(ConsoleContext, ResourceDll) {
-    for (const wchar_t* module : {L"NoSuchResources", L"SSO_PKIHelper"}) {
+    // A copy in the working folder only is not found: the DLL comes from the program's folder.
+    testsupport::TempDir cwd(L"rescwd");
+    ASSERT_TRUE(
+        CopyFileW((testsupport::ExeDir() + L"\\CGIResUTF8.dll").c_str(), cwd.Join(L"CwdOnly.dll").c_str(), FALSE));
+    struct InFolder {
+        wchar_t previous[MAX_PATH] = {};
+        explicit InFolder(const std::wstring& folder) {
+            GetCurrentDirectoryW(MAX_PATH, previous);
+            SetCurrentDirectoryW(folder.c_str());
+        }
+        ~InFolder() { SetCurrentDirectoryW(previous); }
+    } inCwd(cwd.path());
+    for (const wchar_t* module : {L"NoSuchResources", L"SSO_PKIHelper", L"CwdOnly"}) {
         SCOPED_TRACE(peers::ToUtf8(module));
         plm::CResourceLoaderException* thrown = nullptr;
         try {
@@ -178,6 +194,7 @@ TEST_F(ConsoleContext, ResourceDll) {
         {L" de-AT", CGIRES_TITLE_INDEX, L"de"},
         {L"fr, de", CGIRES_CODE(3905), L"en"},
         {L"de", CGIRES_CODE(3910), L"de"},
+        {L"en-US", CGIRES_CODE(3909), L"en"},
         {L"en", 99999, L"en"},
     };
     for (const auto& c : cases) {
@@ -250,11 +267,12 @@ TEST_F(ConsoleContext, OutputBytes) {
         plm::CPutStream stream;
         plm::CPutStream copy(stream);
         copy = stream;
-        stream << L"\u00e9" << 42 << -7 << "ab" << static_cast<const wchar_t*>(nullptr)
+        stream << L"\u00e9\xD83D\xDE00\xD800" << 42 << -7 << "ab" << static_cast<const wchar_t*>(nullptr)
                << static_cast<const char*>(nullptr);
         copy.WriteBinary("\r\n\0x", 4);
     }
-    EXPECT_EQ(out.Bytes(), context.GetHeader() + "\xC3\xA9" "42-7ab" + std::string("\r\n\0x", 4));
+    EXPECT_EQ(out.Bytes(), context.GetHeader() + "\xC3\xA9\xF0\x9F\x98\x80\xED\xA0\x80" "42-7ab" +
+                               std::string("\r\n\0x", 4));
 }
 
 TEST(ConsoleStream, HeaderOfItsOwn) {

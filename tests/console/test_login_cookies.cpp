@@ -273,14 +273,29 @@ TEST_F(LoginCookies, NewLoginKeepsOtherKeyFiles) {
     EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"8")).substr(0, 5), "other");
     EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"9")).substr(0, 3), "321");
 
-    test.ids = {1, 2, 3};  // then always id 7: bounded tries, no file
-    test.host.random15 = [this](int& value) {
-        value = test.ids.empty() ? 7 : test.ids.front();
-        if (!test.ids.empty()) test.ids.pop_front();
-        return true;
-    };
-    EXPECT_NE(SetCookieLines(true, nullptr).find("session=7;"), std::string::npos);
-    EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"7")).substr(0, 5), "other");
+    // No login when every id drawn is taken (always 7) or a draw fails (at the
+    // key, at the id): no cookie line, no key file, a failure trace.
+    const struct {
+        const char* what;
+        std::deque<int> draws;  // -1: the draw fails; after the last: always 7
+        const wchar_t* trace;
+    } refused[] = {
+        {"every id taken", {1, 2, 3}, L"[ShowSetCookieInHeader] no login created: 16 session ids drawn, all taken"},
+        {"no key", {1, -1}, L"[ShowSetCookieInHeader] no login created: no random key"},
+        {"no id", {1, 2, 3, -1}, L"[ShowSetCookieInHeader] no login created: no random session id"}};
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.what);
+        test.ids = c.draws;
+        test.host.random15 = [this](int& value) {
+            value = test.ids.empty() ? 7 : test.ids.front();
+            if (!test.ids.empty()) test.ids.pop_front();
+            return value >= 0;
+        };
+        EXPECT_EQ(SetCookieLines(true, nullptr), "");
+        EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"7")).substr(0, 5), "other");
+        EXPECT_EQ(ListFolder(test.Temp()), L".|..|.key_7|.key_8|.key_9|");
+        EXPECT_TRUE(trace.WaitForLine(kCookieSource, 5, c.trace, kWaitMs));
+    }
 }
 
 TEST_F(LoginCookies, CookiePaths) {
@@ -314,6 +329,9 @@ TEST_F(LoginCookies, CarriedLogin) {
         trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] Get environmental variable HTTP_COOKIE", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] get extra cookie name =x value=new",
                                   kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68,
+                                  L"[ShowSetCookieInHeader] get extra cookie name =evil value=a\\r\\nSet-Cookie: y=1",
+                                  kWaitMs));
 }
 
 TEST_F(LoginCookies, AccountCheck) {
@@ -324,7 +342,7 @@ TEST_F(LoginCookies, AccountCheck) {
         bool zeroStamps;
     } cases[] = {
         {"known account", L"0", CmdReply::Text(L"1\tadmin"), false},
-        {"removed account", L"3", CmdReply::Text(L"0\t"), true},
+        {"removed account", L"3\t\r\x01", CmdReply::Text(L"0\t"), true},
         {"empty index", L"", CmdReply::Text(L"1\tadmin"), true},
     };
     for (const auto& c : cases) {
@@ -335,6 +353,10 @@ TEST_F(LoginCookies, AccountCheck) {
         EXPECT_EQ(header.find("stamp=0;") != std::string::npos, c.zeroStamps);
         EXPECT_EQ(header.find("timestamp=0;") != std::string::npos, c.zeroStamps);
     }
+    EXPECT_TRUE(trace.WaitForLine(
+        kCookieSource, 68,
+        L"[ShowSetCookieInHeader][cookie]account auth fail: someone kill the account account index=[3\\t\\r\\x01].",
+        kWaitMs));
 }
 
 // The six server queries after the account check, sent together: the handler

@@ -40,7 +40,7 @@ TEST(Multipart, TextFieldFileFieldAndEmptyField) {
         EXPECT_EQ(L"TempFileName", pairs[2].first);
         EXPECT_EQ(pairs[1].second, pairs[2].second);
         EXPECT_EQ(0u,
-                  pairs[1].second.find(server.Folder() + L"\\TEMP\\KPS"));  // the platform keeps three prefix letters
+                  pairs[1].second.find(server.Folder() + L"\\TEMP\\KPS"));
         EXPECT_EQ(data, testsupport::ReadFileBytes(pairs[1].second));
         server.ClearTemp();
     }
@@ -88,18 +88,34 @@ HANDLE FailOpen(const wchar_t*) {
     return INVALID_HANDLE_VALUE;
 }
 
-TEST(Multipart, UnopenableTempFileSkipsItsDataInsteadOfReadingItAsHeaders) {
-    ServerDir server(L"mp_noopen");
+// The file is made, but every write to it fails (as on a full disk).
+HANDLE CreateUnwritable(const wchar_t* path) {
+    return CreateFileW(path, GENERIC_READ, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+}
+
+// An upload that cannot be stored whole fails the request (3903): no pairs and
+// no file left. (Files of earlier parts: the flood case of the framing table.)
+TEST(Multipart, UploadThatCannotBeStoredIs3903AndLeavesNoFiles) {
+    ServerDir server(L"mp_nostore");
     std::string injected = "x\r\nContent-Disposition: form-data; name=\"evil\"\r\n\r\ninjected";
     std::string body = MultipartBody("XyZ", {{"f", injected, true}, {"after", "ok"}});
-    plm::SCgiLimits limits = server.Limits();
-    limits.openPartFile = &FailOpen;
-    Parsed parsed = ParseBody(server, body, kType, "", 0, &limits);
-    Pairs pairs = PairsOf(parsed.list);
-    ASSERT_EQ(3u, pairs.size());
-    EXPECT_EQ(L"f", pairs[0].first);
-    EXPECT_EQ(L"TempFileName", pairs[1].first);
-    EXPECT_EQ((std::make_pair(std::wstring(L"after"), std::wstring(L"ok"))), pairs[2]);
+    const struct {
+        const char* what;
+        plm::CreateTempFileFn create;
+        bool withFolder;
+    } cases[] = {{"file cannot be made", &FailOpen, true},
+                 {"writes fail", &CreateUnwritable, true},
+                 {"no server folder", nullptr, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        plm::SCgiLimits limits = server.Limits();
+        limits.openPartFile = c.create;
+        if (!c.withFolder) limits.serverFolder.clear();
+        Parsed parsed = ParseBody(server, body, kType, "", 0, &limits);
+        EXPECT_EQ(3903, parsed.list.Status());
+        EXPECT_FALSE(parsed.list.HasPairArray());
+        EXPECT_TRUE(server.TempFiles().empty());
+    }
 }
 
 TEST(Multipart, NoTempFileNameIs3903WithoutPairs) {
@@ -122,6 +138,7 @@ const TextCase kTextCases[] = {
     {"text area as sent", "area", "line1\r\nline2 \"q\" 100% a=b:c &+", L"area", L"line1\r\nline2 \"q\" 100% a=b:c &+"},
     {"name with separators", "a b=c:d%e", "v", L"a b=c:d%e", L"v"},
     {"UTF-8 name and value", "\xC3\xA9t\xC3\xA9", "\xE2\x82\xAC 5", L"\u00e9t\u00e9", L"\u20ac 5"},
+    {"four-byte UTF-8", "e", "\xF0\x9F\x98\x80!", L"e", L"\xD83D\xDE00!"},
     {"300 bytes cut to 259", "long", std::string(300, 'v'), L"long", std::wstring(259, L'v')},
     {"cut keeps whole characters", "long",
      [] {
@@ -161,6 +178,11 @@ struct FramingCase {
     int status;
     Pairs pairs;
 };
+
+std::string TinyFileParts(int count) {
+    std::vector<Part> parts(static_cast<size_t>(count), Part{"f", "x", true});
+    return MultipartBody("XyZ", parts);
+}
 
 std::string ManyEmptyParts() {
     std::string body;
@@ -204,6 +226,7 @@ const FramingCase kFramingCases[] = {
      3900,
      {{L"a", L"1"}}},
     {"10,000 empty parts", kType, ManyEmptyParts(), "", 3900, {{L"last", L"1"}}},
+    {"5,000 tiny file parts", kType, TinyFileParts(5000), "", 3902, {}},
     {"epilogue after the closing delimiter",
      kType,
      MultipartBody("XyZ", {{"a", "1"}}) + "Content-Disposition: form-data; name=\"x\"\r\n\r\nno\r\n--XyZ--",
@@ -259,7 +282,7 @@ TEST(Multipart, UploadedPathWithPercentAndSpacesSurvivesDecoding) {
     Parsed parsed = ParseBody(server, MultipartBody("XyZ", {{"f", "d", true}}));
     ASSERT_EQ(2u, parsed.list.PairCount());
     EXPECT_EQ(0u,
-              parsed.list.Value(0)->find(server.Folder() + L"\\TEMP\\KPS"));  // the platform keeps three prefix letters
+              parsed.list.Value(0)->find(server.Folder() + L"\\TEMP\\KPS"));
     EXPECT_EQ("d", testsupport::ReadFileBytes(*parsed.list.Value(0)));
 }
 

@@ -58,6 +58,15 @@ const RequestCase kRequestCases[] = {
     {"UTF-8 name", "GET", nullptr, nullptr, "%C3%A9=1", 3900, true, {{L"\u00e9", L"1"}}},
     {"invalid UTF-8 name", "GET", nullptr, nullptr, "%80x=1&b=2", 3900, true, {{L"<null>", L"1"}, {L"b", L"2"}}},
     {"invalid UTF-8 value", "GET", nullptr, nullptr, "x=%C3", 3900, true, {{L"x", L"<null>"}}},
+    {"four-byte UTF-8", "GET", nullptr, nullptr, "e=%F0%9F%98%80&y=2", 3900, true,
+     {{L"e", L"\xD83D\xDE00"}, {L"y", L"2"}}},
+    {"four-byte forms a pair cannot carry", "GET", nullptr, nullptr,
+     "a=%F4%90%80%80&b=%F0%8F%BF%BF&c=%F0%9F%98&d=%F5%80%80%80", 3900, true,
+     {{L"a", L"<null>"}, {L"b", L"<null>"}, {L"c", L"<null>"}, {L"d", L"<null>"}}},
+    {"lone surrogate and overlong forms as before", "GET", nullptr, nullptr, "s=%ED%A0%80&o=%C0%AF%E0%80%AF", 3900,
+     true, {{L"s", L"\xD800"}, {L"o", L"//"}}},
+    {"control bytes and DEL as sent", "GET", nullptr, nullptr, "t=a%09b%0D%0Ac%7F", 3900, true,
+     {{L"t", L"a\tb\r\nc\x7F"}}},
     {"10 KB name", "GET", nullptr, nullptr, Repeat('n', 10240) + "=v", 3900, true, {{std::wstring(10240, L'n'), L"v"}}},
     {"GET without query", "GET", nullptr, nullptr, "", 3900, false, {}},
     {"no method", nullptr, nullptr, nullptr, "a=1", 4000, false, {}},
@@ -133,7 +142,7 @@ bool* RecordValue(const wchar_t* value) {
 TEST(Lookups, MatchNamesWithoutCaseAndReportEveryMatchInOrder) {
     CCgiParamList list = ParseQuery("a=1&b=2&A=3&ab=4");
     ASSERT_NE(nullptr, list.FindValue(L"A"));
-    EXPECT_EQ(L"1", *list.FindValue(L"A"));
+    EXPECT_STREQ(L"1", list.FindValue(L"A"));
     EXPECT_EQ(nullptr, list.FindValue(L"c"));
     g_seen.clear();
     list.EnumSpecialParaCallBack(L"a", RecordValue);
@@ -208,6 +217,12 @@ TEST(UrlEncodedPost, BinaryDataBlockGoesToATempFileByteForByte) {
     const std::wstring fileName = *list.Value(1);
     EXPECT_EQ(0u, fileName.find(L"Cfw"));
     EXPECT_EQ(block, testsupport::ReadFileBytes(server.Folder() + L"Temp\\" + fileName));
+    // Without a server folder the block is written nowhere.
+    MemoryInput again(body);
+    CCgiParamList refused;
+    plm::ParseRequest(Post("application/x-www-form-urlencoded", std::to_string(body.size())), again, plm::SCgiLimits(),
+                      refused);
+    EXPECT_EQ(3903, refused.Status());
 }
 
 TEST(UrlEncodedPost, MarkerFollowedByMoreItemsIsAnOrdinaryItem) {

@@ -69,6 +69,17 @@ expect "screenshot saved" "$(head -c 4 "$SHOT" | tail -c 3)" PNG
 wd DELETE "/session/$SESSION/cookie" >/dev/null
 wd POST "/session/$SESSION/refresh" '{}' >/dev/null
 expect "code without cookies" "$(text_of '#code')" 3906
+# A GET form with a text area (CR LF, TAB) and an emoji reaches the page whole.
+wd POST "/session/$SESSION/url" "{\"url\":\"http://127.0.0.1:$PORT/quillon/index.html\"}" >/dev/null
+wd POST "/session/$SESSION/execute/sync" '{"script":"document.getElementById(\"get-note\").value=\"line one\\nline two\\ttab\"; document.getElementById(\"get-mood\").value=\"\\uD83D\\uDE00 ok\"; document.getElementById(\"get-send\").click();","args":[]}' >/dev/null
+cells='var r={}; document.querySelectorAll(\"tr\").forEach(function(t){var c=t.querySelectorAll(\"td\"); if(c.length==2) r[c[0].textContent]=c[1].textContent;}); return encodeURIComponent(r.note+\"|\"+r.mood);'
+got=
+for _ in $(seq 1 50); do
+  got=$(wd POST "/session/$SESSION/execute/sync" "{\"script\":\"$cells\",\"args\":[]}" | value_of)
+  [ "${got#line}" != "$got" ] && break
+  sleep 0.1
+done
+expect "GET form with a text area and an emoji" "$got" 'line%20one%0Aline%20two%09tab%7C%F0%9F%98%80%20ok'
 echo "screenshot: $SHOT"
-printf '%d passed, %d failed\n' $((5 - failed)) "$failed"
+printf '%d passed, %d failed\n' $((6 - failed)) "$failed"
 [ "$failed" -eq 0 ]

@@ -69,6 +69,11 @@ requests() {
   check "GET status" has_line "$out" "status 3900"
   check "GET pairs in order" diff <(grep '^pair' "$out") <(printf 'pair\ta\t1\npair\tb\t2\npair\ta\t3\npair\tx\tA+\npair\tfirst\tname=5\npair\tflag\t\n')
 
+  # A GET form as browsers send it: a text area's TAB and CR LF, DEL, an emoji;
+  # %FF is no UTF-8, so its null value ends the enumeration.
+  curl -sS "$BASE/echo.exe?t=a%09b%0D%0Ac%7F&e=%F0%9F%98%80&y=2&u=%FF&z=3" -o "$out"
+  check "GET form with control characters and an emoji" diff "$out" <(printf 'status 3900\npair\tt\ta\\tb\\r\\nc\x7F\npair\te\t\xF0\x9F\x98\x80\npair\ty\t2\n')
+
   curl -sS --data 'q=1+2&name=Gr%C3%BC%C3%9Fe&t=a%09b' "$BASE/echo.exe" -o "$out"
   check "POST url-encoded" diff <(cat "$out") <(printf 'status 3900\npair\tq\t1 2\npair\tname\tGrüße\npair\tt\ta\\tb\n')
 
@@ -100,6 +105,15 @@ requests() {
   check "no raw markup from input" lacks "$out" '"Arial"><b></font>'
 
   check "library files are not served" test "$(curl -s -o /dev/null -w '%{http_code}' "$BASE/WDXPatchAgent.dll")" = 403
+  check "dot segments still resolved" test \
+    "$(curl -s --path-as-is -o /dev/null -w '%{http_code}' "$BASE/../cgi/%2e%2e/cgi/WDXPatchAgent.dll")" = 403
+  check "benchmark programs are not pages" test "$(curl -s -o /dev/null -w '%{http_code}' "$BASE/minimal.exe")" = 404
+
+  printf 'abc' > "$WORK/small.txt"
+  curl -sS -F "upload=@$WORK/small.txt" -F 'TempFileName=\\host\share\x' -F 'TempFileName=C:\windows\win.ini' \
+    "$BASE/upload.exe" -o "$out"
+  check "upload page reports its upload" grep -q '</code>: 3 bytes</li>' "$out"
+  check "upload page ignores a client's TempFileName" test "$(grep -c 'not an upload of this request' "$out")" = 2
 }
 
 if ! start_console; then exit 1; fi

@@ -233,7 +233,7 @@ void MeasureCommandsTogether(int rounds) {
         }
     };
     auto times = Compare([&] { run(true); }, [&] { run(false); }, rounds);
-    Report("(8) six server commands together vs one after another", times.first, times.second, "reported only");
+    Report("(9) six server commands together vs one after another", times.first, times.second, "reported only");
 }
 
 }  // namespace

@@ -33,6 +33,8 @@ const Text kTexts[] = {
      L"Ihr Browser hat keine Anmelde-Cookies gesendet. Bitte melden Sie sich an."},
     {CGIRES_CODE(3907), L"This login is not known to the server. Please sign in again.",
      L"Diese Anmeldung ist dem Server nicht bekannt. Bitte melden Sie sich erneut an."},
+    {CGIRES_CODE(3909), L"The server could not start a new login safely. Please try again later.",
+     L"Der Server konnte keine neue Anmeldung sicher anlegen. Bitte versuchen Sie es sp\u00e4ter erneut."},
     {CGIRES_CODE(3910), L"The single sign-on hand-over was refused.",
      L"Die \u00dcbergabe der Einmalanmeldung wurde abgelehnt."},
 };

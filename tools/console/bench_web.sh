@@ -6,30 +6,44 @@
 #   (7) the status page with a valid login vs a program that writes a header
 #       and one line (50 requests each, interleaved, medians); for the split,
 #       the same minimal page with the library loaded (loadonly) and a page
-#       that only parses the request (echo).
-#   bench_web.sh <bin folder>
+#       that only parses the request (echo);
+#   (8) peak private bytes of a page that parses a 5 MB URL-encoded body of
+#       one-byte items (about 2.6 million pairs).
+#   bench_web.sh <bin folder> [--memory-only]
+# WINELOADER, when set, runs the programs of <bin folder> (a 32-bit build).
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 BIN=$(realpath "$1")
+MEMORY_ONLY=0
+[ "${2:-}" = --memory-only ] && MEMORY_ONLY=1
 SERVER=$WINEPREFIX/drive_c/Quillon/KPSSRV
 WORK=$(mktemp -d)
 PORT=18600
 while (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; do PORT=$((PORT + 1)); done
-"$HERE/serve.sh" "$BIN" --port "$PORT" >"$WORK/serve.log" 2>&1 &
+"$HERE/serve.sh" "$BIN" --port "$PORT" --bench >"$WORK/serve.log" 2>&1 &
 SERVE_PID=$!
 trap 'kill $SERVE_PID 2>/dev/null; wait $SERVE_PID 2>/dev/null; rm -rf "$WORK"' EXIT
 for _ in $(seq 1 300); do grep -q '^console: ' "$WORK/serve.log" && break; sleep 0.1; done
 BASE=http://127.0.0.1:$PORT/quillon/cgi
+BENCH=http://127.0.0.1:$PORT/quillon/bench
 
 seconds() { curl -sS -o /dev/null -w '%{time_total}\n' "$@"; }
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 
+# 5 MB of "a&a&...": the largest URL-encoded body the default limit admits.
+head -c $((5 * 1048576)) /dev/zero | tr '\0' '&' | sed 's/&&/a\&/g' > "$WORK/items.txt"
+curl -sS --data-binary "@$WORK/items.txt" "$BENCH/parsemem.exe" -o "$WORK/mem"
+printf '(8) 5 MB url-encoded body of one-byte items: status %s, %s pairs, peak private bytes %.1f MB (target <= 64 MB in the 32-bit build)\n' \
+  "$(sed -n 's/^status //p' "$WORK/mem")" "$(sed -n 's/^pairs //p' "$WORK/mem")" \
+  "$(awk '/^peak /{ print $2 / 1048576 }' "$WORK/mem")"
+[ "$MEMORY_ONLY" = 1 ] && exit 0
+
 head -c $((64 * 1048576)) /dev/urandom > "$WORK/upload.bin"
 : > "$WORK/parse"; : > "$WORK/copy"
 for _ in 1 2 3; do
   seconds -F "upload=@$WORK/upload.bin" "$BASE/echo.exe" >> "$WORK/parse"
-  seconds -F "upload=@$WORK/upload.bin" "$BASE/copystdin.exe" >> "$WORK/copy"
+  seconds -F "upload=@$WORK/upload.bin" "$BENCH/copystdin.exe" >> "$WORK/copy"
   rm -f "$SERVER"/TEMP/KPSE*.tmp "$SERVER"/TEMP/CPY*.tmp
 done
 p=$(median < "$WORK/parse"); c=$(median < "$WORK/copy")
@@ -39,8 +53,8 @@ curl -sS -c "$WORK/jar" "$BASE/login.exe" -o /dev/null
 for p in status minimal loadonly echo; do : > "$WORK/$p"; done
 for _ in $(seq 1 50); do
   seconds -b "$WORK/jar" "$BASE/status.exe" >> "$WORK/status"
-  seconds "$BASE/minimal.exe" >> "$WORK/minimal"
-  seconds "$BASE/loadonly.exe" >> "$WORK/loadonly"
+  seconds "$BENCH/minimal.exe" >> "$WORK/minimal"
+  seconds "$BENCH/loadonly.exe" >> "$WORK/loadonly"
   seconds "$BASE/echo.exe" >> "$WORK/echo"
 done
 ms() { awk -v v="$(median < "$WORK/$1")" 'BEGIN { printf "%.1f", v * 1000 }'; }

@@ -3,14 +3,16 @@
 # the Wine prefix (C:\Quillon\KPSSRV\Web\CGI\), writes the server's settings
 # files, starts the command-handler peer and a lighttpd that runs the pages
 # through Wine under /quillon/cgi/, and serves until SIGINT or SIGTERM.
-#   serve.sh <bin folder> [--port N] [--answers FILE] [--own-wineserver]
+#   serve.sh <bin folder> [--port N] [--answers FILE] [--own-wineserver] [--bench]
 # <bin folder> holds the built pages, DLLs and peers; the server's state (web
 # server configuration, logs) goes beside it in ../console.
 # Expects WINEPREFIX, WINE and WINESERVER in the environment (./wdx sets them)
 # and a running wineserver for the prefix. WINELOADER, when set, is the loader
 # for the programs of <bin folder> (the 32-bit one for a 32-bit build). With
 # --own-wineserver it also stops that wineserver, and with it every Wine process
-# of the prefix, at the end.
+# of the prefix, at the end. --bench also serves the benchmark's programs
+# (baselines without the library, the parser's memory probe) under
+# /quillon/bench/, from a folder of their own beside the console's pages.
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 BIN=$(realpath "$1"); shift
@@ -18,8 +20,10 @@ RUN_WINE=${WINELOADER:-$WINE}
 PORT=8080
 ANSWERS=$HERE/answers.txt
 OWN_WINESERVER=0
+BENCH=0
 while [ $# -gt 0 ]; do
   case "$1" in
+    --bench) BENCH=1; shift ;;
     --port) PORT=$2; shift 2 ;;
     --answers) ANSWERS=$(realpath "$2"); shift 2 ;;
     --own-wineserver) OWN_WINESERVER=1; shift ;;
@@ -31,6 +35,7 @@ case "$PORT" in ''|*[!0-9]*) echo "serve.sh: --port needs a number" >&2; exit 2 
 
 SERVER=$WINEPREFIX/drive_c/Quillon/KPSSRV
 CGI=$SERVER/Web/CGI
+BENCH_CGI=$SERVER/Web/Bench
 STATE=$(dirname "$BIN")/console
 DOCROOT=$STATE/htdocs
 
@@ -40,13 +45,23 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 install_pages() {
   mkdir -p "$CGI" "$SERVER/TEMP" "$SERVER/Private" "$DOCROOT/quillon" "$STATE/uploads"
   local page
-  for page in echo params upload login status report minimal copystdin loadonly; do
+  # Only the console's pages: a program in this folder is a page anyone can run.
+  rm -f "$CGI"/*.exe
+  for page in echo params upload login status report; do
     [ -f "$BIN/$page.exe" ] && cp "$BIN/$page.exe" "$CGI/"
   done
   cp "$BIN/WDXPatchAgent.dll" "$CGI/"
   for dll in CGIResUTF8.dll SSO_PKIHelper.dll; do
     [ -f "$BIN/$dll" ] && cp "$BIN/$dll" "$CGI/"
   done
+  rm -rf "$BENCH_CGI"
+  if [ "$BENCH" = 1 ]; then
+    mkdir -p "$BENCH_CGI"
+    for page in minimal copystdin parsemem loadonly; do
+      [ -f "$BIN/$page.exe" ] && cp "$BIN/$page.exe" "$BENCH_CGI/"
+    done
+    cp "$BIN/WDXPatchAgent.dll" "$BENCH_CGI/"
+  fi
   cp "$HERE/index.html" "$DOCROOT/quillon/index.html"
   [ -f "$HERE/console.css" ] && cp "$HERE/console.css" "$DOCROOT/quillon/"
   printf '[INI_SERVER_SECTION]\r\nLanguage_Code=9\r\nMaxUploadSize=64\r\n' > "$SERVER/kpsscan.ini"
@@ -62,7 +77,8 @@ write_config() {
 #!/bin/sh
 export WINEPREFIX='$WINEPREFIX' WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' WINESERVER='$WINESERVER' WINELOADER='$RUN_WINE'
 page=\$(basename "\$1")
-exec '$RUN_WINE' "C:\\\\Quillon\\\\KPSSRV\\\\Web\\\\CGI\\\\\$page"
+case "\$1" in */Web/Bench/*) folder=Bench ;; *) folder=CGI ;; esac
+exec '$RUN_WINE' "C:\\\\Quillon\\\\KPSSRV\\\\Web\\\\\$folder\\\\\$page"
 WRAP
   chmod +x "$STATE/cgi-wrapper.sh"
   cat > "$STATE/lighttpd.conf" <<CONF
@@ -75,6 +91,15 @@ server.errorlog = "$STATE/error.log"
 accesslog.filename = "$STATE/access.log"
 server.upload-dirs = ("$STATE/uploads")
 server.max-request-size = 262144
+# The pages must see every request target a browser sends: a GET form's text
+# area arrives as %0D%0A and %09, other fields may hold any control character
+# or bytes that are not UTF-8, and the library decodes and checks those itself.
+# The other request checks (path normalisation, dot segments, strict headers)
+# stay as they are.
+server.http-parseopts = (
+  "url-ctrls-reject" => "disable",
+  "url-invalid-utf8-reject" => "disable",
+)
 index-file.names = ("index.html")
 mimetype.assign = (".html" => "text/html;charset=utf-8", ".css" => "text/css", ".png" => "image/png")
 alias.url = ("/quillon/cgi/" => "$CGI/")
@@ -83,6 +108,14 @@ alias.url = ("/quillon/cgi/" => "$CGI/")
   cgi.assign = (".exe" => "$STATE/cgi-wrapper.sh")
 }
 CONF
+  [ "$BENCH" = 1 ] && cat >> "$STATE/lighttpd.conf" <<CONF
+alias.url += ("/quillon/bench/" => "$BENCH_CGI/")
+\$HTTP["url"] =~ "^/quillon/bench/" {
+  url.access-deny = (".dll", ".ini", ".key")
+  cgi.assign = (".exe" => "$STATE/cgi-wrapper.sh")
+}
+CONF
+  return 0
 }
 
 PIDS=()

@@ -45,6 +45,7 @@ inline int MeaningOf(int code) {
     case plm::CGI_LOGIN_EXPIRED:
     case plm::CGI_LOGIN_NO_COOKIE:
     case plm::CGI_LOGIN_NO_KEY_FILE:
+    case plm::CGI_LOGIN_NOT_CREATED:
     case plm::CGI_SSO_CHECK_FAILED: return CGIRES_CODE(code);
     default: return CGIRES_CODE_UNKNOWN;
     }

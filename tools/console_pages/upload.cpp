@@ -1,5 +1,6 @@
 // Upload form (GET) and what the console library read from it (POST): every
 // field and, for each uploaded file, where it was stored and its size.
+#include <cwctype>
 #include <string>
 
 #include "PageSupport.h"
@@ -14,7 +15,39 @@ const char kForm[] =
     "<p><label>File <input type=\"file\" name=\"upload\"></label></p>\n"
     "<p><input type=\"submit\" value=\"Send\"></p>\n</form>\n";
 
+// The TEMP folder of the server folder (KPSSRV) that holds this program, with
+// its final backslash; empty when the program does not run inside one.
+std::wstring ServerTempFolder() {
+    wchar_t exe[MAX_PATH + 1] = {};
+    const DWORD cch = GetModuleFileNameW(nullptr, exe, MAX_PATH + 1);
+    if (cch == 0 || cch > MAX_PATH) return std::wstring();
+    std::wstring path(exe, cch);
+    std::wstring upper = path;
+    for (wchar_t& c : upper) c = static_cast<wchar_t>(towupper(c));
+    const size_t at = upper.rfind(L"\\KPSSRV\\");
+    return at == std::wstring::npos ? std::wstring() : path.substr(0, at) + L"\\KPSSRV\\TEMP\\";
+}
+
+// Only a plain file name directly in the server's TEMP folder is an upload of
+// this request: a client can send its own "TempFileName" field, and the page
+// must not look at any other path (another folder, a share, a stream).
+bool IsUploadPath(const std::wstring& path) {
+    const std::wstring folder = ServerTempFolder();
+    if (folder.empty()) return false;
+    std::wstring collapsed;  // the library's paths hold a doubled backslash
+    for (wchar_t c : path)
+        if (!(c == L'\\' && !collapsed.empty() && collapsed.back() == L'\\')) collapsed += c;
+    if (collapsed.size() <= folder.size() || _wcsnicmp(collapsed.c_str(), folder.c_str(), folder.size()) != 0)
+        return false;
+    const std::wstring name = collapsed.substr(folder.size());
+    if (name.find(L"..") != std::wstring::npos) return false;
+    for (wchar_t c : name)
+        if (!(iswalnum(c) && c < 0x80) && c != L'.' && c != L'_' && c != L'-') return false;
+    return true;
+}
+
 std::wstring FileSize(const wchar_t* path) {
+    if (!IsUploadPath(path)) return L"(not an upload of this request)";
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return L"(missing)";
     ULARGE_INTEGER size;
