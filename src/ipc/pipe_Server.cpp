@@ -103,10 +103,8 @@ bool CPipeServer::InitialInstances(unsigned count, const wchar_t* name, HANDLE u
     return true;
 }
 
-// A cut path would serve a different pipe than the one the caller named.
 bool CPipeServer::MakePath(const wchar_t* name) {
-    const int cch = name != nullptr ? _snwprintf(m_path, kPathChars, L"\\\\.\\pipe\\%s", name) : -1;
-    if (cch >= 0 && static_cast<size_t>(cch) < kPathChars) return true;
+    if (name != nullptr && PipeMakePath(name, m_path, kPathChars)) return true;
     m_path[0] = L'\0';
     const DWORD error = name != nullptr ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_PARAMETER;
     TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] Pipe name does not fit! err=%d name=%s",

@@ -65,6 +65,13 @@ DWORD PipeProcessId(PipeProcessIdFn query, HANDLE pipe) {
 
 DWORD PipeWaitBoundMs() { return g_waitBoundMs; }
 
+bool PipeMakePath(const wchar_t* name, wchar_t* path, size_t cchPath) {
+    const int cch = _snwprintf(path, cchPath, L"\\\\.\\pipe\\%s", name);
+    if (cch >= 0 && static_cast<size_t>(cch) < cchPath) return true;
+    path[0] = L'\0';
+    return false;
+}
+
 void PipeSetWaitBoundMs(DWORD waitMs) {
     g_waitBoundMs = waitMs != 0 ? waitMs : kPipeWaitBoundMs;
     AcquireSRWLockExclusive(&g_servicesLock);
@@ -130,12 +137,7 @@ bool CPipeClient::Open(const wchar_t* name, DWORD boundMs) {
     m_boundStart = GetTickCount();
     m_boundMs = boundMs != 0 ? boundMs : PipeWaitBoundMs();
     if (name == nullptr) return Fail(ERROR_INVALID_PARAMETER);
-    // A cut name would open a different pipe; refuse it instead.
-    const int cch = _snwprintf(m_path, MAX_PATH, L"\\\\.\\pipe\\%s", name);
-    if (cch < 0 || cch >= MAX_PATH) {
-        m_path[0] = L'\0';
-        return Fail(ERROR_FILENAME_EXCED_RANGE);
-    }
+    if (!PipeMakePath(name, m_path, MAX_PATH)) return Fail(ERROR_FILENAME_EXCED_RANGE);
     // While every instance is busy: wait for a free one, kBusyWaitMs at a time,
     // and give up once the bound has passed in all (others may keep taking the
     // instances that free up).

@@ -73,6 +73,9 @@ const DWORD kPipeWaitBoundMs = 60000;
 const DWORD kPipeReplyWaitMs = kPipeWaitBoundMs;
 // The bound in force in this process: kPipeWaitBoundMs unless a test shortened it.
 DWORD PipeWaitBoundMs();
+// "\\.\pipe\<name>" into path (cchPath characters with its NUL). A path that
+// does not fit is refused, not cut (it would name another pipe): false, path empty.
+bool PipeMakePath(const wchar_t* name, wchar_t* path, size_t cchPath);
 // Shortens the bound for this process (tests); 0 restores kPipeWaitBoundMs.
 // A new bound also forgets the stalled services below.
 void PipeSetWaitBoundMs(DWORD waitMs);
