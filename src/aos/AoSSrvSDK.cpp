@@ -188,25 +188,35 @@ int ExchangeWithManager(const ManagerRequest& kind, const AoSData& record) {
     return iStatusCode;
 }
 
+// The status an SDK call returns for the exception being handled (call it only
+// from a catch block), with its trace line. A code of 0 ("Out of range": a
+// truncated reply) must not read as success, so it becomes fallback.
+int StatusOfException(const wchar_t* functionName, int fallback) {
+    try {
+        throw;
+    } catch (const _com_error& e) {
+        TraceWrite(87, kSourceFile, __LINE__, L"_com_error occured(%s)", OS::ComErrorMessage(e).c_str());
+        return e.Error();
+    } catch (const OS::CException& e) {
+        TraceWrite(87, kSourceFile, __LINE__, L"OS::CException occured(%s)", e.GetDescription().c_str());
+        return e.GetErrorCode() == 0 ? fallback : e.GetErrorCode();
+    } catch (const std::bad_alloc&) {
+        TraceWrite(87, kSourceFile, __LINE__, L"out of memory in %s()", functionName);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    } catch (...) {
+        TraceWrite(87, kSourceFile, __LINE__, L"unexpected exception in %s()", functionName);
+        return fallback;
+    }
+}
+
 int CallManager(const ManagerRequest& kind, const AoSData* record) {
     TraceWrite(68, kSourceFile, __LINE__, L"==> %s()", kind.functionName);
     int result = kGenericFailure;
     if (record != nullptr) {
         try {
             result = ExchangeWithManager(kind, *record);
-        } catch (const _com_error& e) {
-            TraceWrite(87, kSourceFile, __LINE__, L"_com_error occured(%s)", OS::ComErrorMessage(e).c_str());
-            result = e.Error();
-        } catch (const OS::CException& e) {
-            TraceWrite(87, kSourceFile, __LINE__, L"OS::CException occured(%s)", e.GetDescription().c_str());
-            // A code of 0 ("Out of range": a truncated reply) must not read as success.
-            result = e.GetErrorCode() == 0 ? kGenericFailure : e.GetErrorCode();
-        } catch (const std::bad_alloc&) {
-            TraceWrite(87, kSourceFile, __LINE__, L"out of memory in %s()", kind.functionName);
-            result = ERROR_NOT_ENOUGH_MEMORY;
         } catch (...) {
-            TraceWrite(87, kSourceFile, __LINE__, L"unexpected exception in %s()", kind.functionName);
-            result = kGenericFailure;
+            result = StatusOfException(kind.functionName, kGenericFailure);
         }
     }
     TraceWrite(68, kSourceFile, __LINE__, L"<== %s(%d)", kind.functionName, result);
@@ -259,14 +269,8 @@ int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) 
     int result = ERROR_CANTOPEN;
     try {
         result = SetLastErrorEntry(szId, szVersion, errorCode, szDescription);
-    } catch (const _com_error& e) {
-        TraceWrite(87, kSourceFile, __LINE__, L"_com_error occured(%s)", OS::ComErrorMessage(e).c_str());
-        result = e.Error();
-    } catch (const OS::CException& e) {
-        TraceWrite(87, kSourceFile, __LINE__, L"OS::CException occured(%s)", e.GetDescription().c_str());
-        result = e.GetErrorCode() == 0 ? ERROR_CANTOPEN : e.GetErrorCode();
     } catch (...) {
-        TraceWrite(87, kSourceFile, __LINE__, L"unexpected exception in AoSSrv_SetLastError()");
+        result = StatusOfException(L"AoSSrv_SetLastError", ERROR_CANTOPEN);
     }
     TraceWrite(68, kSourceFile, __LINE__, L"<== AoSSrv_SetLastError(), %d", result);
     return result;
