@@ -70,7 +70,7 @@ bool ToIsNewer(const ItemVersion* from, const ItemVersion* to) {
 }
 
 void TraceVersions(const wchar_t* format, const ItemVersion* from, const ItemVersion* to) {
-    TraceWrite(8, kSourceFile, __LINE__, format, from->version, from->build, to->version, to->build);
+    WDX_TRACE(kTraceProgress, format, from->version, from->build, to->version, to->build);
 }
 
 // The installer host gets a result, never an exception: anything thrown below
@@ -80,11 +80,11 @@ int Guarded(const wchar_t* callback, int failure, Body body) {
     try {
         return body();
     } catch (const std::exception& e) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[%s] exception: %hs", callback, e.what());
+        WDX_TRACE(kTraceFailure, L"[%s] exception: %hs", callback, e.what());
     } catch (const _com_error& e) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[%s] _com_error: 0x%08X", callback, static_cast<unsigned>(e.Error()));
+        WDX_TRACE(kTraceFailure, L"[%s] _com_error: 0x%08X", callback, static_cast<unsigned>(e.Error()));
     } catch (...) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[%s] unexpected exception", callback);
+        WDX_TRACE(kTraceFailure, L"[%s] unexpected exception", callback);
     }
     return failure;
 }
@@ -99,22 +99,22 @@ const std::vector<FileCopyEntry>& Agent_FileCopyTable() { return FileCopyTable; 
 bool ChkKPSEVer() {
     wchar_t path[kPathChars] = {};
     if (!ServerFilePath(kServiceExe, path)) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[ChkKPSEVer] KpsServicePath does not fit: %s", path);
+        WDX_TRACE(kTraceFailure, L"[ChkKPSEVer] KpsServicePath does not fit: %s", path);
         return false;
     }
-    TraceWrite(8, kSourceFile, __LINE__, L"[ChkKPSEVer] KpsServicePath: %s", path);
+    WDX_TRACE(kTraceProgress, L"[ChkKPSEVer] KpsServicePath: %s", path);
 
     DWORD handle = 0;
     DWORD size = GetFileVersionInfoSizeW(path, &handle);
     if (size == 0) {
         DWORD err = GetLastError();
-        TraceWrite(5, kSourceFile, __LINE__, L"[ChkKPSEVer] GetFileVersionInfoSize failed. err = %d", err);
+        WDX_TRACE(kTraceFailure, L"[ChkKPSEVer] GetFileVersionInfoSize failed. err = %d", err);
         return false;
     }
     std::unique_ptr<BYTE[]> block(new BYTE[size]());
     if (!GetFileVersionInfoW(path, 0, size, block.get())) {
         DWORD err = GetLastError();
-        TraceWrite(5, kSourceFile, __LINE__, L"[ChkKPSEVer] GetFileVersionInfo failed. err = %d", err);
+        WDX_TRACE(kTraceFailure, L"[ChkKPSEVer] GetFileVersionInfo failed. err = %d", err);
         return false;
     }
     VS_FIXEDFILEINFO* info = nullptr;
@@ -122,7 +122,7 @@ bool ChkKPSEVer() {
     if (!VerQueryValueW(block.get(), L"\\", reinterpret_cast<void**>(&info), &length) || info == nullptr ||
         length < sizeof(VS_FIXEDFILEINFO)) {
         DWORD err = GetLastError();
-        TraceWrite(5, kSourceFile, __LINE__, L"[ChkKPSEVer] VerQueryValue failed. err = %d", err);
+        WDX_TRACE(kTraceFailure, L"[ChkKPSEVer] VerQueryValue failed. err = %d", err);
         return false;
     }
     const unsigned major = HIWORD(info->dwFileVersionMS);
@@ -140,14 +140,14 @@ int LoadResString(wchar_t* buffer) {
     LoadStringW(g_module, 102, buffer, static_cast<int>(kTextChars));
     wchar_t iniPath[kPathChars] = {};
     if (!ServerFilePath(kSettingsFile, iniPath)) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[LoadResString] settings path does not fit: %s", iniPath);
+        WDX_TRACE(kTraceFailure, L"[LoadResString] settings path does not fit: %s", iniPath);
         return 0;
     }
-    TraceWrite(8, kSourceFile, __LINE__, L"[LoadResString] %s", iniPath);
+    WDX_TRACE(kTraceProgress, L"[LoadResString] %s", iniPath);
     wchar_t code[kTextChars] = {};
     GetPrivateProfileStringW(L"INI_SERVER_SECTION", L"Language_Code", L"en", code,
                              static_cast<DWORD>(kTextChars), iniPath);
-    TraceWrite(8, kSourceFile, __LINE__, L"[LoadResString] Language_Code=%s", code);
+    WDX_TRACE(kTraceProgress, L"[LoadResString] Language_Code=%s", code);
     for (const LanguageEntry& entry : kLanguages) {
         if (wcscmp(code, entry.code) == 0) {
             LoadStringW(g_module, entry.stringId, buffer, static_cast<int>(kTextChars));
@@ -172,17 +172,17 @@ int Unregister() {
     record.wpszUninstallPath = L"";
     int err = AoSSrv_Unregister(&record);
     if (err != 0) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[Unregister] AoSSrv_Unregister failed. err = %d", err);
+        WDX_TRACE(kTraceFailure, L"[Unregister] AoSSrv_Unregister failed. err = %d", err);
         return err;
     }
-    TraceWrite(8, kSourceFile, __LINE__, L"[Unregister] AoSSrv_Unregister success");
+    WDX_TRACE(kTraceProgress, L"[Unregister] AoSSrv_Unregister success");
     return 0;
 }
 
 namespace {
 
 int RefuseServer() {
-    TraceWrite(5, kSourceFile, __LINE__, L"[StartAction] Not support this KPSE version.");
+    WDX_TRACE(kTraceFailure, L"[StartAction] Not support this KPSE version.");
     wchar_t versionText[kTextChars] = {};
     swprintf_s(versionText, kTextChars, L"%d.%d.%d", 1, 0, 1045);
     wchar_t message[kTextChars] = {};
@@ -201,20 +201,20 @@ bool BuildAddonFolder(wchar_t* folder) {
 }
 
 int StartActionImpl() {
-    TraceWrite(8, kSourceFile, __LINE__, L"[StartAction] >>>");
+    WDX_TRACE(kTraceProgress, L"[StartAction] >>>");
     if (!ChkKPSEVer()) return RefuseServer();
 
     wchar_t folder[kPathChars] = {};
     if (!BuildAddonFolder(folder)) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[StartAction] PkgDestPath does not fit: %s", folder);
+        WDX_TRACE(kTraceFailure, L"[StartAction] PkgDestPath does not fit: %s", folder);
         return 1;
     }
     wcscpy_s(PkgDestPath, kPathChars, folder);
-    TraceWrite(8, kSourceFile, __LINE__, L"[StartAction] PkgDestPath: %s", PkgDestPath);
+    WDX_TRACE(kTraceProgress, L"[StartAction] PkgDestPath: %s", PkgDestPath);
 
     int err = SHCreateDirectoryExW(nullptr, PkgDestPath, nullptr);
     if (err == ERROR_SUCCESS || err == ERROR_ALREADY_EXISTS) return 0;
-    TraceWrite(5, kSourceFile, __LINE__, L"[StartAction] SHCreateDirectoryEx failed. err = %d", err);
+    WDX_TRACE(kTraceFailure, L"[StartAction] SHCreateDirectoryEx failed. err = %d", err);
     return 1;
 }
 
@@ -222,10 +222,10 @@ void TraceItem(const char* zipName, int itemClass, int itemType, unsigned int op
                const ItemVersion* to) {
     std::wstring name;
     MBWC::MBToWC(zipName, name, CP_ACP, 0, nullptr);
-    TraceWrite(8, kSourceFile, __LINE__, L"[StartItem] The Zip file name is %s", name.c_str());
-    TraceWrite(8, kSourceFile, __LINE__, L"[StartItem] Class of this item is %d", itemClass);
-    TraceWrite(8, kSourceFile, __LINE__, L"[StartItem] Type of this item is %d", itemType);
-    TraceWrite(8, kSourceFile, __LINE__, L"[StartItem] Option of this item is 0x%x", option);
+    WDX_TRACE(kTraceProgress, L"[StartItem] The Zip file name is %s", name.c_str());
+    WDX_TRACE(kTraceProgress, L"[StartItem] Class of this item is %d", itemClass);
+    WDX_TRACE(kTraceProgress, L"[StartItem] Type of this item is %d", itemType);
+    WDX_TRACE(kTraceProgress, L"[StartItem] Option of this item is 0x%x", option);
     if (from != nullptr && to != nullptr)
         TraceVersions(L"[StartItem] The version from %d build=%d to %d build=%d", from, to);
 }
@@ -233,23 +233,23 @@ void TraceItem(const char* zipName, int itemClass, int itemType, unsigned int op
 int CheckFileExImpl(const char* path) {
     std::wstring source;
     MBWC::MBToWC(path, source, CP_ACP, 0, nullptr);
-    TraceWrite(8, kSourceFile, __LINE__, L"[CheckFileEx] The file copy to %s", source.c_str());
+    WDX_TRACE(kTraceProgress, L"[CheckFileEx] The file copy to %s", source.c_str());
 
     wchar_t name[256] = {};
     wchar_t ext[256] = {};
     errno_t e = _wsplitpath_s(source.c_str(), nullptr, 0, nullptr, 0, name, 256, ext, 256);
     if (e != 0) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[CheckFileEx] _wsplitpath_s failed. err = %d", e);
+        WDX_TRACE(kTraceFailure, L"[CheckFileEx] _wsplitpath_s failed. err = %d", e);
         return -1;
     }
     if (name[0] == L'\0') {
-        TraceWrite(5, kSourceFile, __LINE__, L"[CheckFileEx] No file name in \"%s\"", source.c_str());
+        WDX_TRACE(kTraceFailure, L"[CheckFileEx] No file name in \"%s\"", source.c_str());
         return -1;
     }
     wchar_t target[kPathChars] = {};
     wcscpy_s(target, kPathChars, PkgDestPath);
     if (!AppendPathComponent(target, name) || wcslen(target) + wcslen(ext) >= kPathChars) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[CheckFileEx] Target path does not fit: %s", source.c_str());
+        WDX_TRACE(kTraceFailure, L"[CheckFileEx] Target path does not fit: %s", source.c_str());
         return -1;
     }
     wcscat_s(target, kPathChars, ext);
@@ -264,29 +264,29 @@ int CopyOneFile(const FileCopyEntry& entry) {
     const wchar_t* target = entry.target.c_str();
     if (CopyFileW(source, target, FALSE)) return 1;
     DWORD err = GetLastError();
-    TraceWrite(5, kSourceFile, __LINE__, L"[EndItem] CopyFile \"%s\" -> \"%s\" failed. err = %d", source,
-               target, err);
+    WDX_TRACE(kTraceFailure, L"[EndItem] CopyFile \"%s\" -> \"%s\" failed. err = %d", source,
+              target, err);
 
     wchar_t backup[kPathChars] = {};
     if (entry.target.size() + 4 > kPathChars - 2) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[EndItem] MoveFile failed. err = %d", ERROR_FILENAME_EXCED_RANGE);
+        WDX_TRACE(kTraceFailure, L"[EndItem] MoveFile failed. err = %d", ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
     swprintf_s(backup, kPathChars - 1, L"%s.bak", target);
-    TraceWrite(5, kSourceFile, __LINE__, L"[EndItem] MoveFile \"%s\" -> \"%s\"", target, backup);
+    WDX_TRACE(kTraceFailure, L"[EndItem] MoveFile \"%s\" -> \"%s\"", target, backup);
     if (!MoveFileExW(target, backup, MOVEFILE_REPLACE_EXISTING)) {
         err = GetLastError();
-        TraceWrite(5, kSourceFile, __LINE__, L"[EndItem] MoveFile failed. err = %d", err);
+        WDX_TRACE(kTraceFailure, L"[EndItem] MoveFile failed. err = %d", err);
         return 0;
     }
     if (!CopyFileW(source, target, FALSE)) {
         err = GetLastError();
-        TraceWrite(5, kSourceFile, __LINE__, L"[EndItem] CopyFile failed 2nd. err = %d", err);
+        WDX_TRACE(kTraceFailure, L"[EndItem] CopyFile failed 2nd. err = %d", err);
         return 0;
     }
     if (!DeleteFileW(backup)) {
         err = GetLastError();
-        TraceWrite(5, kSourceFile, __LINE__, L"[EndItem] DeleteFile [%s] failed. err = %d", backup, err);
+        WDX_TRACE(kTraceFailure, L"[EndItem] DeleteFile [%s] failed. err = %d", backup, err);
     }
     return 1;
 }
@@ -317,15 +317,15 @@ int RegisterAddon(const ItemVersion* to) {
     record.pUIPages = &page;
     int err = AoSSrv_Register(&record);
     if (err != 0) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[EndItem] AoSSrv_Register failed. err = %d", err);
+        WDX_TRACE(kTraceFailure, L"[EndItem] AoSSrv_Register failed. err = %d", err);
         return 0;
     }
-    TraceWrite(8, kSourceFile, __LINE__, L"[EndItem] AoSSrv_Register success");
+    WDX_TRACE(kTraceProgress, L"[EndItem] AoSSrv_Register success");
     return 1;
 }
 
 int InstallItem(const ItemVersion* to) {
-    TraceWrite(8, kSourceFile, __LINE__, L"[EndItem] Install...");
+    WDX_TRACE(kTraceProgress, L"[EndItem] Install...");
     Unregister();
     for (const FileCopyEntry& entry : FileCopyTable) {
         if (!CopyOneFile(entry)) return 0;
@@ -334,7 +334,7 @@ int InstallItem(const ItemVersion* to) {
 }
 
 int RollbackItem() {
-    TraceWrite(8, kSourceFile, __LINE__, L"[EndItem] Rollback...");
+    WDX_TRACE(kTraceProgress, L"[EndItem] Rollback...");
     wchar_t folderList[kTextChars] = {};
     wcsncpy_s(folderList, kTextChars - 1, PkgDestPath, _TRUNCATE);  // leaves the second NUL
 
@@ -345,14 +345,14 @@ int RollbackItem() {
     op.pTo = nullptr;
     op.fFlags = FOF_NOCONFIRMATION;
     int err = SHFileOperationW(&op);
-    if (err != 0) TraceWrite(5, kSourceFile, __LINE__, L"[EndItem] SHFileOperation failed. err = %d", err);
+    if (err != 0) WDX_TRACE(kTraceFailure, L"[EndItem] SHFileOperation failed. err = %d", err);
     return 1;
 }
 
 int EndItemImpl(int update, const ItemVersion* from, const ItemVersion* to) {
-    TraceWrite(8, kSourceFile, __LINE__, L"[EndItem] This Item update is %d", update);
+    WDX_TRACE(kTraceProgress, L"[EndItem] This Item update is %d", update);
     if (from == nullptr || to == nullptr) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[EndItem] No item version given.");
+        WDX_TRACE(kTraceFailure, L"[EndItem] No item version given.");
         return 0;
     }
     TraceVersions(L"[EndItem] The version from %d build=%d to %d build=%d", from, to);
@@ -384,11 +384,11 @@ extern "C" int __cdecl EndItem(int update, const ItemVersion* from, const ItemVe
 }
 
 extern "C" int __cdecl IsRollbackEx(void) {
-    TraceWrite(8, kSourceFile, __LINE__, L"[IsRollbackEx] >>>");
+    WDX_TRACE(kTraceProgress, L"[IsRollbackEx] >>>");
     return 1;
 }
 
 extern "C" int __cdecl EndAction(void) {
-    TraceWrite(8, kSourceFile, __LINE__, L"[EndAction] >>>");
+    WDX_TRACE(kTraceProgress, L"[EndAction] >>>");
     return 0;
 }

@@ -91,20 +91,20 @@ void GetPathInfo(AoSPathKind kind, wchar_t* out) {
 }  // namespace
 
 int AoSSrv_GetPathInfo(AoSPathKind kind, wchar_t* out) {
-    TraceWrite(68, kSourceFile, __LINE__, L"==> AoSSrv_GetPathInfo()");
+    WDX_TRACE(kTraceFlow, L"==> AoSSrv_GetPathInfo()");
     try {
         GetPathInfo(kind, out);
     } catch (...) {
         // Out of memory for the path: the caller gets an empty folder, as for a missing Local_Path.
-        TraceWrite(87, kSourceFile, __LINE__, L"out of memory in AoSSrv_GetPathInfo()");
+        WDX_TRACE(kTraceService, L"out of memory in AoSSrv_GetPathInfo()");
         out[0] = L'\0';
     }
-    TraceWrite(68, kSourceFile, __LINE__, L"<== AoSSrv_GetPathInfo(%d)", 0);
+    WDX_TRACE(kTraceFlow, L"<== AoSSrv_GetPathInfo(%d)", 0);
     return 0;
 }
 
 void SerializeAoSData(int id, CIPCMsgBuffer& buffer, const AoSData& record) {
-    TraceWrite(68, kSourceFile, __LINE__, L"==> SerializeAoSData()");
+    WDX_TRACE(kTraceFlow, L"==> SerializeAoSData()");
     buffer.PutInt32(id)
         .PutText(record.wpszPLSId)
         .PutText(record.wpszPLSVersion)
@@ -120,27 +120,27 @@ void SerializeAoSData(int id, CIPCMsgBuffer& buffer, const AoSData& record) {
     }
 
     buffer.PutInt32(record.iTotalUIExtensionDataCount);
-    TraceWrite(6, kSourceFile, __LINE__, L"iTotalUIExtensionDataCount = %d", record.iTotalUIExtensionDataCount);
+    WDX_TRACE(kTraceDetail, L"iTotalUIExtensionDataCount = %d", record.iTotalUIExtensionDataCount);
     for (int i = 0; i < record.iTotalUIExtensionDataCount; ++i) {
         const AoSUIExtensionData& ext = record.pUIExtensions[i];
         buffer.PutText(ext.wpszGroupId);
-        TraceWrite(6, kSourceFile, __LINE__, L"... wpszGroupId = %s", ext.wpszGroupId ? ext.wpszGroupId : L"");
+        WDX_TRACE(kTraceDetail, L"... wpszGroupId = %s", ext.wpszGroupId ? ext.wpszGroupId : L"");
         buffer.PutText(ext.wpszExtensionFileName);
-        TraceWrite(6, kSourceFile, __LINE__, L"... wpszExtensionFileName = %s",
-                   ext.wpszExtensionFileName ? ext.wpszExtensionFileName : L"");
+        WDX_TRACE(kTraceDetail, L"... wpszExtensionFileName = %s",
+                  ext.wpszExtensionFileName ? ext.wpszExtensionFileName : L"");
         buffer.PutText(ext.wpszDescription);
-        TraceWrite(6, kSourceFile, __LINE__, L"... wpszDescription = %s",
-                   ext.wpszDescription ? ext.wpszDescription : L"");
+        WDX_TRACE(kTraceDetail, L"... wpszDescription = %s",
+                  ext.wpszDescription ? ext.wpszDescription : L"");
         buffer.PutInt32(ext.bAllowed);
-        TraceWrite(6, kSourceFile, __LINE__, L"... bAllowed = %s", ext.bAllowed ? L"true" : L"false");
+        WDX_TRACE(kTraceDetail, L"... bAllowed = %s", ext.bAllowed ? L"true" : L"false");
         buffer.PutInt32(ext.bUIDeletable);
-        TraceWrite(6, kSourceFile, __LINE__, L"... bUIDeletable = %s", ext.bUIDeletable ? L"true" : L"false");
+        WDX_TRACE(kTraceDetail, L"... bUIDeletable = %s", ext.bUIDeletable ? L"true" : L"false");
     }
 
     buffer.PutInt32(record.iUIPageCount);
     for (int i = 0; i < record.iUIPageCount; ++i)
         buffer.PutText(record.pUIPages[i].wpszPageName).PutText(record.pUIPages[i].wpszPageURL);
-    TraceWrite(68, kSourceFile, __LINE__, L"<== SerializeAoSData()");
+    WDX_TRACE(kTraceFlow, L"<== SerializeAoSData()");
 }
 
 namespace {
@@ -155,8 +155,8 @@ struct ManagerRequest {
     int replyDetailLevel;
 };
 
-const ManagerRequest kRegister = {L"AoSSrv_Register", 1115, L"aosmgr_AOS_PLUGIN_REGISTER", 1116, true, 68};
-const ManagerRequest kUnregister = {L"AoSSrv_Unregister", 1117, L"aosmgr_AOS_PLUGIN_UNREGISTER", 1118, false, 87};
+const ManagerRequest kRegister = {L"AoSSrv_Register", 1115, L"aosmgr_AOS_PLUGIN_REGISTER", 1116, true, kTraceFlow};
+const ManagerRequest kUnregister = {L"AoSSrv_Unregister", 1117, L"aosmgr_AOS_PLUGIN_UNREGISTER", 1118, false, kTraceService};
 
 // Sends the record and reads the manager's status; throws what the buffers throw.
 int ExchangeWithManager(const ManagerRequest& kind, const AoSData& record) {
@@ -166,25 +166,25 @@ int ExchangeWithManager(const ManagerRequest& kind, const AoSData& record) {
     const bool bSuccess = PLMCmdMgr_SendCommand(request, kind.commandName, ipcOutMsgBuffer);
     if (!bSuccess || ipcOutMsgBuffer.BytesUsed() == 0) {
         if (kind.traceDeliveryFailures)
-            TraceWrite(87, kSourceFile, __LINE__, L"bSuccess(%d) && ipcOutMsgBuffer.BytesUsed(%d)", bSuccess ? 1 : 0,
-                       ipcOutMsgBuffer.BytesUsed());
+            WDX_TRACE(kTraceService, L"bSuccess(%d) && ipcOutMsgBuffer.BytesUsed(%d)", bSuccess ? 1 : 0,
+                      ipcOutMsgBuffer.BytesUsed());
         return kGenericFailure;
     }
     CIPCMsgBuffer reply(ipcOutMsgBuffer);
     int iMsgReplyID = 0;
     reply.GetInt32(iMsgReplyID);
-    TraceWrite(kind.replyDetailLevel, kSourceFile, __LINE__, L"iMsgReplyID(%d)", iMsgReplyID);
+    WDX_TRACE(kind.replyDetailLevel, L"iMsgReplyID(%d)", iMsgReplyID);
     if (iMsgReplyID != kind.expectedReplyId) {
         if (kind.traceDeliveryFailures)
-            TraceWrite(87, kSourceFile, __LINE__, L"Wrong iMsgReplyID(%d)", iMsgReplyID);
+            WDX_TRACE(kTraceService, L"Wrong iMsgReplyID(%d)", iMsgReplyID);
         return kGenericFailure;
     }
     int iStatusCode = 0;
     reply.GetInt32(iStatusCode);
-    TraceWrite(kind.replyDetailLevel, kSourceFile, __LINE__, L"iStatusCode(%d)", iStatusCode);
+    WDX_TRACE(kind.replyDetailLevel, L"iStatusCode(%d)", iStatusCode);
     std::wstring strErrMsg;
     reply.GetText(strErrMsg);
-    TraceWrite(kind.replyDetailLevel, kSourceFile, __LINE__, L"strErrMsg(%s)", strErrMsg.c_str());
+    WDX_TRACE(kind.replyDetailLevel, L"strErrMsg(%s)", strErrMsg.c_str());
     return iStatusCode;
 }
 
@@ -195,22 +195,22 @@ int StatusOfException(const wchar_t* functionName, int fallback) {
     try {
         throw;
     } catch (const _com_error& e) {
-        TraceWrite(87, kSourceFile, __LINE__, L"_com_error occured(%s)", OS::ComErrorMessage(e).c_str());
+        WDX_TRACE(kTraceService, L"_com_error occured(%s)", OS::ComErrorMessage(e).c_str());
         return e.Error();
     } catch (const OS::CException& e) {
-        TraceWrite(87, kSourceFile, __LINE__, L"OS::CException occured(%s)", e.GetDescription().c_str());
+        WDX_TRACE(kTraceService, L"OS::CException occured(%s)", e.GetDescription().c_str());
         return e.GetErrorCode() == 0 ? fallback : e.GetErrorCode();
     } catch (const std::bad_alloc&) {
-        TraceWrite(87, kSourceFile, __LINE__, L"out of memory in %s()", functionName);
+        WDX_TRACE(kTraceService, L"out of memory in %s()", functionName);
         return ERROR_NOT_ENOUGH_MEMORY;
     } catch (...) {
-        TraceWrite(87, kSourceFile, __LINE__, L"unexpected exception in %s()", functionName);
+        WDX_TRACE(kTraceService, L"unexpected exception in %s()", functionName);
         return fallback;
     }
 }
 
 int CallManager(const ManagerRequest& kind, const AoSData* record) {
-    TraceWrite(68, kSourceFile, __LINE__, L"==> %s()", kind.functionName);
+    WDX_TRACE(kTraceFlow, L"==> %s()", kind.functionName);
     int result = kGenericFailure;
     if (record != nullptr) {
         try {
@@ -219,7 +219,7 @@ int CallManager(const ManagerRequest& kind, const AoSData* record) {
             result = StatusOfException(kind.functionName, kGenericFailure);
         }
     }
-    TraceWrite(68, kSourceFile, __LINE__, L"<== %s(%d)", kind.functionName, result);
+    WDX_TRACE(kTraceFlow, L"<== %s(%d)", kind.functionName, result);
     return result;
 }
 
@@ -227,15 +227,15 @@ int SetLastErrorEntry(const wchar_t* szId, const wchar_t* szVersion, int errorCo
     int result = ERROR_CANTOPEN;
     OS::CRegKey regAoS;
     if (regAoS.Open(HKEY_LOCAL_MACHINE, kAoSRootKeyPath) != ERROR_SUCCESS) {
-        TraceWrite(87, kSourceFile, __LINE__, L"failed on regAoS.Open(%s)", kAoSRootKeyPath);
+        WDX_TRACE(kTraceService, L"failed on regAoS.Open(%s)", kAoSRootKeyPath);
     } else {
         CAoSComponentList components(regAoS);
         CAoSComponent* entry = components.GetTargetVersion(szId, szVersion);
         if (entry == nullptr) {
-            TraceWrite(87, kSourceFile, __LINE__,
-                       L"[PLM Server SDK][AoSSrv_SetLastError] Can not find the specified version of the "
-                       L"specified PLS: %s, PLS Ver: %s",
-                       szId, szVersion);
+            WDX_TRACE(kTraceService,
+                      L"[PLM Server SDK][AoSSrv_SetLastError] Can not find the specified version of the "
+                      L"specified PLS: %s, PLS Ver: %s",
+                      szId, szVersion);
         } else {
             entry->SetVariantByName(L"LastErrorOccurred", CVar(L"1"), true);
             entry->SetVariantByName(L"LastErrorCode", CVar(errorCode), true);
@@ -255,7 +255,7 @@ int AoSSrv_Register(const AoSData* record) { return CallManager(kRegister, recor
 int AoSSrv_Unregister(const AoSData* record) { return CallManager(kUnregister, record); }
 
 int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) {
-    TraceWrite(68, kSourceFile, __LINE__, L"==> AoSSrv_SetLastError()");
+    WDX_TRACE(kTraceFlow, L"==> AoSSrv_SetLastError()");
     const int errorCode = 1;
     wchar_t szDescription[4097] = {};
     wchar_t szId[128] = {};
@@ -263,8 +263,8 @@ int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) 
     CopyBounded(szDescription, 4097, description ? description : L"");
     CopyBounded(szId, 128, kWdxAddonId);
     CopyBounded(szVersion, 16, versionText ? versionText : L"");
-    TraceWrite(68, kSourceFile, __LINE__, L"PLS ID: %s, PLS Ver: %s, Error Code: %d, Description: %s", szId,
-               szVersion, errorCode, szDescription);
+    WDX_TRACE(kTraceFlow, L"PLS ID: %s, PLS Ver: %s, Error Code: %d, Description: %s", szId,
+              szVersion, errorCode, szDescription);
 
     int result = ERROR_CANTOPEN;
     try {
@@ -272,6 +272,6 @@ int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) 
     } catch (...) {
         result = StatusOfException(L"AoSSrv_SetLastError", ERROR_CANTOPEN);
     }
-    TraceWrite(68, kSourceFile, __LINE__, L"<== AoSSrv_SetLastError(), %d", result);
+    WDX_TRACE(kTraceFlow, L"<== AoSSrv_SetLastError(), %d", result);
     return result;
 }

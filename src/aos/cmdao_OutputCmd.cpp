@@ -27,12 +27,12 @@ bool Send(SCmdaoExchange& exchange, CPipeServer& server, DWORD replyWaitMs) {
     if (exchange.replyPipe == nullptr) exchange.replyPipe = L"";
     const unsigned cbText = ByteCount(exchange);
     // The text need not end in a NUL: trace exactly the characters sent.
-    TraceWrite(8, kSourceFile, __LINE__, L"[cmdao_PipeSendAndRecv] Send: %s",
-               std::wstring(exchange.text, cbText / sizeof(wchar_t)).c_str());
+    WDX_TRACE(kTraceProgress, L"[cmdao_PipeSendAndRecv] Send: %s",
+              std::wstring(exchange.text, cbText / sizeof(wchar_t)).c_str());
     if (PipeServiceStalled(kServerCmdPipeName)) {
-        TraceWrite(5, kSourceFile, __LINE__,
-                   L"[cmdao_PipeSendAndRecv] Not sent on %s: the command handler let an earlier command time out",
-                   exchange.replyPipe);
+        WDX_TRACE(kTraceFailure,
+                  L"[cmdao_PipeSendAndRecv] Not sent on %s: the command handler let an earlier command time out",
+                  exchange.replyPipe);
         return false;
     }
     if (!PipeSendAndRecvReplyW(exchange.text, cbText, exchange.replyPipe, kServerCmdPipeName, server)) {
@@ -48,8 +48,8 @@ void Collect(SCmdaoExchange& exchange, CPipeServer& server, DWORD replyWaitMs) {
     if (exchange.answered) return;
     exchange.reply.clear();
     if (server.BoundPassed()) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[cmdao_PipeSendAndRecv] no reply on pipe %s within %u ms",
-                   exchange.replyPipe, replyWaitMs);
+        WDX_TRACE(kTraceFailure, L"[cmdao_PipeSendAndRecv] no reply on pipe %s within %u ms",
+                  exchange.replyPipe, replyWaitMs);
         PipeMarkServiceStalled(kServerCmdPipeName);
     }
 }
@@ -81,7 +81,7 @@ void cmdao_PipeSendAllAndRecv(SCmdaoExchange* const* exchanges, size_t count, DW
     try {
         SendAllAndRecv(exchanges, count, replyWaitMs);
     } catch (...) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[cmdao_PipeSendAndRecv] out of memory");
+        WDX_TRACE(kTraceFailure, L"[cmdao_PipeSendAndRecv] out of memory");
         Reset(exchanges, count);
     }
 }

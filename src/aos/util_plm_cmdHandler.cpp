@@ -66,12 +66,12 @@ bool SendAndCollect(const CCmdProtocol& command, const wchar_t* name, const std:
     std::vector<BYTE> bytes;
     switch (CollectReply(server, bytes)) {
     case kReplyLate:
-        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): no reply on pipe %s within %u ms",
-                   name, replyPipe.c_str(), replyWaitMs);
+        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): no reply on pipe %s within %u ms",
+                  name, replyPipe.c_str(), replyWaitMs);
         return false;
     case kReplyTooLong:
-        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): reply on pipe %s exceeds %u bytes",
-                   name, replyPipe.c_str(), CPipeServer::kMaxReplyBytes);
+        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): reply on pipe %s exceeds %u bytes",
+                  name, replyPipe.c_str(), CPipeServer::kMaxReplyBytes);
         return false;
     case kReplyWhole:
         break;
@@ -102,9 +102,9 @@ bool SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& rep
     request.Append(kTerminator, sizeof kTerminator);
     const int cbRequest = static_cast<int>(request.BytesUsed());
     command.AddField(SignedDecimal(static_cast<DWORD>(cbRequest)).c_str());
-    TraceWrite(8, kSourceFile, __LINE__, L"buffer size(%d)", cbRequest);
+    WDX_TRACE(kTraceProgress, L"buffer size(%d)", cbRequest);
     const std::wstring payload = PayloadUnits(request);
-    TraceWrite(8, kSourceFile, __LINE__, L"wstring buffer size(%d)", static_cast<int>(payload.size()));
+    WDX_TRACE(kTraceProgress, L"wstring buffer size(%d)", static_cast<int>(payload.size()));
     command.AddField(payload.data(), static_cast<int>(payload.size()));
 
     if (replyWaitMs == 0) replyWaitMs = PipeWaitBoundMs();
@@ -114,19 +114,19 @@ bool SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& rep
 }  // namespace
 
 bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& reply, DWORD replyWaitMs) {
-    TraceWrite(8, kSourceFile, __LINE__, L"[PLM Util] ==> PLMCmdMgr_SendCommand (%s)", name);
+    WDX_TRACE(kTraceProgress, L"[PLM Util] ==> PLMCmdMgr_SendCommand (%s)", name);
     bool bSuccess = false;
     // Callers (the SDK, the installer's callbacks) rely on a result, never an exception.
     try {
         bSuccess = SendCommand(request, name, reply, replyWaitMs);
     } catch (const OS::CException& e) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): %s", name,
-                   e.GetDescription().c_str());
+        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): %s", name,
+                  e.GetDescription().c_str());
     } catch (const std::bad_alloc&) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): out of memory", name);
+        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): out of memory", name);
     } catch (...) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[PLM Util] PLMCmdMgr_SendCommand(%s): unexpected exception", name);
+        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): unexpected exception", name);
     }
-    TraceWrite(8, kSourceFile, __LINE__, L"[PLM Util] <== PLMCmdMgr_SendCommand(%s), %d", name, bSuccess ? 1 : 0);
+    WDX_TRACE(kTraceProgress, L"[PLM Util] <== PLMCmdMgr_SendCommand(%s), %d", name, bSuccess ? 1 : 0);
     return bSuccess;
 }

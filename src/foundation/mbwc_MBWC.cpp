@@ -17,10 +17,10 @@ int WCToMB(const wchar_t* pszWideCharStr, char* pszMultiByteStr, int nMultiByteL
            UINT CodePage, DWORD dwFlags) {
     int needed = WideCharToMultiByte(CodePage, dwFlags, pszWideCharStr, -1, nullptr, 0, nullptr, nullptr);
     if (needed > nMultiByteLength) {
-        TraceWrite(70, kSourceFile, __LINE__,
-                   L"[MBWC::WCToMB] MBWC error. Not enough buffer or wrong function was called. "
-                   L"pszWideCharStr=%s, nMultiByteLength=%d, CodePage=%d, dwFlags=%d",
-                   pszWideCharStr, nMultiByteLength, CodePage, dwFlags);
+        WDX_TRACE(kTraceCodePage,
+                  L"[MBWC::WCToMB] MBWC error. Not enough buffer or wrong function was called. "
+                  L"pszWideCharStr=%s, nMultiByteLength=%d, CodePage=%d, dwFlags=%d",
+                  pszWideCharStr, nMultiByteLength, CodePage, dwFlags);
         return 0;
     }
     if (needed == 0) return 0;

@@ -10,6 +10,24 @@
 #include <cstdarg>
 #include <cstddef>
 
+// Levels of the library's lines; the facility passes them through unchanged and
+// the log server files by them.
+enum TraceLevel : int {
+    kTraceFailure = 5,         // failures of steps, pipes, registry, log client, cookie checks
+    kTraceDetail = 6,          // record fields; console function entry and exit
+    kTraceProgress = 8,        // progress of steps; console cookie details
+    kTraceFlow = 68,           // entry, exit and reply details; the cookie header
+    kTraceCookieFailure = 69,  // a console cookie failure
+    kTraceCodePage = 70,       // a code-page conversion failure
+    kTraceConsole = 73,        // console start and single sign-on
+    kTraceService = 87,        // service SDK, registry and helper-load failures; unregistration replies
+};
+
+// The call form of every unit: the unit defines kSourceFile once and brings its
+// channel's TraceWrite into scope; the line is the caller's.
+#define WDX_TRACE(level, ...) TraceWrite((level), kSourceFile, __LINE__, __VA_ARGS__)
+#define WDX_TRACE_LOCAL(level, ...) TraceWriteLocal((level), kSourceFile, __LINE__, __VA_ARGS__)
+
 // Gives the agent channel its module tag and computes its process label.
 // Called once from DllMain on process attach.
 void TraceInit(const wchar_t* moduleTag);

@@ -13,7 +13,6 @@ using FrameworkChannel::TraceWrite;
 namespace {
 
 const wchar_t kSourceFile[] = L".\\pipe_Server";
-const int kLevel = 5;
 const size_t kEventNameChars = 260;
 // More instances than one wait can take are polled in groups this often.
 const DWORD kGroupPollMs = 10;
@@ -56,8 +55,8 @@ bool CPipeServer::Initial(const wchar_t* name, HANDLE userObject) {
         _snwprintf(eventName, kEventNameChars - 1, L"PIPE_OBJ_LOCAL_EVENT_%u", GetCurrentThreadId());
         m_ownedUserObject.reset(CreateEventW(nullptr, TRUE, FALSE, eventName));
         if (!m_ownedUserObject) {
-            TraceWrite(kLevel, kSourceFile, __LINE__,
-                       L"[CPipeServer::Initial] CreateEvent PIPE_OBJ_LOCAL_EVENT Failed! err=%d", GetLastError());
+            WDX_TRACE(kTraceFailure,
+                      L"[CPipeServer::Initial] CreateEvent PIPE_OBJ_LOCAL_EVENT Failed! err=%d", GetLastError());
         }
         userObject = m_ownedUserObject.get();
     }
@@ -107,8 +106,8 @@ bool CPipeServer::MakePath(const wchar_t* name) {
     if (name != nullptr && PipeMakePath(name, m_path, kPathChars)) return true;
     m_path[0] = L'\0';
     const DWORD error = name != nullptr ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_PARAMETER;
-    TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] Pipe name does not fit! err=%d name=%s",
-               error, name != nullptr ? name : L"");
+    WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] Pipe name does not fit! err=%d name=%s",
+              error, name != nullptr ? name : L"");
     SetLastError(error);
     return false;
 }
@@ -118,8 +117,8 @@ bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
     if (!m_forReply) {
         instance.event.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
         if (!instance.event) {
-            TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] CreateEvent failed! err=%d",
-                       GetLastError());
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] CreateEvent failed! err=%d",
+                      GetLastError());
             return false;
         }
         instance.waitHandle = instance.event.get();
@@ -129,14 +128,14 @@ bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
 
     SECURITY_DESCRIPTOR sd;
     if (!InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) {
-        TraceWrite(kLevel, kSourceFile, __LINE__,
-                   L"[CPipeServer::Initial] InitializeSecurityDescriptor failed! err=%d", GetLastError());
+        WDX_TRACE(kTraceFailure,
+                  L"[CPipeServer::Initial] InitializeSecurityDescriptor failed! err=%d", GetLastError());
         return false;
     }
     // A null DACL lets a service running under another account answer.
     if (!SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE)) {
-        TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] SetSecurityDescriptorDacl failed! err=%d",
-                   GetLastError());
+        WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] SetSecurityDescriptorDacl failed! err=%d",
+                  GetLastError());
         return false;
     }
     SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
@@ -148,8 +147,8 @@ bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
     }
 
     if (!ConnectToNewClient(instance)) {
-        TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] ConnectToNewClient failed! err=%d",
-                   GetLastError());
+        WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] ConnectToNewClient failed! err=%d",
+                  GetLastError());
         return false;
     }
     instance.state = instance.connectPending ? kConnecting : kReading;
@@ -173,16 +172,16 @@ bool CPipeServer::CreatePipeWithRetries(SInstance& instance, unsigned index, SEC
         }
         if (error == ERROR_SUCCESS) return true;
         if (error != ERROR_PIPE_BUSY && error != ERROR_ACCESS_DENIED) {
-            TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] CreateNamedPipe failed! err=%d",
-                       error);
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] CreateNamedPipe failed! err=%d",
+                      error);
             SetLastError(error);
             return false;
         }
         if (attempt == kBusyRetries) {
-            TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::Initial] Retry %d times. Still Failed!",
-                       kBusyRetries);
-            TraceWrite(kLevel, kSourceFile, __LINE__,
-                       L"[CPipeServer::Initial] Pipe %s belongs to another server! err=%d", m_path, error);
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] Retry %d times. Still Failed!",
+                      kBusyRetries);
+            WDX_TRACE(kTraceFailure,
+                      L"[CPipeServer::Initial] Pipe %s belongs to another server! err=%d", m_path, error);
             SetLastError(error);
             return false;
         }
@@ -302,8 +301,8 @@ CPipeServer::WriterCheck CPipeServer::CheckWriter(SInstance& instance) {
     if (m_expectedWriter == 0 || instance.writerChecked) return kWriterAccepted;
     const DWORD writer = PipeClientProcessId(instance.pipe.get());
     if (writer == 0) {
-        TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::ReadChunk] Cannot tell the writer on %s, err=%d",
-                   m_path, GetLastError());
+        WDX_TRACE(kTraceFailure, L"[CPipeServer::ReadChunk] Cannot tell the writer on %s, err=%d",
+                  m_path, GetLastError());
     } else if (writer != m_expectedWriter) {
         // A reused id may belong to the predecessor of a restarted service: ask once more.
         if (m_expectedReused) {
@@ -312,9 +311,9 @@ CPipeServer::WriterCheck CPipeServer::CheckWriter(SInstance& instance) {
             if (now != 0) m_expectedWriter = now;
         }
         if (writer != m_expectedWriter) {
-            TraceWrite(kLevel, kSourceFile, __LINE__,
-                       L"[CPipeServer::ReadChunk] Refused writer process %u on %s: the reply must come from process %u",
-                       writer, m_path, m_expectedWriter);
+            WDX_TRACE(kTraceFailure,
+                      L"[CPipeServer::ReadChunk] Refused writer process %u on %s: the reply must come from process %u",
+                      writer, m_path, m_expectedWriter);
             return Reconnect(instance) ? kWriterRefused : kWriterCheckFailed;
         }
     }
@@ -374,7 +373,7 @@ bool CPipeServer::FetchCmd(std::wstring& text) {
     text.clear();
     if (!m_buf) m_buf.reset(new (std::nothrow) BYTE[kFetchBufferBytes]);
     if (!m_buf) {
-        TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::FetchCmd] m_buf == NULL");
+        WDX_TRACE(kTraceFailure, L"[CPipeServer::FetchCmd] m_buf == NULL");
         return false;
     }
     unsigned cbHeld = 0;
@@ -387,8 +386,8 @@ bool CPipeServer::FetchCmd(std::wstring& text) {
         cbChunk = std::min(cbChunk, kFetchBufferBytes - cbHeld);
         cbTotal += cbChunk;
         if (cbTotal > kMaxReplyBytes) {
-            TraceWrite(kLevel, kSourceFile, __LINE__, L"[CPipeServer::FetchCmd] Reply on %s exceeds %u bytes",
-                       m_path, kMaxReplyBytes);
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::FetchCmd] Reply on %s exceeds %u bytes",
+                      m_path, kMaxReplyBytes);
             text.clear();
             return false;
         }

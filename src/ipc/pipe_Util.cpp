@@ -8,8 +8,8 @@
 #include "ipc/pipe_Server.h"
 
 namespace {
+using FrameworkChannel::TraceWrite;
 const wchar_t kSourceFile[] = L".\\pipe_Util";
-const int kLevel = 5;
 volatile DWORD g_waitBoundMs = kPipeWaitBoundMs;
 
 // What the process knows about each service: few, and only by their
@@ -239,7 +239,7 @@ void CPipeClient::Close() { m_pipe.reset(); }
 namespace {
 
 bool SendFailed(const wchar_t* format, DWORD error) {
-    FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__, format, error);
+    WDX_TRACE(kTraceFailure, format, error);
     SetLastError(error);
     return false;
 }
@@ -260,10 +260,10 @@ bool SendToTarget(const void* data, unsigned length, const wchar_t* targetName, 
         if (serverProcess != 0) {
             PipeRememberServiceProcess(targetName, serverProcess);
         } else {
-            FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__,
-                                         L"[PipeSendAndRecvW] Cannot tell the process serving %s, err=%d; any writer "
-                                         L"may answer on %s",
-                                         client.GetPath(), GetLastError(), server.GetPath());
+            WDX_TRACE(kTraceFailure,
+                      L"[PipeSendAndRecvW] Cannot tell the process serving %s, err=%d; any writer "
+                      L"may answer on %s",
+                      client.GetPath(), GetLastError(), server.GetPath());
         }
     }
     unsigned cbWritten = length;
@@ -274,7 +274,7 @@ bool SendToTarget(const void* data, unsigned length, const wchar_t* targetName, 
 }
 
 bool ServerFailed() {
-    FrameworkChannel::TraceWrite(kLevel, kSourceFile, __LINE__, L"[PipeSendAndRecvW] Initial pipe server failed!");
+    WDX_TRACE(kTraceFailure, L"[PipeSendAndRecvW] Initial pipe server failed!");
     return false;
 }
 

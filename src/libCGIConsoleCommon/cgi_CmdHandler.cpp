@@ -57,7 +57,7 @@ Result Guarded(const wchar_t* command, Result fallback, Body body) {
     try {
         return body();
     } catch (...) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[%s] out of memory", command);
+        WDX_TRACE(kTraceFailure, L"[%s] out of memory", command);
         return fallback;
     }
 }

@@ -166,7 +166,7 @@ int RetrieveSessionKey(const SCookieHost& host, const wchar_t* sessionId, std::w
     OS::UniqueFile file;
     if (!path.empty()) file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE);
     if (!file) {
-        TraceWrite(5, kSourceFile, __LINE__, L"retrieve session key failed.");
+        WDX_TRACE(kTraceFailure, L"retrieve session key failed.");
         return CGI_LOGIN_NO_KEY_FILE;
     }
     SKeyRecord record;
@@ -194,7 +194,7 @@ bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessio
     for (int attempt = 0; attempt < kKeyFileTries; ++attempt) {
         int drawn = 0;
         if (!host.random15(drawn)) {
-            TraceWrite(5, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] no login created: no random session id");
+            WDX_TRACE(kTraceFailure, L"[ShowSetCookieInHeader] no login created: no random session id");
             return false;
         }
         if (folder.empty()) {
@@ -215,8 +215,8 @@ bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessio
         WriteFile(file.get(), record.bytes, kKeyRecordBytes, &cbWritten, nullptr);
         return true;
     }
-    TraceWrite(5, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] no login created: %d session ids drawn, all taken",
-               kKeyFileTries);
+    WDX_TRACE(kTraceFailure, L"[ShowSetCookieInHeader] no login created: %d session ids drawn, all taken",
+              kKeyFileTries);
     return false;
 }
 
@@ -285,12 +285,12 @@ void CheckSingleSignOn(SLoginSession& session, const SHandOver& handOver) {
     tokens.NextString(second);
     const std::string setting1 = MBWC::ToAnsi(first, MAX_PATH - 1);
     const std::string setting2 = MBWC::ToAnsi(second, MAX_PATH - 1);
-    TraceWrite(68, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, session data=%s",
-               EscapeForTrace(handOver.ssoData).c_str());
-    TraceWrite(68, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, virtual path=%s",
-               EscapeForTrace(handOver.virtualPath).c_str());
+    WDX_TRACE(kTraceFlow, L"[ParseCookieValue]SSO case, session data=%s",
+              EscapeForTrace(handOver.ssoData).c_str());
+    WDX_TRACE(kTraceFlow, L"[ParseCookieValue]SSO case, virtual path=%s",
+              EscapeForTrace(handOver.virtualPath).c_str());
     session.nSSOResult = ValidateSSO(handOver.ssoData, setting2.c_str(), setting1.c_str(), session.ssoResponse);
-    TraceWrite(73, kSourceFile, __LINE__, L"[ParseCookieValue]SSO case, check result=%d", session.nSSOResult);
+    WDX_TRACE(kTraceConsole, L"[ParseCookieValue]SSO case, check result=%d", session.nSSOResult);
     const std::string path = MBWC::ToAnsi(handOver.virtualPath, kVirtualPathBytes - 1);
     memcpy(session.virtualPath, path.data(), path.size());
     session.virtualPath[path.size()] = '\0';
@@ -320,11 +320,11 @@ void Replace(CookieSet& cookies, const std::wstring& name, const std::wstring& v
 // A new login: a random session id with its key file, and a random key. False
 // when it cannot be made safely; then nothing is added.
 bool CreateLogin(CookieSet& cookies, const SCookieHost& host) {
-    TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] Will create the new cookie.");
+    WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader] Will create the new cookie.");
     int values[3] = {};
     for (int& value : values) {
         if (!host.random15(value)) {
-            TraceWrite(5, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] no login created: no random key");
+            WDX_TRACE(kTraceFailure, L"[ShowSetCookieInHeader] no login created: no random key");
             return false;
         }
     }
@@ -339,26 +339,26 @@ bool CreateLogin(CookieSet& cookies, const SCookieHost& host) {
 }
 
 void CarryLogin(CookieSet& cookies) {
-    TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] Skip the creation of new cookie.");
+    WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader] Skip the creation of new cookie.");
     std::wstring header;
     if (ReadEnvironment(L"HTTP_COOKIE", header, kCookieHeaderChars)) {
-        TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] Get environmental variable HTTP_COOKIE");
+        WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader] Get environmental variable HTTP_COOKIE");
         ParseCookieSet(header.c_str(), cookies);
     } else {
-        TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] Could not get env HTTP_COOKIE");
+        WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader] Could not get env HTTP_COOKIE");
     }
 }
 
 void RenewStamps(CookieSet& cookies, const SCookieHost& host) {
     const std::wstring stamp = UnsignedText(host.tick());
-    TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] The new stamp value (now) is: %s", stamp.c_str());
+    WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader] The new stamp value (now) is: %s", stamp.c_str());
     cookies.erase(L"stamp");
     if (cookies.emplace(L"stamp", stamp).second)
-        TraceWrite(68, kSourceFile, __LINE__,
-                   L"[ShowSetCookieInHeader] The new stamp value (now:) was inserted successfully");
+        WDX_TRACE(kTraceFlow,
+                  L"[ShowSetCookieInHeader] The new stamp value (now:) was inserted successfully");
     else
-        TraceWrite(69, kSourceFile, __LINE__,
-                   L"[ShowSetCookieInHeader] The new stamp could not be inserted to cookie map");
+        WDX_TRACE(kTraceCookieFailure,
+                  L"[ShowSetCookieInHeader] The new stamp could not be inserted to cookie map");
     Replace(cookies, L"timestamp", SignedText(host.seconds()));
 }
 
@@ -372,17 +372,17 @@ void CheckAccount(CookieSet& cookies) {
     const std::wstring indexText = EscapeForTrace(index->second.c_str());
     Replace(cookies, L"timestamp", L"0");
     Replace(cookies, L"stamp", L"0");
-    TraceWrite(68, kSourceFile, __LINE__,
-               L"[ShowSetCookieInHeader][cookie]account auth fail: someone kill the account account index=[%s].",
-               indexText.c_str());
+    WDX_TRACE(kTraceFlow,
+              L"[ShowSetCookieInHeader][cookie]account auth fail: someone kill the account account index=[%s].",
+              indexText.c_str());
 }
 
 // The server facts behind the feature flags; no cookie is written from them.
 void AskServerFacts() {
     SCookieQueries facts;
     CMDHO_AskCookieQueries(facts);
-    TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader][cookie]AC=%x.",
-               static_cast<unsigned>(facts.acService));
+    WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader][cookie]AC=%x.",
+              static_cast<unsigned>(facts.acService));
 }
 
 bool IsNeverEchoed(const std::wstring& name) {
@@ -480,8 +480,8 @@ int VerifyLoginCookie(SLoginSession& session, const SCookieHost& host) {
     }
     std::wstring header;
     if (!ReadEnvironment(L"HTTP_COOKIE", header, kCookieHeaderChars)) {
-        TraceWrite(5, kSourceFile, __LINE__, L"[VerifyLoginCookie]HTTP_COOKIE not exist");
-        TraceWrite(6, kSourceFile, __LINE__, L"<== VerifyLoginCookie()");
+        WDX_TRACE(kTraceFailure, L"[VerifyLoginCookie]HTTP_COOKIE not exist");
+        WDX_TRACE(kTraceDetail, L"<== VerifyLoginCookie()");
         return CGI_LOGIN_NO_COOKIE;
     }
     ParseCookieValue(header.c_str(), session, host);
@@ -491,15 +491,15 @@ int VerifyLoginCookie(SLoginSession& session, const SCookieHost& host) {
     if (!KeysEqual(fileKey, session.key)) return CGI_LOGIN_KEY_MISMATCH;
     const DWORD stamp = wcstoul(session.stamp, nullptr, 10);
     const DWORD now = host.tick();
-    TraceWrite(8, kSourceFile, __LINE__, L"[VerifyLoginCookie]nExpirePeriod=%d minute, GetTickCount()=%u, dwStamp=%u",
-               period, now, stamp);
+    WDX_TRACE(kTraceProgress, L"[VerifyLoginCookie]nExpirePeriod=%d minute, GetTickCount()=%u, dwStamp=%u",
+              period, now, stamp);
     if (now - stamp <= periodMs) return CGI_OK;
-    TraceWrite(5, kSourceFile, __LINE__, L"[VerifyLoginCookie]GetTickCount()=%u, dwStamp=%u", now, stamp);
+    WDX_TRACE(kTraceFailure, L"[VerifyLoginCookie]GetTickCount()=%u, dwStamp=%u", now, stamp);
     return CGI_LOGIN_EXPIRED;
 }
 
 void ParseCookieValue(const wchar_t* cookieHeader, SLoginSession& session, const SCookieHost& host) {
-    TraceWrite(6, kSourceFile, __LINE__, L"==> ParseCookieValue()");
+    WDX_TRACE(kTraceDetail, L"==> ParseCookieValue()");
     memset(&session, 0, sizeof(session));
     session.nSSOResult = 1;
     SHandOver handOver;
@@ -515,7 +515,7 @@ void ParseCookieValue(const wchar_t* cookieHeader, SLoginSession& session, const
     }
     AdjustStamp(session, handOver, host);
     CheckSingleSignOn(session, handOver);
-    TraceWrite(6, kSourceFile, __LINE__, L"<== ParseCookieValue()");
+    WDX_TRACE(kTraceDetail, L"<== ParseCookieValue()");
 }
 
 void ParseCookieSet(const wchar_t* cookieText, CookieSet& cookies) {
@@ -544,10 +544,10 @@ void ParseCookieSet(const wchar_t* cookieText, CookieSet& cookies) {
 
 bool ShowSetCookieInHeader(bool newLogin, std::string& header, const CookieList* extraCookies, CookieSet& cookies,
                            bool sso, const char* /*virtualPath*/, const SCookieHost& host) {
-    TraceWrite(68, kSourceFile, __LINE__, L"==> ShowSetCookieInHeader()");
+    WDX_TRACE(kTraceFlow, L"==> ShowSetCookieInHeader()");
     if (newLogin) {
         if (!CreateLogin(cookies, host)) {
-            TraceWrite(68, kSourceFile, __LINE__, L"<== ShowSetCookieInHeader()");
+            WDX_TRACE(kTraceFlow, L"<== ShowSetCookieInHeader()");
             return false;
         }
     } else {
@@ -556,17 +556,17 @@ bool ShowSetCookieInHeader(bool newLogin, std::string& header, const CookieList*
     if (extraCookies) {
         for (const auto& extra : *extraCookies) {
             Replace(cookies, extra.first, extra.second);
-            TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] get extra cookie name =%s value=%s",
-                       EscapeForTrace(extra.first.c_str()).c_str(), EscapeForTrace(extra.second.c_str()).c_str());
+            WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader] get extra cookie name =%s value=%s",
+                      EscapeForTrace(extra.first.c_str()).c_str(), EscapeForTrace(extra.second.c_str()).c_str());
         }
     }
     RenewStamps(cookies, host);
-    TraceWrite(68, kSourceFile, __LINE__, L"[ShowSetCookieInHeader] Non-defined _NEUTRAL");
+    WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader] Non-defined _NEUTRAL");
     CheckAccount(cookies);
     AskServerFacts();
     for (const wchar_t* flag : kFeatureFlagCookies) cookies.erase(flag);
     WriteCookieLines(cookies, sso, host.consoleKind, header);
-    TraceWrite(68, kSourceFile, __LINE__, L"<== ShowSetCookieInHeader()");
+    WDX_TRACE(kTraceFlow, L"<== ShowSetCookieInHeader()");
     return true;
 }
 

@@ -43,14 +43,14 @@ CConsoleCommonImpl::CConsoleCommonImpl(int contentKind, const wchar_t* downloadN
     session.nSSOResult = 1;
     if (loginMode == 0) {
         m_nErrorCode = VerifyLoginCookie(session, host);
-        TraceWrite(73, kSourceFile, __LINE__, L"[cgi init]m_nErrorCode=(%d)", m_nErrorCode);
+        WDX_TRACE(kTraceConsole, L"[cgi init]m_nErrorCode=(%d)", m_nErrorCode);
     }
     StartHeader();
     if (session.nSSOResult != 1 || forceSso) {
         m_bSSO = true;
-        TraceWrite(73, kSourceFile, __LINE__, L"[init]SSO case");
+        WDX_TRACE(kTraceConsole, L"[init]SSO case");
     }
-    TraceWrite(73, kSourceFile, __LINE__, L"[init]SSO connection=(%d)", m_bSSO ? 1 : 0);
+    WDX_TRACE(kTraceConsole, L"[init]SSO connection=(%d)", m_bSSO ? 1 : 0);
     m_pCookies.reset(new CookieSet);
     if ((loginMode == 0 || loginMode == 1) &&
         !ShowSetCookieInHeader(loginMode == 1, m_header, extraCookies, *m_pCookies, m_bSSO, session.virtualPath, host))
@@ -80,7 +80,7 @@ void CConsoleCommonImpl::FinishHeader(int contentKind, const wchar_t* downloadNa
         if (!IsSsoPass(session.nSSOResult)) {
             m_nErrorCode = CGI_SSO_CHECK_FAILED;
         } else {
-            TraceWrite(73, kSourceFile, __LINE__, L"[init]SSO Pass cookie");
+            WDX_TRACE(kTraceConsole, L"[init]SSO Pass cookie");
             m_nErrorCode = CGI_OK;
         }
     }

@@ -13,7 +13,8 @@
 namespace plm {
 namespace {
 
-const wchar_t kSourceFile[] = L"cgi_Multipart.cpp";
+using FrameworkChannel::TraceWrite;
+const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_Multipart";
 const size_t kBufferSize = 4096;
 const size_t kMaxBoundary = 259;
 const size_t kMaxFieldName = 255;
@@ -169,8 +170,8 @@ public:
         if (m_failed || cb == 0) return;
         if (!WriteFile(m_file, data, static_cast<DWORD>(cb), &written, nullptr) || written != cb) {
             DWORD err = GetLastError();
-            FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[CopyPartData] WriteFile failed! err=%d",
-                                         static_cast<int>(err));
+            WDX_TRACE(kTraceService, L"[CopyPartData] WriteFile failed! err=%d",
+                      static_cast<int>(err));
             m_failed = true;
         }
     }
@@ -254,18 +255,18 @@ bool CMultipartReader::CopyPartData(IPartSink& sink) {
 // drop every file of the request.
 int CMultipartReader::CopyFilePart(const SPartHeader& header, bool& complete) {
     if (m_limits.serverFolder.empty()) {
-        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[ParseMultipart] no server folder for an upload");
+        WDX_TRACE(kTraceService, L"[ParseMultipart] no server folder for an upload");
         return CGI_ERR_NO_TEMP_NAME;
     }
     if (m_files.Count() >= kMaxFileParts) {
-        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[ParseMultipart] more than %d files in one request",
-                                     static_cast<int>(kMaxFileParts));
+        WDX_TRACE(kTraceService, L"[ParseMultipart] more than %d files in one request",
+                  static_cast<int>(kMaxFileParts));
         return CGI_ERR_UPLOAD_TOO_LARGE;
     }
     if (!m_files.Create(m_limits.serverFolder + L"\\TEMP\\", L"KPS")) {
         DWORD err = GetLastError();
-        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[ParseMultipart] CreateFile failed! err=%d",
-                                     static_cast<int>(err));
+        WDX_TRACE(kTraceService, L"[ParseMultipart] CreateFile failed! err=%d",
+                  static_cast<int>(err));
         return CGI_ERR_NO_TEMP_NAME;
     }
     CFileSink sink(m_files.LastHandle());
@@ -322,8 +323,8 @@ int CMultipartReader::Run() {
             CopyTextPart(header, complete);
         }
         if (!complete) {
-            FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__,
-                                         L"[ParseMultipart] body ended inside a part; the part is dropped");
+            WDX_TRACE(kTraceService,
+                      L"[ParseMultipart] body ended inside a part; the part is dropped");
             return CGI_OK;
         }
     }
@@ -394,7 +395,7 @@ int ParseMultipart(const SCgiRequest& request, ICgiInput& input, const SCgiLimit
     if (cbBody > limitM * 1048576u) return CGI_ERR_UPLOAD_TOO_LARGE;
     std::string boundary = MultipartBoundary(request.contentType ? *request.contentType : std::string());
     if (boundary.empty()) {
-        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[ParseMultipart] no boundary in the content type");
+        WDX_TRACE(kTraceService, L"[ParseMultipart] no boundary in the content type");
         return CGI_OK;
     }
     return CMultipartReader(input, cbBody, boundary, limits, raw, files).Run();

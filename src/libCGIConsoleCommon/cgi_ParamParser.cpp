@@ -16,7 +16,8 @@
 namespace plm {
 namespace {
 
-const wchar_t kSourceFile[] = L"cgi_ParamParser.cpp";
+using FrameworkChannel::TraceWrite;
+const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_ParamParser";
 const char kBinaryMarker[] = "BinaryDataBlock=";
 const uint64_t kBodyReserveCap = 16u << 20;
 
@@ -64,21 +65,21 @@ std::string ReadBody(ICgiInput& input, uint64_t cbBody) {
 std::string StoreBinaryBlock(const char* block, size_t cbBlock, const std::wstring& serverFolder,
                              CRequestTempFiles& files) {
     if (serverFolder.empty()) {
-        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[StoreBinaryBlock] no server folder");
+        WDX_TRACE(kTraceService, L"[StoreBinaryBlock] no server folder");
         return std::string();
     }
     if (!files.Create(serverFolder + L"Temp\\", L"Cfw")) {
         DWORD err = GetLastError();
-        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[StoreBinaryBlock] CreateFile failed! err=%d",
-                                     static_cast<int>(err));
+        WDX_TRACE(kTraceService, L"[StoreBinaryBlock] CreateFile failed! err=%d",
+                  static_cast<int>(err));
         return std::string();
     }
     DWORD written = 0;
     if (cbBlock > MAXDWORD ||
         !WriteFile(files.LastHandle(), block, static_cast<DWORD>(cbBlock), &written, nullptr) || written != cbBlock) {
         DWORD err = GetLastError();
-        FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__, L"[StoreBinaryBlock] write failed! err=%d",
-                                     static_cast<int>(err));
+        WDX_TRACE(kTraceService, L"[StoreBinaryBlock] write failed! err=%d",
+                  static_cast<int>(err));
         return std::string();
     }
     const std::wstring& path = files.LastPath();

@@ -43,8 +43,8 @@ bool LoadHelper(const std::wstring& path, SsoHelper& helper) {
     helper.module.reset(LoadLibraryW(path.c_str()));
     if (!helper.module) {
         const DWORD error = GetLastError();
-        TraceWrite(87, kSourceFile, __LINE__, L"[ValidateSSO]Load sso library failed(%s)(%d)", path.c_str(),
-                   static_cast<int>(error));
+        WDX_TRACE(kTraceService, L"[ValidateSSO]Load sso library failed(%s)(%d)", path.c_str(),
+                  static_cast<int>(error));
         return false;
     }
     HMODULE module = helper.module.get();
@@ -57,7 +57,7 @@ bool LoadHelper(const std::wstring& path, SsoHelper& helper) {
     if (helper.isSessionExpired && helper.parseSessionData && helper.createSessionResponse) return true;
     const DWORD error = GetLastError();
     helper.module.reset();
-    TraceWrite(87, kSourceFile, __LINE__, L"[ValidateSSO]Load function failed(%d)", static_cast<int>(error));
+    WDX_TRACE(kTraceService, L"[ValidateSSO]Load function failed(%d)", static_cast<int>(error));
     return false;
 }
 

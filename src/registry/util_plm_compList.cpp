@@ -9,6 +9,7 @@
 const wchar_t kAoSRootKeyPath[] = L"SOFTWARE\\Norvale\\Quillon\\service\\AoS";
 
 namespace {
+using FrameworkChannel::TraceWrite;
 const wchar_t kSourceFile[] = L".\\util_plm_compList";
 
 const wchar_t* OrNull(const wchar_t* text) { return text ? text : L"(null)"; }
@@ -102,8 +103,8 @@ void CAoSComponentList::Read(OS::CRegKey& aosKey) {
             std::unique_ptr<CAoSComponent> component(new CAoSComponent);
             OS::CRegKey componentKey;
             if (componentKey.Open(m_pAddonKey->Get(), name.c_str()) != ERROR_SUCCESS) {
-                FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__,
-                                             L"[PLM Server]Failed regSubKey.Open(%s)", name.c_str());
+                WDX_TRACE(kTraceService,
+                          L"[PLM Server]Failed regSubKey.Open(%s)", name.c_str());
                 return true;
             }
             CAoSEnumCompItemKey values(component.get(), m_pList, &componentKey);
@@ -123,8 +124,8 @@ void CAoSComponentList::Read(OS::CRegKey& aosKey) {
         bool OnKey(const std::wstring& name) override {
             OS::CRegKey addonKey;
             if (addonKey.Open(m_pAosKey->Get(), name.c_str()) != ERROR_SUCCESS) {
-                FrameworkChannel::TraceWrite(87, kSourceFile, __LINE__,
-                                             L"[PLM Server]Failed regSubKey.Open(%s)", name.c_str());
+                WDX_TRACE(kTraceService,
+                          L"[PLM Server]Failed regSubKey.Open(%s)", name.c_str());
                 return true;
             }
             CAoSEnumCompPLVKey components(m_pList, &addonKey);
@@ -137,12 +138,12 @@ void CAoSComponentList::Read(OS::CRegKey& aosKey) {
         OS::CRegKey* m_pAosKey;
     };
 
-    FrameworkChannel::TraceWrite(68, kSourceFile, __LINE__, L"[PLM Server]==> CAoSComponentList::Read()");
+    WDX_TRACE(kTraceFlow, L"[PLM Server]==> CAoSComponentList::Read()");
     CLockScope lock(*this);
     m_vecComponents.clear();
     CAoSEnumCompKey addons(this, &aosKey);
     aosKey.EnumKeys(addons);
-    FrameworkChannel::TraceWrite(68, kSourceFile, __LINE__, L"[PLM Server]<== CAoSComponentList::Read()");
+    WDX_TRACE(kTraceFlow, L"[PLM Server]<== CAoSComponentList::Read()");
 }
 
 namespace {
@@ -162,9 +163,9 @@ bool VersionMatches(CAoSComponent& component, const wchar_t* version) {
 }  // namespace
 
 CAoSComponent* CAoSComponentList::GetTargetVersion(const wchar_t* id, const wchar_t* version) {
-    FrameworkChannel::TraceWrite(68, kSourceFile, __LINE__,
-                                 L"[PLM Server]==> CAoSComponentList::GetTargetVersion(%s, %s)", OrNull(id),
-                                 OrNull(version));
+    WDX_TRACE(kTraceFlow,
+              L"[PLM Server]==> CAoSComponentList::GetTargetVersion(%s, %s)", OrNull(id),
+              OrNull(version));
     CLockScope lock(*this);
     CAoSComponent* found = nullptr;
     for (const auto& component : m_vecComponents) {
@@ -173,9 +174,9 @@ CAoSComponent* CAoSComponentList::GetTargetVersion(const wchar_t* id, const wcha
             break;
         }
     }
-    FrameworkChannel::TraceWrite(68, kSourceFile, __LINE__,
-                                 L"[PLM Server]<== CAoSComponentList::GetTargetVersion(%s), %p", OrNull(id),
-                                 static_cast<void*>(found));
+    WDX_TRACE(kTraceFlow,
+              L"[PLM Server]<== CAoSComponentList::GetTargetVersion(%s), %p", OrNull(id),
+              static_cast<void*>(found));
     return found;
 }
 
@@ -233,33 +234,33 @@ private:
 }  // namespace
 
 void CAoSComponent::SaveToRegistry(bool bOnlyModified) {
-    FrameworkChannel::TraceWrite(68, kSourceFile, __LINE__, L"[PLM Server]==> CAoSComponent::SaveToRegistry()");
+    WDX_TRACE(kTraceFlow, L"[PLM Server]==> CAoSComponent::SaveToRegistry()");
     OS::CRegKey aosKey;
     REGSAM view = 0;
     if (compList_OpenAoSRootForSave(aosKey, &view) == ERROR_SUCCESS) WriteFields(aosKey, view, bOnlyModified);
-    FrameworkChannel::TraceWrite(68, kSourceFile, __LINE__, L"[PLM Server]<== CAoSComponent::SaveToRegistry()");
+    WDX_TRACE(kTraceFlow, L"[PLM Server]<== CAoSComponent::SaveToRegistry()");
 }
 
 void CAoSComponent::WriteFields(OS::CRegKey& aosKey, REGSAM view, bool bOnlyModified) {
     CVar id, platform, language, version;
     if (!GetVariantByName(L"ID", &id) || !GetVariantByName(L"Platform", &platform) ||
         !GetVariantByName(L"Language", &language) || !GetVariantByName(L"Version", &version)) {
-        FrameworkChannel::TraceWrite(5, kSourceFile, __LINE__, L"[PLM Server]Failed to find AOS component ID[%s]",
-                                     L"ID");
+        WDX_TRACE(kTraceFailure, L"[PLM Server]Failed to find AOS component ID[%s]",
+                  L"ID");
         return;
     }
     const std::wstring idText = id.GetText();
     OS::CRegKey addonKey;
     if (addonKey.Create(aosKey.Get(), idText.c_str(), view) != ERROR_SUCCESS) {
-        FrameworkChannel::TraceWrite(5, kSourceFile, __LINE__, L"[PLM Server]Failed to create subkey[%s]",
-                                     idText.c_str());
+        WDX_TRACE(kTraceFailure, L"[PLM Server]Failed to create subkey[%s]",
+                  idText.c_str());
         return;
     }
     const std::wstring keyName = ComponentKeyName(platform, language, version);
     OS::CRegKey componentKey;
     if (componentKey.Create(addonKey.Get(), keyName.c_str(), view) != ERROR_SUCCESS) {
-        FrameworkChannel::TraceWrite(5, kSourceFile, __LINE__,
-                                     L"[PLM Server][PLM Server]Failed to create subkey[%s]", keyName.c_str());
+        WDX_TRACE(kTraceFailure,
+                  L"[PLM Server][PLM Server]Failed to create subkey[%s]", keyName.c_str());
         return;
     }
     CAoSSaveToRegistryCB writer(&componentKey, bOnlyModified);
