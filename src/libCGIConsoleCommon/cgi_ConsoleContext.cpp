@@ -1,5 +1,7 @@
 // The console context: the login decision, the response header, the resource
 // DLL and the request's parameters of one console page.
+#include "cgi_ConsoleContext.h"
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -7,8 +9,10 @@
 #include <cstring>
 
 #include "cgi_CmdHandler.h"
-#include "cgi_ConsoleCommon.h"
-#include "cgi_Internal.h"
+#include "cgi_HostPaths.h"
+#include "cgi_SetCookie.h"
+#include "cgi_Utf8.h"
+#include "cgi_Verify.h"
 #include "foundation/trace_Trace.h"
 
 using FrameworkChannel::TraceWrite;

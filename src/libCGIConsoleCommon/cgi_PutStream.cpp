@@ -5,8 +5,9 @@
 #include <cstdio>
 #include <string>
 
-#include "cgi_Internal.h"
+#include "cgi_Utf8.h"
 #include "console/plm_Console.h"
+#include "foundation/mbwc_MBWC.h"
 
 namespace plm {
 
@@ -30,15 +31,6 @@ private:
     volatile LONG m_owners = 1;
 };
 
-std::wstring AnsiToWide(const char* text) {
-    const int cch = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (cch <= 1) return std::wstring();
-    std::wstring out(static_cast<size_t>(cch), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], cch) != cch) return std::wstring();
-    out.resize(static_cast<size_t>(cch - 1));
-    return out;
-}
-
 CPutStream::CPutStream(bool writeHeader) : m_pImpl(new CPutStreamImpl) {
     if (writeHeader) fputs("Pragma: no-cache\nContent-type: text/html;charset=utf-8\n\n", stdout);
 }
@@ -60,7 +52,7 @@ CPutStream& CPutStream::operator<<(const wchar_t* text) {
 }
 
 CPutStream& CPutStream::operator<<(const char* text) {
-    if (text) m_pImpl->Write(WideToUtf8(AnsiToWide(text)));
+    if (text) m_pImpl->Write(WideToUtf8(MBWC::AnsiToWide(text)));
     return *this;
 }
 

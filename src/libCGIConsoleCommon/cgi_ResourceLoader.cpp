@@ -2,8 +2,7 @@
 #include <cwctype>
 #include <string>
 
-#include "cgi_ConsoleCommon.h"
-#include "cgi_Internal.h"
+#include "cgi_HostPaths.h"
 #include "console/plm_Console.h"
 #include "foundation/win_Handle.h"
 
