@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cgi_ConsoleCommon.h"
+#include "cgi_CountedImpl.h"
 #include "console/plm_Console.h"
 
 namespace plm {
@@ -15,17 +16,11 @@ namespace plm {
 bool ConsoleBackupInProgress();
 const SYSTEMTIME& ConsoleBackupTime();
 
-class CConsoleCommonImpl {
+class CConsoleCommonImpl : public CCountedImpl {
 public:
     CConsoleCommonImpl(int contentKind, const wchar_t* downloadName, int loginMode, bool withParams,
                        const wchar_t* resourcePrefix, const wchar_t* resourceModule, const CookieList* extraCookies,
                        bool forceSso, const SCookieHost& host);
-    CConsoleCommonImpl(const CConsoleCommonImpl&) = delete;
-    CConsoleCommonImpl& operator=(const CConsoleCommonImpl&) = delete;
-
-    void AddOwner();
-    // Deletes the object when the last owner leaves.
-    void ReleaseOwner();
 
     std::unique_ptr<CResourceLoader> m_pResourceLoader;
     std::unique_ptr<CGetParameter> m_pParameters;
@@ -35,11 +30,8 @@ public:
     int m_nErrorCode = CGI_OK;
 
 private:
-    ~CConsoleCommonImpl() = default;
     void StartHeader();
     void FinishHeader(int contentKind, const wchar_t* downloadName, const SLoginSession& session);
-
-    volatile LONG m_owners = 1;
 };
 
 // A download name as it may stand inside the quotes of Content-Disposition:

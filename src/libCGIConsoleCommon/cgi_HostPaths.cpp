@@ -89,6 +89,16 @@ int ReadServerIniInt(const wchar_t* section, const wchar_t* key, int defaultValu
     return static_cast<int>(wcstol(text, nullptr, 10));
 }
 
+std::wstring RunningProgramFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD cch = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    if (cch == 0 || cch > MAX_PATH) return std::wstring();
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (!slash) return std::wstring();
+    slash[1] = L'\0';
+    return path;
+}
+
 bool ReadEnvironment(const wchar_t* name, std::wstring& value, size_t maxChars) {
     value.clear();
     SetLastError(ERROR_SUCCESS);

@@ -21,6 +21,10 @@ void GetServerFolder(wchar_t* folder, size_t cchFolder);
 int GetConsoleKindOf(const wchar_t* exePath, wchar_t* cgiFolder, size_t cchCgiFolder);
 int GetConsoleKind(wchar_t* cgiFolder = nullptr, size_t cchCgiFolder = 0);
 
+// Folder of the running program with its final backslash; empty when its path
+// does not fit in MAX_PATH characters.
+std::wstring RunningProgramFolder();
+
 // Integer setting of an ini file of the server folder ("kpsscan.ini" unless file
 // names another); the default when it is missing.
 int ReadServerIniInt(const wchar_t* section, const wchar_t* key, int defaultValue, const wchar_t* file = nullptr);
