@@ -6,7 +6,9 @@
 #include <new>
 
 #include "aos/util_plm_cmdHandler.h"
+#include "foundation/com_Support.h"
 #include "foundation/os_Exception.h"
+#include "foundation/str_Text.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/var_CVar.h"
 #include "ipc/util_ipc_msg_buffer.h"
@@ -27,11 +29,9 @@ const wchar_t kServerFolderMarker[] = L"KPSSRV\\";
 const unsigned kMessageGrowthUnit = 1024;
 const int kGenericFailure = 1;
 
-void CopyBounded(wchar_t* out, size_t cchOut, const wchar_t* text) {
-    size_t n = wcsnlen(text, cchOut - 1);
-    wmemcpy(out, text, n);
-    out[n] = L'\0';
-}
+// Every text below goes into a fixed-size record field or path buffer: cut to
+// fit, always terminated.
+using Str::CopyBounded;
 
 void AppendBounded(wchar_t* out, size_t cchOut, const wchar_t* text) {
     size_t used = wcsnlen(out, cchOut - 1);

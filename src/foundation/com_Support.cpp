@@ -1,13 +1,10 @@
 // The pieces of the COM support library that the compiler's comutil.h/comdef.h
 // declare but do not provide, and the COM error message text.
-#include <windows.h>
-#include <comdef.h>
+#include "foundation/com_Support.h"
 
 #include <climits>
 #include <cwchar>
 #include <new>
-
-#include "foundation/var_CVar.h"
 
 namespace _com_util {
 

@@ -58,4 +58,10 @@ std::string ToAnsi(const std::wstring& text, size_t maxBytes) {
     return out;
 }
 
+std::wstring AnsiToWide(const char* text) {
+    std::wstring out;
+    MBToWC(text, out, CP_ACP, 0, nullptr);
+    return out;
+}
+
 }  // namespace MBWC

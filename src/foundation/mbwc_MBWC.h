@@ -16,4 +16,7 @@ int MBToWC(const char* text, std::wstring& out, UINT codePage, DWORD flags, DWOR
 // The text (embedded NULs included) in the system ANSI code page, cut to at most
 // maxBytes bytes; empty when it cannot be converted.
 std::string ToAnsi(const std::wstring& text, size_t maxBytes = std::string::npos);
+// NUL-terminated text of the system ANSI code page as wide text; empty when it
+// is empty or not convertible.
+std::wstring AnsiToWide(const char* text);
 }  // namespace MBWC

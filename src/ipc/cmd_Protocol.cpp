@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cwchar>
 
+#include "foundation/str_Text.h"
+
 namespace plm {
 
 namespace {
@@ -74,17 +76,9 @@ CCmdProtocol& CCmdProtocol::AddField(const wchar_t* text, int length) {
     return *this;
 }
 
-CCmdProtocol& CCmdProtocol::AddInt(int value) {
-    wchar_t digits[16] = {};
-    _snwprintf(digits, 15, L"%d", value);
-    return AddField(digits);
-}
+CCmdProtocol& CCmdProtocol::AddInt(int value) { return AddField(Str::SignedText(value).c_str()); }
 
-CCmdProtocol& CCmdProtocol::AddUInt(unsigned value) {
-    wchar_t digits[16] = {};
-    _snwprintf(digits, 15, L"%u", value);
-    return AddField(digits);
-}
+CCmdProtocol& CCmdProtocol::AddUInt(unsigned value) { return AddField(Str::UnsignedText(value).c_str()); }
 
 void CCmdProtocol::NextField(FieldCallback callback, void* user) {
     const size_t length = m_text.size();

@@ -1,14 +1,16 @@
 // The console context: the login decision, the response header, the resource
 // DLL and the request's parameters of one console page.
-#include <fcntl.h>
-#include <io.h>
+#include "cgi_ConsoleContext.h"
 
 #include <cstdio>
 #include <cstring>
 
 #include "cgi_CmdHandler.h"
-#include "cgi_ConsoleCommon.h"
-#include "cgi_Internal.h"
+#include "cgi_HostPaths.h"
+#include "cgi_PutStream.h"
+#include "cgi_SetCookie.h"
+#include "cgi_Utf8.h"
+#include "cgi_Verify.h"
 #include "foundation/trace_Trace.h"
 
 using FrameworkChannel::TraceWrite;
@@ -93,12 +95,6 @@ void CConsoleCommonImpl::FinishHeader(int contentKind, const wchar_t* downloadNa
     m_header += "\r\n";
 }
 
-void CConsoleCommonImpl::AddOwner() { InterlockedIncrement(&m_owners); }
-
-void CConsoleCommonImpl::ReleaseOwner() {
-    if (InterlockedDecrement(&m_owners) == 0) delete this;
-}
-
 // ---- CConsoleCommon ---------------------------------------------------------------------
 
 CConsoleCommon::CConsoleCommon(int contentKind, const wchar_t* downloadName, int loginMode, bool withParams,
@@ -115,20 +111,14 @@ CConsoleCommon::CConsoleCommon(int contentKind, const wchar_t* downloadName, int
                                      nullptr, false, ActiveCookieHost());
 }
 
-CConsoleCommon::CConsoleCommon(const CConsoleCommon& other) : m_pImpl(other.m_pImpl) {
-    if (m_pImpl) m_pImpl->AddOwner();
-}
+CConsoleCommon::CConsoleCommon(const CConsoleCommon& other) : m_pImpl(ShareImpl(other.m_pImpl)) {}
 
 CConsoleCommon& CConsoleCommon::operator=(const CConsoleCommon& other) {
-    if (other.m_pImpl) other.m_pImpl->AddOwner();
-    if (m_pImpl) m_pImpl->ReleaseOwner();
-    m_pImpl = other.m_pImpl;
+    AssignImpl(m_pImpl, other.m_pImpl);
     return *this;
 }
 
-CConsoleCommon::~CConsoleCommon() {
-    if (m_pImpl) m_pImpl->ReleaseOwner();
-}
+CConsoleCommon::~CConsoleCommon() { ReleaseImpl(m_pImpl); }
 
 void CConsoleCommon::EnumParaCallBack(PARA_CALLBACK callback) {
     if (m_pImpl->m_pParameters) m_pImpl->m_pParameters->EnumParaCallBack(callback);
@@ -143,12 +133,7 @@ int CConsoleCommon::GetErrorCode() const { return m_pImpl->m_nErrorCode; }
 std::string CConsoleCommon::GetHeader() const { return m_pImpl->m_header; }
 
 void CConsoleCommon::WriteHeader() const {
-    const std::string& header = m_pImpl->m_header;
-    fflush(stdout);
-    const int previous = _setmode(_fileno(stdout), _O_BINARY);
-    fwrite(header.data(), 1, header.size(), stdout);
-    fflush(stdout);
-    if (previous != -1) _setmode(_fileno(stdout), previous);
+    WriteStdoutBinary(m_pImpl->m_header.data(), m_pImpl->m_header.size());
 }
 
 std::wstring CConsoleCommon::LoadResString(int id) const {

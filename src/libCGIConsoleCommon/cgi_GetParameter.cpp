@@ -5,8 +5,10 @@
 #include <memory>
 #include <mutex>
 
-#include "cgi_Internal.h"
+#include "cgi_HostPaths.h"
+#include "cgi_IniValueCache.h"
 #include "cgi_ParamParser.h"
+#include "cgi_Utf8.h"
 #include "console/plm_Console.h"
 
 namespace plm {
@@ -57,46 +59,6 @@ void ParseProcessRequest() {
 }
 
 }  // namespace
-
-const wchar_t* CCgiParamList::FindValue(const wchar_t* name) const {
-    if (!name) return nullptr;
-    for (size_t i = 0; i < PairCount() && NameAt(i); ++i) {
-        if (_wcsicmp(NameAt(i), name) == 0) return ValueAt(i);
-    }
-    return nullptr;
-}
-
-bool CCgiParamList::GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset) {
-    if (reset) ResetEnum();
-    if (m_cursor < PairCount() && NameAt(m_cursor) && ValueAt(m_cursor)) {
-        name = NameAt(m_cursor);
-        value = ValueAt(m_cursor);
-        ++m_cursor;
-        return true;
-    }
-    value = nullptr;
-    return false;
-}
-
-void CCgiParamList::EnumParaCallBack(PARA_CALLBACK callback) {
-    ResetEnum();
-    const wchar_t* name = nullptr;
-    const wchar_t* value = nullptr;
-    while (GetNextPara(name, value, false)) {
-        if (callback) callback(name, value);
-    }
-}
-
-void CCgiParamList::EnumSpecialParaCallBack(const wchar_t* wanted, SPECIAL_PARA_CALLBACK callback) {
-    ResetEnum();
-    if (!wanted) return;
-    size_t cchWanted = wcslen(wanted);
-    const wchar_t* name = nullptr;
-    const wchar_t* value = nullptr;
-    while (GetNextPara(name, value, false)) {
-        if (wcslen(name) == cchWanted && _wcsicmp(name, wanted) == 0 && callback) callback(value);
-    }
-}
 
 CGetParameter::CGetParameter() { std::call_once(g_parseOnce, ParseProcessRequest); }
 

@@ -1,9 +1,10 @@
-// Where the running console program lives: the server folder above it and the
-// kind of console it belongs to.
+// Where the running console program lives and what it runs with.
+#include "cgi_HostPaths.h"
+
 #include <cwchar>
 
-#include "cgi_Internal.h"
 #include "console/plm_Console.h"
+#include "foundation/str_Text.h"
 
 namespace plm {
 namespace {
@@ -23,15 +24,9 @@ const wchar_t* AfterLastMarker(const wchar_t* path) {
     return found ? found + kMarkerChars : nullptr;
 }
 
-bool CopyPrefix(const wchar_t* text, size_t cchText, wchar_t* out, size_t cchOut) {
-    if (!out || cchOut == 0) return false;
-    if (cchText + 1 > cchOut) {
-        out[0] = L'\0';
-        return false;
-    }
-    wmemcpy(out, text, cchText);
-    out[cchText] = L'\0';
-    return true;
+// A folder cut short names another folder: all of it or nothing (out empty).
+void CopyWhole(const wchar_t* text, size_t cchText, wchar_t* out, size_t cchOut) {
+    if (out && cchOut > 0) Str::CopyBounded(out, cchOut, text, cchText < cchOut ? cchText : 0);
 }
 
 void RunningExePath(wchar_t (&path)[MAX_PATH + 1]) {
@@ -47,7 +42,7 @@ void GetServerFolderOf(const wchar_t* exePath, wchar_t* folder, size_t cchFolder
     if (!exePath) return;
     const wchar_t* path = SkipLongPathPrefix(exePath);
     const wchar_t* end = AfterLastMarker(path);
-    if (end) CopyPrefix(path, static_cast<size_t>(end - path), folder, cchFolder);
+    if (end) CopyWhole(path, static_cast<size_t>(end - path), folder, cchFolder);
 }
 
 void GetServerFolder(wchar_t* folder, size_t cchFolder) {
@@ -73,7 +68,7 @@ int GetConsoleKindOf(const wchar_t* exePath, wchar_t* cgiFolder, size_t cchCgiFo
         std::wstring folder(exePath, static_cast<size_t>(end - exePath));
         folder += folderName;
         folder += L"\\Web_Console\\CGI";
-        CopyPrefix(folder.c_str(), folder.size(), cgiFolder, cchCgiFolder);
+        CopyWhole(folder.c_str(), folder.size(), cgiFolder, cchCgiFolder);
     }
     return kind;
 }
@@ -89,12 +84,32 @@ int ReadServerIniInt(const wchar_t* section, const wchar_t* key, int defaultValu
     GetServerFolder(folder, MAX_PATH);
     std::wstring path = folder;
     path += (file && *file) ? file : L"kpsscan.ini";
-    wchar_t fallback[16];
-    _snwprintf(fallback, 16, L"%d", defaultValue);
-    fallback[15] = L'\0';
     wchar_t text[256] = {};
-    GetPrivateProfileStringW(section, key, fallback, text, 256, path.c_str());
+    GetPrivateProfileStringW(section, key, Str::SignedText(defaultValue).c_str(), text, 256, path.c_str());
     return static_cast<int>(wcstol(text, nullptr, 10));
+}
+
+std::wstring RunningProgramFolder() {
+    wchar_t path[MAX_PATH + 1] = {};
+    const DWORD cch = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
+    if (cch == 0 || cch > MAX_PATH) return std::wstring();
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (!slash) return std::wstring();
+    slash[1] = L'\0';
+    return path;
+}
+
+bool ReadEnvironment(const wchar_t* name, std::wstring& value, size_t maxChars) {
+    value.clear();
+    SetLastError(ERROR_SUCCESS);
+    const DWORD cchNeeded = GetEnvironmentVariableW(name, nullptr, 0);
+    if (cchNeeded == 0) return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+    std::wstring text(cchNeeded, L'\0');
+    const DWORD cch = GetEnvironmentVariableW(name, &text[0], cchNeeded);
+    if (cch >= cchNeeded) return false;  // changed in between
+    text.resize(cch < maxChars ? cch : maxChars);
+    value.swap(text);
+    return true;
 }
 
 }  // namespace plm

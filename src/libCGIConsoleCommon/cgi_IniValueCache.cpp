@@ -2,7 +2,6 @@
 #include "cgi_IniValueCache.h"
 
 #include "aos/AoSSrvSDK.h"
-#include "cgi_ParamParser.h"
 
 namespace plm {
 namespace {

@@ -38,4 +38,9 @@ private:
     CRITICAL_SECTION m_lock;
 };
 
+// Limit of URL-encoded bodies from the server's private settings, read once per process.
+int GetMaxPostSizeK();
+// The same without the process-wide hold (tests).
+bool ReadMaxPostSizeK(int& valueK);
+
 }  // namespace plm

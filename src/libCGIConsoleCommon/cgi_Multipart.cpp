@@ -1,12 +1,13 @@
 // multipart/form-data bodies: part headers, part data into temporary files or
 // a value buffer, and the raw items they contribute.
+#include "cgi_Multipart.h"
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
 
-#include "cgi_Internal.h"
-#include "cgi_ParamParser.h"
+#include "cgi_Utf8.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 

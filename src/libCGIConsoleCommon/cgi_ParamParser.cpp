@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cgi_Internal.h"
+#include "cgi_Multipart.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 
@@ -27,22 +27,6 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 }
 
 bool IsCollectSeparator(char c) { return c == '&' || c == '\r' || c == '\n'; }
-
-// Token of text starting at pos, strtok style: leading delimiters skipped, the
-// token ends at the next delimiter or the end. pos moves past the terminator.
-bool NextToken(const char* text, size_t size, size_t& pos, const char* delims, size_t& begin, size_t& end) {
-    while (pos < size && strchr(delims, text[pos])) ++pos;
-    if (pos >= size) return false;
-    begin = pos;
-    while (pos < size && !strchr(delims, text[pos])) ++pos;
-    end = pos;
-    if (pos < size) ++pos;
-    return true;
-}
-
-// Value of a character read as a hexadecimal digit; any character gives some
-// value (no validation), kept in unsigned arithmetic so that none is undefined.
-unsigned HexDigit(unsigned char c) { return c <= 0x40 ? c - 0x30u : (c & ~0x20u) - 55u; }
 
 std::string ReadBody(ICgiInput& input, uint64_t cbBody) {
     std::string body;
@@ -131,27 +115,6 @@ bool CStdinInput::SwitchToBinary() { return _setmode(_fileno(stdin), _O_BINARY) 
 
 size_t CStdinInput::Read(void* buffer, size_t cbBuffer) { return fread(buffer, 1, cbBuffer, stdin); }
 
-void CRawParamList::Add(const char* text, size_t cbText, bool plusIsSpace) {
-    cbText = strnlen(text, cbText);
-    if (cbText == 0) return;
-    m_lastStart = m_text.size();
-    m_text.append(text, cbText);
-    if (plusIsSpace) std::replace(m_text.begin() + static_cast<ptrdiff_t>(m_lastStart), m_text.end(), '+', ' ');
-    m_text += '\0';
-    ++m_count;
-}
-
-std::string CRawParamList::LastItem() const {
-    return m_count ? std::string(m_text.c_str() + m_lastStart) : std::string();
-}
-
-void CRawParamList::AppendToLast(const std::string& text) {
-    if (m_count == 0) return;
-    m_text.pop_back();
-    m_text.append(text.c_str(), strnlen(text.c_str(), text.size()));
-    m_text += '\0';
-}
-
 uint64_t ParseContentLength(const std::optional<std::string>& text) {
     if (!text || text->empty()) return 0;
     uint64_t value = 0;
@@ -174,59 +137,6 @@ void Collect(const char* text, size_t cbText, CRawParamList& raw) {
             start = i + 1;
         }
     }
-}
-
-size_t UrlDecode(char* text, size_t cbText) {
-    size_t out = 0;
-    for (size_t in = 0; in < cbText; ++out) {
-        if (text[in] == '%' && in + 2 < cbText) {
-            unsigned hi = HexDigit(static_cast<unsigned char>(text[in + 1]));
-            unsigned lo = HexDigit(static_cast<unsigned char>(text[in + 2]));
-            text[out] = static_cast<char>(static_cast<unsigned char>((hi << 4) + lo));
-            in += 3;
-        } else {
-            text[out] = text[in++];
-        }
-    }
-    return out;
-}
-
-// Percent-decodes a field and appends it as UTF-16 with its terminator; the
-// slot is kNull when the bytes are not convertible.
-void CCgiParamList::AddText(const char* field, size_t cbField) {
-    std::string bytes(field, cbField);
-    size_t cb = UrlDecode(&bytes[0], bytes.size());
-    cb = strnlen(bytes.c_str(), cb);  // a decoded zero byte ends the text
-    std::wstring wide;
-    if (!Utf8ToWide(bytes.data(), cb, wide)) {
-        m_slots.push_back(kNull);
-        return;
-    }
-    m_slots.push_back(m_texts.size());
-    m_texts.append(wide);
-    m_texts += L'\0';
-}
-
-void CCgiParamList::Decode(const CRawParamList& raw) {
-    m_slots.clear();
-    m_texts.clear();
-    m_slots.reserve(2 * raw.Count());
-    // Decoded text is never longer than its bytes; each pair adds at most one
-    // terminator more than its item had.
-    m_texts.reserve(raw.ByteLength() + 2 * raw.Count());
-    m_hasPairArray = true;
-    m_cursor = 0;
-    raw.ForEach([this](const char* item, size_t cbItem) {
-        size_t pos = 0, begin = 0, end = 0;
-        if (!NextToken(item, cbItem, pos, ": =\"", begin, end)) return;
-        AddText(item + begin, end - begin);
-        if (NextToken(item, cbItem, pos, "\"\r\n", begin, end)) {
-            AddText(item + begin, end - begin);
-        } else {
-            m_slots.push_back(m_texts.size());
-            m_texts += L'\0';
-        }
-    });
 }
 
 void ParseRequest(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CCgiParamList& list) {

@@ -2,8 +2,7 @@
 #include <cwctype>
 #include <string>
 
-#include "cgi_ConsoleCommon.h"
-#include "cgi_Internal.h"
+#include "cgi_HostPaths.h"
 #include "console/plm_Console.h"
 #include "foundation/win_Handle.h"
 
@@ -21,18 +20,6 @@ bool IsAbsolutePath(const std::wstring& path) {
     return path.size() >= 2 && isSlash(path[0]) && isSlash(path[1]);
 }
 
-// Folder of the running program with its final backslash; empty when its path
-// does not fit.
-std::wstring ProgramFolder() {
-    wchar_t path[MAX_PATH + 1] = {};
-    const DWORD cch = GetModuleFileNameW(nullptr, path, MAX_PATH + 1);
-    if (cch == 0 || cch > MAX_PATH) return std::wstring();
-    wchar_t* slash = wcsrchr(path, L'\\');
-    if (!slash) return std::wstring();
-    slash[1] = L'\0';
-    return path;
-}
-
 // Always a full path: the DLL search path (working folder, PATH) never picks
 // the console's resources. A relative prefix counts from the program's folder.
 std::wstring ResourceDllPath(const wchar_t* prefix, const wchar_t* moduleName) {
@@ -42,7 +29,7 @@ std::wstring ResourceDllPath(const wchar_t* prefix, const wchar_t* moduleName) {
     if (cgiFolder[0]) return std::wstring(cgiFolder) + L"\\" + name;
     const std::wstring path = std::wstring(prefix ? prefix : L"") + name;
     if (IsAbsolutePath(path)) return path;
-    const std::wstring folder = ProgramFolder();
+    const std::wstring folder = RunningProgramFolder();
     return folder.empty() ? std::wstring() : folder + path;
 }
 

@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string>
 
+#include "cgi_HostPaths.h"
 #include "foundation/mbwc_MBWC.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
@@ -28,16 +29,6 @@ struct SsoHelper {
     SsoWithBuffer parseSessionData = nullptr;
     SsoWithBuffer createSessionResponse = nullptr;
 };
-
-// Drive and directory of the running executable, with its final backslash.
-std::wstring RunningExeFolder() {
-    wchar_t path[MAX_PATH + 1] = {};
-    const DWORD cch = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    path[cch < MAX_PATH ? cch : MAX_PATH] = L'\0';
-    wchar_t* slash = wcsrchr(path, L'\\');
-    if (slash) slash[1] = L'\0';
-    return path;
-}
 
 bool LoadHelper(const std::wstring& path, SsoHelper& helper) {
     helper.module.reset(LoadLibraryW(path.c_str()));
@@ -90,7 +81,9 @@ int ValidateSSOFrom(const wchar_t* folder, const wchar_t* sessionData, const cha
 }
 
 int ValidateSSO(const wchar_t* sessionData, const char* ssoSetting2, const char* ssoSetting1, char* response) {
-    return ValidateSSOFrom(RunningExeFolder().c_str(), sessionData, ssoSetting2, ssoSetting1, response);
+    const std::wstring folder = RunningProgramFolder();
+    if (folder.empty()) return 1;  // never the helper by bare name, from the DLL search path
+    return ValidateSSOFrom(folder.c_str(), sessionData, ssoSetting2, ssoSetting1, response);
 }
 
 }  // namespace plm

@@ -1,6 +1,6 @@
 // Temporary files of a request: created once under a random name and deleted
 // through their own handle, so that nothing can be slipped in between.
-#include "cgi_ParamParser.h"
+#include "cgi_TempFiles.h"
 
 #include <ntsecapi.h>
 

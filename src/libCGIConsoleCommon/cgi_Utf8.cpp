@@ -2,9 +2,11 @@
 // purpose: lone surrogates encoded one by one, overlong two- and three-byte
 // forms accepted; stored cookies and key texts depend on these exact bytes.
 // Characters beyond U+FFFF travel as four bytes, as browsers send them.
-#include <cstdio>
+#include "cgi_Utf8.h"
 
-#include "cgi_Internal.h"
+#include <windows.h>
+
+#include <cstdio>
 
 namespace plm {
 

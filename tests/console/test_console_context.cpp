@@ -8,6 +8,7 @@
 #include "ConsoleTestSupport.h"
 #include "console/plm_Console.h"
 #include "foundation/win_Handle.h"
+#include "libCGIConsoleCommon/cgi_ConsoleContext.h"
 #include "libCGIConsoleCommon/cgi_Html.h"
 
 namespace {

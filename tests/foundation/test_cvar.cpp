@@ -7,6 +7,7 @@
 
 #include "ImportHook.h"
 #include "TestSupport.h"
+#include "foundation/com_Support.h"
 #include "foundation/var_CVar.h"
 
 namespace {

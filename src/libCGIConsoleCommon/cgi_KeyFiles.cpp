@@ -1,0 +1,178 @@
+#include "cgi_KeyFiles.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "console/plm_Console.h"
+#include "foundation/mbwc_MBWC.h"
+#include "foundation/str_Text.h"
+#include "foundation/trace_Trace.h"
+#include "foundation/win_Handle.h"
+
+using FrameworkChannel::TraceWrite;
+
+namespace plm {
+namespace {
+
+const wchar_t* const kSourceFile = kConsoleCommonSource;
+const size_t kKeyRecordBytes = 36;
+const size_t kKeyTextBytes = 32;
+const DWORD kKeyFileIdleMs = 1440u * 60000u;
+const int kKeyFileTries = 16;
+
+std::wstring TempFolder(const SCookieHost& host) {
+    if (host.serverFolder.empty()) return std::wstring();
+    std::wstring folder = host.serverFolder;
+    if (folder.back() != L'\\') folder += L'\\';
+    return folder + L"TEMP";
+}
+
+struct SKeyRecord {
+    unsigned char bytes[kKeyRecordBytes];
+    DWORD Tick() const {
+        return bytes[32] | (bytes[33] << 8) | (bytes[34] << 16) | (static_cast<DWORD>(bytes[35]) << 24);
+    }
+    void SetTick(DWORD tick) {
+        for (int i = 0; i < 4; ++i) bytes[32 + i] = static_cast<unsigned char>(tick >> (8 * i));
+    }
+    // False when the key has no terminator within its 32 bytes.
+    bool Key(std::wstring& key) const {
+        const void* end = memchr(bytes, 0, kKeyTextBytes);
+        if (!end) return false;
+        key = MBWC::AnsiToWide(reinterpret_cast<const char*>(bytes));
+        return true;
+    }
+};
+
+bool ReadExactly(HANDLE file, void* buffer, DWORD cb) {
+    DWORD cbRead = 0;
+    return ReadFile(file, buffer, cb, &cbRead, nullptr) && cbRead == cb;
+}
+
+OS::UniqueFile OpenExisting(const std::wstring& path, DWORD access) {
+    return OS::UniqueFile(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Calls visit(path) for every file matching pattern in folder.
+template <typename Visit>
+void ForEachFile(const std::wstring& folder, const wchar_t* pattern, Visit visit) {
+    WIN32_FIND_DATAW found;
+    OS::UniqueFind find(FindFirstFileW((folder + L"\\" + pattern).c_str(), &found));
+    if (!find) return;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) visit(folder + L"\\" + found.cFileName);
+    } while (FindNextFileW(find.get(), &found));
+}
+
+// A session id is 1 to 5 decimal digits; nothing else ever names a key file.
+bool IsSessionId(const wchar_t* text) {
+    if (!text) return false;
+    size_t cch = 0;
+    for (; text[cch]; ++cch)
+        if (cch >= 5 || text[cch] < L'0' || text[cch] > L'9') return false;
+    return cch > 0;
+}
+
+// The key file of a session id, or empty when there is none (no server folder
+// or not a session id).
+std::wstring KeyFilePath(const SCookieHost& host, const wchar_t* sessionId) {
+    const std::wstring folder = TempFolder(host);
+    if (folder.empty() || !IsSessionId(sessionId)) return std::wstring();
+    return folder + L"\\.key_" + sessionId;
+}
+
+void PurgeKeyFiles(const std::wstring& folder, DWORD now) {
+    ForEachFile(folder, L".key_*", [now](const std::wstring& path) {
+        SKeyRecord record;
+        bool whole;
+        {
+            OS::UniqueFile file = OpenExisting(path, GENERIC_READ);
+            if (!file) return;
+            whole = ReadExactly(file.get(), record.bytes, kKeyRecordBytes);
+        }
+        // A short file may still be being written by its creator: leave it.
+        if (whole && now - record.Tick() > kKeyFileIdleMs) DeleteFileW(path.c_str());
+    });
+}
+
+void PurgeCompanionFiles(const std::wstring& folder, DWORD now, DWORD periodMs) {
+    ForEachFile(folder, L"*.lci", [now, periodMs](const std::wstring& path) {
+        char text[15] = {};
+        {
+            OS::UniqueFile file = OpenExisting(path, GENERIC_READ);
+            if (!file) return;
+            DWORD cbRead = 0;
+            if (!ReadFile(file.get(), text, 14, &cbRead, nullptr)) return;
+        }
+        const DWORD stored = strtoul(text, nullptr, 10);
+        if (stored > now || now - stored <= periodMs) return;
+        DeleteFileW(path.c_str());
+        const std::wstring stem = path.substr(0, path.size() - 3);
+        for (const wchar_t* ext : {L"lco", L"lcx", L"lcd"}) DeleteFileW((stem + ext).c_str());
+    });
+}
+
+void EnsureFolder(const std::wstring& folder) {
+    if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES) CreateDirectoryW(folder.c_str(), nullptr);
+}
+
+}  // namespace
+
+void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs) {
+    const std::wstring folder = TempFolder(host);
+    if (folder.empty()) return;
+    PurgeKeyFiles(folder, host.tick());
+    PurgeCompanionFiles(folder, host.tick(), periodMs);
+}
+
+int RetrieveSessionKey(const SCookieHost& host, const wchar_t* sessionId, std::wstring& key) {
+    const std::wstring path = KeyFilePath(host, sessionId);
+    OS::UniqueFile file;
+    if (!path.empty()) file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE);
+    if (!file) {
+        WDX_TRACE(kTraceFailure, L"retrieve session key failed.");
+        return CGI_LOGIN_NO_KEY_FILE;
+    }
+    SKeyRecord record;
+    if (!ReadExactly(file.get(), record.bytes, kKeyRecordBytes) || !record.Key(key)) return CGI_LOGIN_KEY_MISMATCH;
+    record.SetTick(host.tick());
+    DWORD cbWritten = 0;
+    if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0)
+        WriteFile(file.get(), record.bytes, kKeyRecordBytes, &cbWritten, nullptr);
+    return CGI_OK;
+}
+
+bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessionId) {
+    const std::wstring folder = TempFolder(host);
+    if (!folder.empty()) EnsureFolder(folder);
+    for (int attempt = 0; attempt < kKeyFileTries; ++attempt) {
+        int drawn = 0;
+        if (!host.random15(drawn)) {
+            WDX_TRACE(kTraceFailure, L"[ShowSetCookieInHeader] no login created: no random session id");
+            return false;
+        }
+        if (folder.empty()) {
+            sessionId = drawn;
+            return true;
+        }
+        const std::wstring path = KeyFilePath(host, Str::SignedText(drawn).c_str());
+        OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
+                                        nullptr));
+        if (!file && GetLastError() == ERROR_FILE_EXISTS) continue;
+        sessionId = drawn;
+        if (!file) return true;
+        SKeyRecord record = {};
+        const std::string ansiKey = MBWC::ToAnsi(key, kKeyTextBytes - 1);
+        memcpy(record.bytes, ansiKey.data(), ansiKey.size());
+        record.SetTick(host.tick());
+        DWORD cbWritten = 0;
+        WriteFile(file.get(), record.bytes, kKeyRecordBytes, &cbWritten, nullptr);
+        return true;
+    }
+    WDX_TRACE(kTraceFailure, L"[ShowSetCookieInHeader] no login created: %d session ids drawn, all taken",
+              kKeyFileTries);
+    return false;
+}
+
+}  // namespace plm

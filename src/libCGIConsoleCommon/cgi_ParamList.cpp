@@ -1,0 +1,194 @@
+// The request's items and pairs: the raw items, their decoding into UTF-16
+// pairs, lookups and enumeration, and the HTML table of diagnostic pages.
+#include "cgi_ParamList.h"
+
+#include <algorithm>
+#include <cwchar>
+
+#include "cgi_Utf8.h"
+
+namespace plm {
+namespace {
+
+// Token of text starting at pos, strtok style: leading delimiters skipped, the
+// token ends at the next delimiter or the end. pos moves past the terminator.
+bool NextToken(const char* text, size_t size, size_t& pos, const char* delims, size_t& begin, size_t& end) {
+    while (pos < size && strchr(delims, text[pos])) ++pos;
+    if (pos >= size) return false;
+    begin = pos;
+    while (pos < size && !strchr(delims, text[pos])) ++pos;
+    end = pos;
+    if (pos < size) ++pos;
+    return true;
+}
+
+// Value of a character read as a hexadecimal digit; any character gives some
+// value (no validation), kept in unsigned arithmetic so that none is undefined.
+unsigned HexDigit(unsigned char c) { return c <= 0x40 ? c - 0x30u : (c & ~0x20u) - 55u; }
+
+
+const char kHeaderRow[] =
+    "<tr><td width=\"40%\"><b><font size=\"2\" face=\"Arial\" color=\"#FF0000\">Name</font></b></td>"
+    "<td width=\"60%\"><b><font size=\"2\" face=\"Arial\" color=\"#FF0000\">Value</font></b></td></tr>\n";
+const char kNameCell[] = "<tr><td width=\"40%\"><b><font size=\"2\" face=\"Arial\">";
+const char kValueCell[] = "</font></b></td><td width=\"60%\"><b><font size=\"2\" face=\"Arial\">";
+const char kRowEnd[] = "</font></b></td></tr>\n";
+
+// Request text is hostile: it must not become markup of the page.
+void AppendEscaped(std::string& html, const wchar_t* text) {
+    for (char c : WideToUtf8(text, wcslen(text))) {
+        switch (c) {
+            case '&':
+                html += "&amp;";
+                break;
+            case '<':
+                html += "&lt;";
+                break;
+            case '>':
+                html += "&gt;";
+                break;
+            case '"':
+                html += "&quot;";
+                break;
+            case '\'':
+                html += "&#39;";
+                break;
+            default:
+                html += c;
+        }
+    }
+}
+
+}  // namespace
+
+void CRawParamList::Add(const char* text, size_t cbText, bool plusIsSpace) {
+    cbText = strnlen(text, cbText);
+    if (cbText == 0) return;
+    m_lastStart = m_text.size();
+    m_text.append(text, cbText);
+    if (plusIsSpace) std::replace(m_text.begin() + static_cast<ptrdiff_t>(m_lastStart), m_text.end(), '+', ' ');
+    m_text += '\0';
+    ++m_count;
+}
+
+std::string CRawParamList::LastItem() const {
+    return m_count ? std::string(m_text.c_str() + m_lastStart) : std::string();
+}
+
+void CRawParamList::AppendToLast(const std::string& text) {
+    if (m_count == 0) return;
+    m_text.pop_back();
+    m_text.append(text.c_str(), strnlen(text.c_str(), text.size()));
+    m_text += '\0';
+}
+
+size_t UrlDecode(char* text, size_t cbText) {
+    size_t out = 0;
+    for (size_t in = 0; in < cbText; ++out) {
+        if (text[in] == '%' && in + 2 < cbText) {
+            unsigned hi = HexDigit(static_cast<unsigned char>(text[in + 1]));
+            unsigned lo = HexDigit(static_cast<unsigned char>(text[in + 2]));
+            text[out] = static_cast<char>(static_cast<unsigned char>((hi << 4) + lo));
+            in += 3;
+        } else {
+            text[out] = text[in++];
+        }
+    }
+    return out;
+}
+
+// Percent-decodes a field and appends it as UTF-16 with its terminator; the
+// slot is kNull when the bytes are not convertible.
+void CCgiParamList::AddText(const char* field, size_t cbField) {
+    std::string bytes(field, cbField);
+    size_t cb = UrlDecode(&bytes[0], bytes.size());
+    cb = strnlen(bytes.c_str(), cb);  // a decoded zero byte ends the text
+    std::wstring wide;
+    if (!Utf8ToWide(bytes.data(), cb, wide)) {
+        m_slots.push_back(kNull);
+        return;
+    }
+    m_slots.push_back(m_texts.size());
+    m_texts.append(wide);
+    m_texts += L'\0';
+}
+
+void CCgiParamList::Decode(const CRawParamList& raw) {
+    m_slots.clear();
+    m_texts.clear();
+    m_slots.reserve(2 * raw.Count());
+    // Decoded text is never longer than its bytes; each pair adds at most one
+    // terminator more than its item had.
+    m_texts.reserve(raw.ByteLength() + 2 * raw.Count());
+    m_hasPairArray = true;
+    m_cursor = 0;
+    raw.ForEach([this](const char* item, size_t cbItem) {
+        size_t pos = 0, begin = 0, end = 0;
+        if (!NextToken(item, cbItem, pos, ": =\"", begin, end)) return;
+        AddText(item + begin, end - begin);
+        if (NextToken(item, cbItem, pos, "\"\r\n", begin, end)) {
+            AddText(item + begin, end - begin);
+        } else {
+            m_slots.push_back(m_texts.size());
+            m_texts += L'\0';
+        }
+    });
+}
+
+const wchar_t* CCgiParamList::FindValue(const wchar_t* name) const {
+    if (!name) return nullptr;
+    for (size_t i = 0; i < PairCount() && NameAt(i); ++i) {
+        if (_wcsicmp(NameAt(i), name) == 0) return ValueAt(i);
+    }
+    return nullptr;
+}
+
+bool CCgiParamList::GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset) {
+    if (reset) ResetEnum();
+    if (m_cursor < PairCount() && NameAt(m_cursor) && ValueAt(m_cursor)) {
+        name = NameAt(m_cursor);
+        value = ValueAt(m_cursor);
+        ++m_cursor;
+        return true;
+    }
+    value = nullptr;
+    return false;
+}
+
+void CCgiParamList::EnumParaCallBack(PARA_CALLBACK callback) {
+    ResetEnum();
+    const wchar_t* name = nullptr;
+    const wchar_t* value = nullptr;
+    while (GetNextPara(name, value, false)) {
+        if (callback) callback(name, value);
+    }
+}
+
+void CCgiParamList::EnumSpecialParaCallBack(const wchar_t* wanted, SPECIAL_PARA_CALLBACK callback) {
+    ResetEnum();
+    if (!wanted) return;
+    size_t cchWanted = wcslen(wanted);
+    const wchar_t* name = nullptr;
+    const wchar_t* value = nullptr;
+    while (GetNextPara(name, value, false)) {
+        if (wcslen(name) == cchWanted && _wcsicmp(name, wanted) == 0 && callback) callback(value);
+    }
+}
+
+std::string CCgiParamList::ParaTableHtml() const {
+    std::string html;
+    if (!m_hasPairArray) return html;
+    html += "<table border=\"1\" width=\"40%\">\n";
+    html += kHeaderRow;
+    for (size_t i = 0; i < PairCount() && NameAt(i) && ValueAt(i); ++i) {
+        html += kNameCell;
+        AppendEscaped(html, NameAt(i));
+        html += kValueCell;
+        AppendEscaped(html, ValueAt(i));
+        html += kRowEnd;
+    }
+    html += "</table>\n";
+    return html;
+}
+
+}  // namespace plm

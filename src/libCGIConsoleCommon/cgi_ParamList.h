@@ -1,0 +1,85 @@
+// The request's items as they came (still URL-encoded) and as decoded pairs.
+#pragma once
+#include <cstddef>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "console/plm_Console.h"
+
+namespace plm {
+
+// Items still URL-encoded ("name=value"), in request order. They share one
+// block of text, each ended by a zero byte: a body of a million one-byte items
+// costs its own size, not a string object per item.
+class CRawParamList {
+public:
+    void Reserve(size_t cbText) { m_text.reserve(cbText); }
+    // Adds text up to its first zero byte; plusIsSpace reads "+" as a space.
+    void Add(const char* text, size_t cbText, bool plusIsSpace = false);
+    void Add(const std::string& item) { Add(item.data(), item.size()); }
+    size_t Count() const { return m_count; }
+    size_t ByteLength() const { return m_text.size() - m_count; }
+    std::string LastItem() const;
+    void AppendToLast(const std::string& text);
+    // Visits every item as (text, length) in order.
+    template <typename Visit>
+    void ForEach(Visit visit) const {
+        for (size_t pos = 0; pos < m_text.size();) {
+            size_t cb = strlen(m_text.c_str() + pos);
+            visit(m_text.c_str() + pos, cb);
+            pos += cb + 1;
+        }
+    }
+
+private:
+    std::string m_text;  // item, zero byte, item, zero byte, ...
+    size_t m_count = 0;
+    size_t m_lastStart = 0;
+};
+
+// The parsed request. A pair's name or value is null when its bytes were not
+// valid UTF-8; lookups and enumeration stop at a null name. The texts share
+// one block, each pair costing two offsets besides its characters.
+class CCgiParamList {
+public:
+    int Status() const { return m_status; }
+    void SetStatus(int status) { m_status = status; }
+    bool HasPairArray() const { return m_hasPairArray; }
+    size_t PairCount() const { return m_slots.size() / 2; }
+    // Null when the bytes were not valid UTF-8; valid until the next Decode.
+    const wchar_t* NameAt(size_t pair) const { return Text(m_slots[2 * pair]); }
+    const wchar_t* ValueAt(size_t pair) const { return Text(m_slots[2 * pair + 1]); }
+    std::optional<std::wstring> Name(size_t pair) const { return Copy(NameAt(pair)); }
+    std::optional<std::wstring> Value(size_t pair) const { return Copy(ValueAt(pair)); }
+
+    // Replaces any earlier pairs by the decoded items.
+    void Decode(const CRawParamList& raw);
+
+    const wchar_t* FindValue(const wchar_t* name) const;
+    bool GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset);
+    void ResetEnum() { m_cursor = 0; }
+    void EnumParaCallBack(PARA_CALLBACK callback);
+    void EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback);
+    std::string ParaTableHtml() const;
+
+private:
+    static constexpr size_t kNull = static_cast<size_t>(-1);
+    const wchar_t* Text(size_t offset) const { return offset == kNull ? nullptr : m_texts.c_str() + offset; }
+    static std::optional<std::wstring> Copy(const wchar_t* text) {
+        return text ? std::optional<std::wstring>(text) : std::nullopt;
+    }
+    void AddText(const char* utf8, size_t cb);
+
+    int m_status = CGI_OK;
+    bool m_hasPairArray = false;
+    std::wstring m_texts;        // every name and value, each ended by a zero unit
+    std::vector<size_t> m_slots;  // name0, value0, name1, value1, ...: offsets into m_texts or kNull
+    size_t m_cursor = 0;         // index of the next pair
+};
+
+// In place; returns the new length. A "%" without two following characters stays.
+size_t UrlDecode(char* text, size_t cbText);
+
+}  // namespace plm
