@@ -35,7 +35,7 @@ function(wdx_dll_link target)
   add_dependencies(${target} wdx_delayload)
   set(runtime_wraps)
   if(WDX_ARCH STREQUAL "i686")
-    set(runtime_wraps -Wl,--wrap=pthread_once)  # see DllMain.cpp
+    set(runtime_wraps -Wl,--wrap=pthread_once)  # see src/dll/DllMain.cpp
   endif()
   target_link_libraries(${target} PRIVATE ${delay_libs} ${WDX_SYSTEM_LIBS})
   target_link_options(${target} PRIVATE ${WDX_STATIC_LINK} -Wl,--enable-stdcall-fixup ${delay_thunks} ${runtime_wraps})
