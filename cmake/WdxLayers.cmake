@@ -2,9 +2,11 @@
 # per layer. Each layer lists the layers it uses; lower layers never use higher ones:
 #   foundation -> ipc -> diag, registry -> aos -> agent, libCGIConsoleCommon
 
-# Warnings, definitions and Windows version for every target of our own.
+# Warnings, definitions and Windows version for every target of our own (not
+# googletest). ./wdx turns WDX_WERROR on in CI.
+option(WDX_WERROR "Warnings fail the build of our own targets" OFF)
 function(wdx_target_defaults target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${WDX_WERROR}>:$<$<COMPILE_LANGUAGE:C,CXX>:-Werror>>)
   target_compile_definitions(${target} PRIVATE
     UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601 __USE_MINGW_ANSI_STDIO=0)
 endfunction()
