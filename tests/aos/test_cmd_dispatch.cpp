@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "AoSMgrPeer.h"
+#include "ShortBound.h"
 #include "TraceCapture.h"
 #include "Watchdog.h"
 #include "aos/util_plm_cmdHandler.h"

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "CmdHandlerPeer.h"
+#include "ShortBound.h"
 #include "TestSupport.h"
 #include "TraceCapture.h"
 #include "Watchdog.h"

@@ -15,6 +15,7 @@
 #include "AoSMgrPeer.h"
 #include "LogServerPeer.h"
 #include "ServerFixture.h"
+#include "ShortBound.h"
 #include "Watchdog.h"
 #include "aos/AoSSrvSDK.h"
 #include "foundation/trace_Trace.h"

@@ -6,18 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ipc/pipe_Util.h"
-
 namespace testsupport {
-
-// Shortens the process's pipe wait bound for one scope.
-class ShortBound {
-public:
-    explicit ShortBound(DWORD ms) { PipeSetWaitBoundMs(ms); }
-    ~ShortBound() { PipeSetWaitBoundMs(0); }
-    ShortBound(const ShortBound&) = delete;
-    ShortBound& operator=(const ShortBound&) = delete;
-};
 
 // A fresh folder under the temp directory, removed with its contents at scope end.
 class TempDir {

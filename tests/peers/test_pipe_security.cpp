@@ -17,6 +17,7 @@
 #include "CmdHandlerPeer.h"
 #include "ImportHook.h"
 #include "LogServerPeer.h"
+#include "ShortBound.h"
 #include "TestSupport.h"
 #include "TraceCapture.h"
 #include "Watchdog.h"
