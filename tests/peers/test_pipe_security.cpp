@@ -94,14 +94,13 @@ void PutRequest(CIPCMsgBuffer& request) {
 // --- the bound on waits for a busy service ---------------------------------------
 
 TEST(WaitBound, SixtySecondsForTheOpenAndTheReplyAlike) {
-    EXPECT_EQ(60000u, kPipeWaitBoundMs);
-    EXPECT_EQ(kPipeWaitBoundMs, kPipeReplyWaitMs);
-    EXPECT_EQ(kPipeWaitBoundMs, PipeWaitBoundMs());
+    // The reply waits with the process's bound (ReplyThatNeverComesEndsWithTheProcesssBound).
+    EXPECT_EQ(60000u, PipeWaitBoundMs());
     {
         ShortBound bound(5);
         EXPECT_EQ(5u, PipeWaitBoundMs());
     }
-    EXPECT_EQ(kPipeWaitBoundMs, PipeWaitBoundMs());
+    EXPECT_EQ(60000u, PipeWaitBoundMs());
 }
 
 TEST(WaitBound, OpenOfAPipeThatStaysBusyEndsWithTheBound) {
