@@ -4,7 +4,7 @@
 #include "AoSMgrPeer.h"
 #include "LogServerPeer.h"
 #include "ServerFixture.h"
-#include "Watchdog.h"
+#include "TestSupport.h"
 #include "foundation/win_Handle.h"
 #include "installer/WDXPatchAgent.h"
 #include "registry/util_plm_compList.h"

@@ -5,7 +5,7 @@
 
 #include "LogServerPeer.h"
 #include "ServerFixture.h"
-#include "Watchdog.h"
+#include "TestSupport.h"
 #include "foundation/win_Handle.h"
 #include "installer/WDXPatchAgent.h"
 

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "AoSMgrPeer.h"
-#include "ShortBound.h"
+#include "ServerFixture.h"
+#include "TestSupport.h"
 #include "TraceCapture.h"
-#include "Watchdog.h"
 #include "aos/util_plm_cmdHandler.h"
 #include "ipc/util_ipc_msg_buffer.h"
 

@@ -4,10 +4,9 @@
 #include <string>
 
 #include "CmdHandlerPeer.h"
-#include "ShortBound.h"
+#include "ServerFixture.h"
 #include "TestSupport.h"
 #include "TraceCapture.h"
-#include "Watchdog.h"
 #include "aos/cmdao_OutputCmd.h"
 #include "aos/util_plm_cmdHandler.h"
 #include "ipc/cmd_Protocol.h"

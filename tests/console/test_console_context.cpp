@@ -6,8 +6,7 @@
 
 #include "../../tools/cgires/cgires_ids.h"
 #include "ConsoleTestSupport.h"
-#include "ShortBound.h"
-#include "Watchdog.h"
+#include "ServerFixture.h"
 #include "console/plm_Console.h"
 #include "foundation/win_Handle.h"
 #include "libCGIConsoleCommon/cgi_Html.h"

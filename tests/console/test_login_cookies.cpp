@@ -7,7 +7,6 @@
 #include <map>
 
 #include "ConsoleTestSupport.h"
-#include "Watchdog.h"
 
 namespace {
 

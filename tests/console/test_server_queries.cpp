@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "ConsoleTestSupport.h"
-#include "Watchdog.h"
 #include "libCGIConsoleCommon/cgi_CmdHandler.h"
 #include "libCGIConsoleCommon/cgi_SSOImp.h"
 

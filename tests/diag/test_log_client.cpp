@@ -10,7 +10,6 @@
 #include "LogServerPeer.h"
 #include "TestSupport.h"
 #include "TraceTestSupport.h"
-#include "Watchdog.h"
 #include "diag/logcl_Command.h"
 #include "foundation/win_Handle.h"
 

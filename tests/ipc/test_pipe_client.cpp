@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "LogServerPeer.h"
-#include "Watchdog.h"
+#include "TestSupport.h"
 #include "foundation/win_Handle.h"
 #include "ipc/pipe_Util.h"
 

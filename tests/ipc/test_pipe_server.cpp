@@ -11,8 +11,8 @@
 
 #include "LogServerPeer.h"
 #include "PeerSupport.h"
+#include "TestSupport.h"
 #include "TraceCapture.h"
-#include "Watchdog.h"
 #include "foundation/win_Handle.h"
 #include "ipc/pipe_Server.h"
 #include "ipc/pipe_Util.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "AoSMgrPeer.h"
-#include "Watchdog.h"
+#include "TestSupport.h"
 #include "aos/util_plm_cmdHandler.h"
 #include "ipc/util_ipc_msg_buffer.h"
 

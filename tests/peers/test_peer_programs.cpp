@@ -6,7 +6,6 @@
 
 #include "CmdHandlerPeer.h"
 #include "TestSupport.h"
-#include "Watchdog.h"
 #include "aos/cmdao_OutputCmd.h"
 #include "aos/util_plm_cmdHandler.h"
 #include "ipc/util_ipc_msg_buffer.h"

@@ -7,7 +7,7 @@
 
 #include "LogServerPeer.h"
 #include "RegTestKeys.h"
-#include "Watchdog.h"
+#include "TestSupport.h"
 #include "foundation/trace_Trace.h"
 #include "registry/util_plm_compList.h"
 
