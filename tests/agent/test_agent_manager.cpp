@@ -4,6 +4,7 @@
 #include "AoSMgrPeer.h"
 #include "LogServerPeer.h"
 #include "ServerFixture.h"
+#include "TestSupport.h"
 #include "foundation/win_Handle.h"
 #include "installer/WDXPatchAgent.h"
 #include "registry/util_plm_compList.h"
@@ -58,7 +59,7 @@ protected:
         return data;
     }
 
-    peers::Watchdog m_watchdog{90000, "agent manager test"};
+    testsupport::Watchdog m_watchdog{90000, "agent manager test"};
     peers::AoSMgrPeer m_manager;
     OS::UniqueModule m_dll;
     testsupport::TempDir m_staging{L"stage"};

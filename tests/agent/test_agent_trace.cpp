@@ -5,6 +5,7 @@
 
 #include "LogServerPeer.h"
 #include "ServerFixture.h"
+#include "TestSupport.h"
 #include "foundation/win_Handle.h"
 #include "installer/WDXPatchAgent.h"
 
@@ -55,7 +56,7 @@ protected:
             EXPECT_NE(texts.end(), std::find(texts.begin(), texts.end(), line)) << "missing: " << testing::PrintToString(line);
     }
 
-    peers::Watchdog m_watchdog{60000, "agent trace test"};
+    testsupport::Watchdog m_watchdog{60000, "agent trace test"};
     peers::LogServerPeer m_logServer;
     OS::UniqueModule m_dll;
 };

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "AoSMgrPeer.h"
+#include "ServerFixture.h"
+#include "TestSupport.h"
 #include "TraceCapture.h"
 #include "aos/util_plm_cmdHandler.h"
 #include "ipc/util_ipc_msg_buffer.h"
@@ -80,8 +82,8 @@ protected:
         ASSERT_TRUE(trace.Started());
         ASSERT_TRUE(manager.Start()) << manager.LastError();
     }
-    peers::Watchdog watchdog{60000, "command dispatch test"};
-    peers::TraceCapture trace;
+    testsupport::Watchdog watchdog{60000, "command dispatch test"};
+    testsupport::TraceCapture trace;
     peers::AoSMgrPeer manager;
 };
 
@@ -264,8 +266,8 @@ TEST_F(SendCommand, TwoThreadsGetTheirOwnReplyPipesAndAnswers) {
 }
 
 TEST(SendCommandWithoutManager, FailsWithTheOpenErrorTraced) {
-    peers::Watchdog watchdog(30000, "no manager test");
-    peers::TraceCapture trace;
+    testsupport::Watchdog watchdog(30000, "no manager test");
+    testsupport::TraceCapture trace;
     ASSERT_TRUE(trace.Started());
     CIPCMsgBuffer request(1024), reply(1024);
     PutRequest150(request);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "CmdHandlerPeer.h"
+#include "ServerFixture.h"
 #include "TestSupport.h"
 #include "TraceCapture.h"
 #include "aos/cmdao_OutputCmd.h"
@@ -36,8 +37,8 @@ protected:
         cmd.AddField(name).AddField(replyPipe.c_str()).AddField(argument.c_str());
         return std::wstring(cmd.GetText(), cmd.GetLength());
     }
-    peers::Watchdog watchdog{60000, "server command test"};
-    peers::TraceCapture trace;
+    testsupport::Watchdog watchdog{60000, "server command test"};
+    testsupport::TraceCapture trace;
     peers::CmdHandlerPeer handler;
     std::wstring replyPipe;
 };
@@ -130,7 +131,7 @@ TEST_F(ServerCommand, NoWholeReplyWithinTheBoundOrTheCapFails) {
 }
 
 TEST(ServerCommandWithoutHandler, FailsWhenThePipeIsMissing) {
-    peers::Watchdog watchdog(30000, "no handler test");
+    testsupport::Watchdog watchdog(30000, "no handler test");
     std::wstring reply = L"stale";
     EXPECT_FALSE(cmdao_PipeSendAndRecv(L"cmd\tpipe", -1, L"WdxNoHandlerReply", reply));
     EXPECT_TRUE(reply.empty());

@@ -6,6 +6,7 @@
 
 #include "../../tools/cgires/cgires_ids.h"
 #include "ConsoleTestSupport.h"
+#include "ServerFixture.h"
 #include "console/plm_Console.h"
 #include "foundation/win_Handle.h"
 #include "libCGIConsoleCommon/cgi_ConsoleContext.h"
@@ -36,8 +37,8 @@ protected:
         ASSERT_TRUE(trace.Started());
         ASSERT_TRUE(server.started);
     }
-    peers::Watchdog watchdog{120000, "console context"};
-    peers::TraceCapture trace;
+    testsupport::Watchdog watchdog{120000, "console context"};
+    testsupport::TraceCapture trace;
     ServerPeer server;
     TestHost test;
     plm::ScopedCookieHost useTestHost{test.host};

@@ -33,8 +33,8 @@ protected:
         plm::ShowSetCookieInHeader(newLogin, header, extra, cookies, sso, nullptr, test.host);
         return header;
     }
-    peers::Watchdog watchdog{120000, "login cookies"};
-    peers::TraceCapture trace;
+    testsupport::Watchdog watchdog{120000, "login cookies"};
+    testsupport::TraceCapture trace;
     ServerPeer server;
     TestHost test;
     plm::SLoginSession session;

@@ -20,8 +20,8 @@ protected:
         ASSERT_TRUE(trace.Started());
         ASSERT_TRUE(handler.Start()) << handler.LastError();
     }
-    peers::Watchdog watchdog{60000, "server queries"};
-    peers::TraceCapture trace;
+    testsupport::Watchdog watchdog{60000, "server queries"};
+    testsupport::TraceCapture trace;
     peers::CmdHandlerPeer handler;
 };
 
@@ -122,7 +122,7 @@ TEST_F(ServerQueries, MessagesAndReplies) {
 
 // A stopped handler gives the fallbacks: period 0, product 6, no account.
 TEST(ServerQueriesWithoutHandler, Fallbacks) {
-    peers::Watchdog watchdog(30000, "queries without handler");
+    testsupport::Watchdog watchdog(30000, "queries without handler");
     int value = -1;
     EXPECT_FALSE(plm::CMDHO_GET_INI_INT(L"INI_SERVER_SECTION", L"Cookie_Expire_Period", 30, &value));
     EXPECT_EQ(value, 0);
@@ -151,7 +151,7 @@ TEST(ServerQueriesWithoutHandler, Fallbacks) {
 class SingleSignOn : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(trace.Started()); }
-    peers::TraceCapture trace;
+    testsupport::TraceCapture trace;
     char response[plm::kSsoResponseBytes + 8];
     void Preset() { memset(response, 'Z', sizeof(response)); }
 };

@@ -38,7 +38,7 @@ protected:
         return records.empty() ? LogRecord() : records[0];
     }
 
-    peers::Watchdog watchdog{60000, "log client test"};
+    testsupport::Watchdog watchdog{60000, "log client test"};
     std::wstring pipeName = UniquePipeName(L"log");
     LogServerPeer peer{pipeName};
 };
@@ -114,7 +114,7 @@ TEST(LogClientFailures, MissingServerGivesTheHintOncePerInstance) {
 // is given up within the client's bound, and the channel, suspended, no longer
 // holds the other tracing threads.
 TEST(LogClientFailures, ASquatterThatNeverReadsHoldsNoThread) {
-    peers::Watchdog watchdog(60000, "log squatter");
+    testsupport::Watchdog watchdog(60000, "log squatter");
     const std::wstring name = UniquePipeName(L"squat");
     const std::wstring path = L"\\\\.\\pipe\\" + name;
     OS::UniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -167,7 +167,7 @@ protected:
         AgentChannel::Channel().ResetGate();
         FrameworkChannel::Channel().ResetGate();
     }
-    peers::Watchdog watchdog{60000, "channels test"};
+    testsupport::Watchdog watchdog{60000, "channels test"};
     LogServerPeer peer;  // the real "Log_ServerNamePipe"
 };
 

@@ -355,4 +355,44 @@ TEST(IPCMsgBufferCopy, AssignmentKeepsTargetGrowthUnit) {
     EXPECT_EQ(0u, target.GetReadPos());
 }
 
+TEST(Exception, FieldsAndVirtualsThroughTheBase) {
+    CIPCMsgBufferException e(2, L".\\unit.cpp", 12, 4);
+    OS::CException& base = e;
+    EXPECT_EQ(2, base.GetCode());
+    EXPECT_EQ(2, base.GetErrorCode());
+    EXPECT_EQ(4, base.GetAuxValue());
+    EXPECT_EQ(L"", base.GetMessage());
+    base.SetCode(7);
+    base.SetAuxValue(9);
+    base.SetMessage(L"m");
+    EXPECT_EQ(7, e.GetErrorCode());
+    EXPECT_EQ(9, e.GetAuxValue());
+    base.SetMessage(nullptr);
+    EXPECT_EQ(L"", e.GetMessage());
+}
+
+TEST(Exception, ThrownByValueCaughtByBaseReferenceKeepsEverything) {
+    try {
+        CIPCMsgBufferException e(1, L"C:\\src\\unit.cpp", 33, 4);
+        e.SetMessage(L"msg");
+        throw e;
+    } catch (const OS::CException& caught) {
+        EXPECT_EQ(L"msg, (1), [unit.cpp|33]", caught.GetDescription());
+        const auto* typed = dynamic_cast<const CIPCMsgBufferException*>(&caught);
+        ASSERT_NE(nullptr, typed);
+        EXPECT_EQ(L"Invalid buffer", typed->GetCodeText());
+    }
+}
+
+TEST(Exception, BufferCodeTexts) {
+    struct Case {
+        int code;
+        const wchar_t* text;
+    } cases[] = {{0, L"Out of range"}, {1, L"Invalid buffer"}, {2, L"Not owner"},
+                 {3, L""},             {-1, L""},              {100, L""}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.text, CIPCMsgBufferException(c.code, nullptr, 0, 4).GetCodeText()) << c.code;
+    }
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "LogServerPeer.h"
+#include "TestSupport.h"
 #include "foundation/win_Handle.h"
 #include "ipc/pipe_Util.h"
 
@@ -72,7 +73,7 @@ TEST(PipeClientOpen, WritingWithoutAnOpenPipeFails) {
 }
 
 TEST(PipeClientOpen, BusyPipeIsOpenedOnceAnInstanceFrees) {
-    peers::Watchdog watchdog(60000, "busy pipe test");
+    testsupport::Watchdog watchdog(60000, "busy pipe test");
     const std::wstring name = UniquePipeName(L"busy");
     OS::UniqueFile server(CreateNamedPipeW(PathOf(name).c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
                                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024,
@@ -134,7 +135,7 @@ protected:
         const auto records = peer.Records();
         return records.empty() ? peers::LogRecord() : records[0];
     }
-    peers::Watchdog watchdog{60000, "pipe write test"};
+    testsupport::Watchdog watchdog{60000, "pipe write test"};
     std::wstring name = UniquePipeName(L"write");
     peers::LogServerPeer peer{name};
 };

@@ -11,6 +11,7 @@
 
 #include "LogServerPeer.h"
 #include "PeerSupport.h"
+#include "TestSupport.h"
 #include "TraceCapture.h"
 #include "foundation/win_Handle.h"
 #include "ipc/pipe_Server.h"
@@ -85,7 +86,7 @@ ChunkRun ReadAll(CPipeServer& server, unsigned chunkBytes, size_t maxChunks = 20
 
 class PipeServerTest : public ::testing::Test {
 protected:
-    peers::Watchdog watchdog{60000, "pipe server test"};
+    testsupport::Watchdog watchdog{60000, "pipe server test"};
     std::wstring name = UniquePipeName(L"srv");
 };
 
@@ -230,7 +231,7 @@ TEST_F(PipeServerTest, BoundEndsAReadOfAWriterThatNeverWrites) {
 }
 
 TEST_F(PipeServerTest, InitialFailuresAreTraced) {
-    peers::TraceCapture trace;
+    testsupport::TraceCapture trace;
     ASSERT_TRUE(trace.Started());
     // "\\.\pipe\" takes 9 of the 255 characters.
     CPipeServer fits;
@@ -243,7 +244,7 @@ TEST_F(PipeServerTest, InitialFailuresAreTraced) {
 }
 
 TEST_F(PipeServerTest, BusyNameIsRetriedFiveTimes) {
-    peers::TraceCapture trace;
+    testsupport::TraceCapture trace;
     ASSERT_TRUE(trace.Started());
     const std::wstring path = L"\\\\.\\pipe\\" + name;
     auto holdName = [&] {
@@ -289,7 +290,7 @@ TEST_F(PipeServerTest, SendAndRecvWritesPiecesAndLeavesTheReplyServerUp) {
 }
 
 TEST_F(PipeServerTest, SendAndRecvFailuresAreTraced) {
-    peers::TraceCapture trace;
+    testsupport::TraceCapture trace;
     ASSERT_TRUE(trace.Started());
     {
         CPipeServer server;

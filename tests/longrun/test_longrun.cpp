@@ -15,6 +15,7 @@
 #include "AoSMgrPeer.h"
 #include "LogServerPeer.h"
 #include "ServerFixture.h"
+#include "TestSupport.h"
 #include "aos/AoSSrvSDK.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
@@ -119,7 +120,7 @@ using testsupport::ShortBound;
 // short after the reply id, or never come (the bound shortened to 40 ms for
 // those only, so that a slow machine does not turn late replies into time-outs).
 TEST(LongRun, RegistrationRoundTripsLeakNothing) {
-    peers::Watchdog watchdog(110000, "registration long run");
+    testsupport::Watchdog watchdog(110000, "registration long run");
     peers::AoSMgrPeer manager;
     ASSERT_TRUE(manager.Start()) << manager.LastError();
     AoSUIPage page;
@@ -149,7 +150,7 @@ TEST(LongRun, RegistrationRoundTripsLeakNothing) {
 // Trace lines on both channels while the log server runs and stops in turns of
 // ten lines; every line is a real attempt (the channels' gates are reopened).
 TEST(LongRun, TraceLinesWithTheLogServerComingAndGoingLeakNothing) {
-    peers::Watchdog watchdog(110000, "trace long run");
+    testsupport::Watchdog watchdog(110000, "trace long run");
     peers::LogServerPeer logServer;
     size_t received = 0;
     ExpectNoGrowth("trace lines", [&](int i) {
@@ -181,7 +182,7 @@ TEST(LongRun, TraceLinesWithTheLogServerComingAndGoingLeakNothing) {
 // install), so each load serves five runs; the two hundred unloads show that
 // an unload gives everything back.
 TEST(LongRun, InstallerRunsLeakNothing) {
-    peers::Watchdog watchdog(110000, "installer long run");
+    testsupport::Watchdog watchdog(110000, "installer long run");
     testsupport::DeleteAoSRoot();
     peers::AoSMgrPeer manager;
     ASSERT_TRUE(manager.Start()) << manager.LastError();

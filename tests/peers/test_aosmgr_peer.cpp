@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "AoSMgrPeer.h"
+#include "TestSupport.h"
 #include "aos/util_plm_cmdHandler.h"
 #include "ipc/util_ipc_msg_buffer.h"
 
@@ -138,7 +139,7 @@ private:
 };
 
 TEST(AoSMgrPeerRegistry, SuccessfulRegistrationCreatesTheComponentEntry) {
-    peers::Watchdog watchdog(30000, "peer registry test");
+    testsupport::Watchdog watchdog(30000, "peer registry test");
     AddonKeyCleanup cleanup;
     peers::AoSMgrPeer manager;
     manager.SetRegisterEntries(true);

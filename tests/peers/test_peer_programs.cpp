@@ -5,7 +5,6 @@
 #include <string>
 
 #include "CmdHandlerPeer.h"
-#include "PeerSupport.h"
 #include "TestSupport.h"
 #include "aos/cmdao_OutputCmd.h"
 #include "aos/util_plm_cmdHandler.h"
@@ -45,7 +44,7 @@ private:
 };
 
 TEST(PeerPrograms, AddOnManagerPrintsTheRequestAndItsAnswer) {
-    peers::Watchdog watchdog(60000, "aosmgr_peer program test");
+    testsupport::Watchdog watchdog(60000, "aosmgr_peer program test");
     testsupport::TempDir dir(L"aosmgr");
     const std::wstring out = dir.Join(L"requests.txt");
     const std::wstring arguments = L"--seconds 30 --quiet --behaviour \"status:5:no room\" --out \"" + out + L"\"";
@@ -72,7 +71,7 @@ TEST(PeerPrograms, AddOnManagerPrintsTheRequestAndItsAnswer) {
 // First a handler in this process answers, then (as after a restart of the
 // service) another process serves the pipe: it is still heard.
 TEST(PeerPrograms, CommandHandlerAnswersFromItsTable) {
-    peers::Watchdog watchdog(60000, "cmdhandler_peer program test");
+    testsupport::Watchdog watchdog(60000, "cmdhandler_peer program test");
     {
         peers::CmdHandlerPeer inProcess;
         ASSERT_TRUE(inProcess.Start());

@@ -7,6 +7,7 @@
 
 #include "LogServerPeer.h"
 #include "RegTestKeys.h"
+#include "TestSupport.h"
 #include "foundation/trace_Trace.h"
 #include "registry/util_plm_compList.h"
 
@@ -311,7 +312,7 @@ bool Has(const std::vector<ExpectedLine>& lines, int level, const std::wstring& 
 TEST_F(SaveToRegistry, TraceLines) {
     peers::LogServerPeer peer;
     ASSERT_TRUE(peer.Start());
-    peers::Watchdog watchdog(60000, "component list trace test");
+    testsupport::Watchdog watchdog(60000, "component list trace test");
     FrameworkChannel::Channel().ResetGate();
 
     MakeServerRoot(KEY_WOW64_64KEY);

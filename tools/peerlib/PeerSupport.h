@@ -1,6 +1,6 @@
 // Small pieces shared by the protocol peers: text helpers, the writer end that
-// peers use to answer on a requester's reply pipe, a record store that tests
-// wait on, and the watchdog that turns a hanging pipe test into a failure.
+// peers use to answer on a requester's reply pipe, and a record store that tests
+// wait on.
 #pragma once
 #include <windows.h>
 
@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "foundation/win_Handle.h"
@@ -67,20 +66,6 @@ private:
     mutable std::mutex m_lock;
     mutable std::condition_variable m_arrived;
     std::vector<T> m_records;
-};
-
-// Ends the process with a message when it is not disarmed (destroyed) within
-// timeoutMs, so a hanging pipe test fails instead of stalling the run.
-class Watchdog {
-public:
-    Watchdog(DWORD timeoutMs, const char* what);
-    ~Watchdog();
-    Watchdog(const Watchdog&) = delete;
-    Watchdog& operator=(const Watchdog&) = delete;
-
-private:
-    OS::UniqueHandle m_disarm;
-    std::thread m_thread;
 };
 
 }  // namespace peers

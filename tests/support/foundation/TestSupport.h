@@ -4,20 +4,12 @@
 
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "ipc/pipe_Util.h"
+#include "foundation/win_Handle.h"
 
 namespace testsupport {
-
-// Shortens the process's pipe wait bound for one scope.
-class ShortBound {
-public:
-    explicit ShortBound(DWORD ms) { PipeSetWaitBoundMs(ms); }
-    ~ShortBound() { PipeSetWaitBoundMs(0); }
-    ShortBound(const ShortBound&) = delete;
-    ShortBound& operator=(const ShortBound&) = delete;
-};
 
 // A fresh folder under the temp directory, removed with its contents at scope end.
 class TempDir {
@@ -58,5 +50,19 @@ struct LocalLine {
 };
 extern std::vector<LocalLine> g_localLines;
 void RecordLocal(int level, const wchar_t* sourceFile, int line, const wchar_t* format, ...);
+
+// Ends the process with a message when it is not disarmed (destroyed) within
+// timeoutMs, so a hanging pipe test fails instead of stalling the run.
+class Watchdog {
+public:
+    Watchdog(DWORD timeoutMs, const char* what);
+    ~Watchdog();
+    Watchdog(const Watchdog&) = delete;
+    Watchdog& operator=(const Watchdog&) = delete;
+
+private:
+    OS::UniqueHandle m_disarm;
+    std::thread m_thread;
+};
 
 }  // namespace testsupport

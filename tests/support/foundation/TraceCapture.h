@@ -9,7 +9,7 @@
 
 #include "LogServerPeer.h"
 
-namespace peers {
+namespace testsupport {
 
 struct TraceLine {
     int level = 0;
@@ -30,8 +30,8 @@ public:
     void Clear() { m_peer.Clear(); }
 
 private:
-    LogServerPeer m_peer;
+    peers::LogServerPeer m_peer;
     bool m_started = false;
 };
 
-}  // namespace peers
+}  // namespace testsupport

@@ -1,5 +1,6 @@
 // A simulated server install for tests: a folder with the service executable
-// stand-in and the settings file, and the registry value that points to it.
+// stand-in and the settings file, and the registry value that points to it; and
+// a shorter pipe bound.
 #pragma once
 #include <windows.h>
 
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "TestSupport.h"
+#include "ipc/pipe_Util.h"
 
 namespace testsupport {
 
@@ -44,6 +46,15 @@ private:
     TempDir m_dir;
     std::wstring m_install;
     std::unique_ptr<LocalPathOverride> m_localPath;
+};
+
+// Shortens the process's pipe wait bound for one scope.
+class ShortBound {
+public:
+    explicit ShortBound(DWORD ms) { PipeSetWaitBoundMs(ms); }
+    ~ShortBound() { PipeSetWaitBoundMs(0); }
+    ShortBound(const ShortBound&) = delete;
+    ShortBound& operator=(const ShortBound&) = delete;
 };
 
 }  // namespace testsupport

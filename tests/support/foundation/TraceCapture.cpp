@@ -4,7 +4,7 @@
 
 #include "foundation/trace_Trace.h"
 
-namespace peers {
+namespace testsupport {
 
 namespace {
 
@@ -16,7 +16,7 @@ std::wstring MessageOf(const std::wstring& text) {
 }
 
 // Field 8 onwards: a traced text may itself hold TABs.
-std::wstring TextField(const LogRecord& record) {
+std::wstring TextField(const peers::LogRecord& record) {
     std::wstring text;
     for (size_t i = 7; i < record.fields.size(); ++i) text += (i == 7 ? L"" : L"\t") + record.fields[i];
     return text;
@@ -32,7 +32,7 @@ TraceCapture::TraceCapture() {
 
 std::vector<TraceLine> TraceCapture::Lines() const {
     std::vector<TraceLine> lines;
-    for (const LogRecord& record : m_peer.Records()) {
+    for (const peers::LogRecord& record : m_peer.Records()) {
         TraceLine line;
         line.level = _wtoi(record.Field(4).c_str());
         line.sourceFile = record.Field(5);
@@ -62,4 +62,4 @@ bool TraceCapture::WaitForLine(const std::wstring& sourceFile, int level, const 
     }
 }
 
-}  // namespace peers
+}  // namespace testsupport

@@ -1,0 +1,53 @@
+# The library's layers: one static library per folder of src/, and a link check
+# per layer. Each layer lists the layers it uses; lower layers never use higher ones:
+#   foundation -> ipc -> diag, registry -> aos -> agent, libCGIConsoleCommon
+
+# Warnings, definitions and Windows version for every target of our own (not
+# googletest). ./wdx turns WDX_WERROR on in CI.
+option(WDX_WERROR "Warnings fail the build of our own targets" OFF)
+function(wdx_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${WDX_WERROR}>:$<$<COMPILE_LANGUAGE:C,CXX>:-Werror>>)
+  target_compile_definitions(${target} PRIVATE
+    UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601 __USE_MINGW_ANSI_STDIO=0)
+endfunction()
+
+# A layer's headers are reachable as "<folder>/<header>" only through a per-layer
+# include root in the build tree, so a layer that includes a header of a layer it
+# does not use fails to compile.
+function(wdx_layer name)
+  cmake_parse_arguments(LAYER "" "" "USES;PUBLIC_HEADERS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${name}/*.cpp)
+  add_library(wdx_${name} STATIC ${sources})
+  wdx_target_defaults(wdx_${name})
+  set(root ${CMAKE_BINARY_DIR}/layers/${name})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${CMAKE_SOURCE_DIR}/src/${name} ${root}/${name} SYMBOLIC)
+  foreach(folder ${LAYER_PUBLIC_HEADERS})  # folders of include/: the DLL's public headers
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/include/${folder} ${root}/${folder} SYMBOLIC)
+  endforeach()
+  target_include_directories(wdx_${name} PUBLIC ${root})
+  target_link_libraries(wdx_${name} PUBLIC ${LAYER_USES})
+  set(below)  # every layer this one reaches, for the layer's link check
+  foreach(used ${LAYER_USES})
+    get_property(used_below GLOBAL PROPERTY ${used}_BELOW)
+    list(APPEND below ${used} ${used_below})
+  endforeach()
+  list(REMOVE_DUPLICATES below)
+  set_property(GLOBAL PROPERTY wdx_${name}_BELOW ${below})
+endfunction()
+
+# Each layer, whole, with only the layers it names, must link into a DLL on its
+# own: a call into a layer it does not name fails here even when the caller
+# declares the function by hand instead of including its header.
+function(wdx_layer_checks)
+  file(WRITE ${CMAKE_BINARY_DIR}/layer_check.cpp "// every object of one layer, and nothing above it\n")
+  foreach(layer ${ARGN})
+    add_library(${layer}_check SHARED ${CMAKE_BINARY_DIR}/layer_check.cpp)
+    set_target_properties(${layer}_check PROPERTIES
+      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/layer-checks
+      ARCHIVE_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/layer-checks)
+    get_property(below GLOBAL PROPERTY ${layer}_BELOW)
+    target_link_libraries(${layer}_check PRIVATE "$<LINK_LIBRARY:WHOLE_ARCHIVE,${layer}>" ${below} ${WDX_SYSTEM_LIBS})
+    target_link_options(${layer}_check PRIVATE ${WDX_STATIC_LINK})
+  endforeach()
+endfunction()
