@@ -11,7 +11,6 @@ const wchar_t kAoSRootKeyPath[] = L"SOFTWARE\\Norvale\\Quillon\\service\\AoS";
 namespace {
 using FrameworkChannel::TraceWrite;
 const wchar_t kSourceFile[] = L".\\util_plm_compList";
-
 const wchar_t* OrNull(const wchar_t* text) { return text ? text : L"(null)"; }
 }  // namespace
 
