@@ -1,10 +1,6 @@
-// Small text helpers every layer uses: bounded copies into fixed-size buffers
-// and decimal text of integers.
+// Bounded copies into the fixed-size buffers every layer fills.
 #pragma once
-#include <windows.h>
-
 #include <cstddef>
-#include <string>
 
 namespace Str {
 
@@ -13,9 +9,5 @@ namespace Str {
 void CopyBounded(wchar_t* out, size_t cchOut, const wchar_t* text, size_t cchText);
 // The same for NUL-terminated text; reads no further than out can hold.
 void CopyBounded(wchar_t* out, size_t cchOut, const wchar_t* text);
-
-// Decimal text of a value ("%d", "%u").
-std::wstring SignedText(int value);
-std::wstring UnsignedText(DWORD value);
 
 }  // namespace Str

@@ -26,7 +26,6 @@ enum TraceLevel : int {
 // The call form of every unit: the unit defines kSourceFile once and brings its
 // channel's TraceWrite into scope; the line is the caller's.
 #define WDX_TRACE(level, ...) TraceWrite((level), kSourceFile, __LINE__, __VA_ARGS__)
-#define WDX_TRACE_LOCAL(level, ...) TraceWriteLocal((level), kSourceFile, __LINE__, __VA_ARGS__)
 
 // Gives the agent channel its module tag and computes its process label.
 // Called once from DllMain on process attach.

@@ -2,8 +2,7 @@
 
 #include <cstdlib>
 #include <cwchar>
-
-#include "foundation/str_Text.h"
+#include <string>
 
 namespace plm {
 
@@ -76,9 +75,9 @@ CCmdProtocol& CCmdProtocol::AddField(const wchar_t* text, int length) {
     return *this;
 }
 
-CCmdProtocol& CCmdProtocol::AddInt(int value) { return AddField(Str::SignedText(value).c_str()); }
+CCmdProtocol& CCmdProtocol::AddInt(int value) { return AddField(std::to_wstring(value).c_str()); }
 
-CCmdProtocol& CCmdProtocol::AddUInt(unsigned value) { return AddField(Str::UnsignedText(value).c_str()); }
+CCmdProtocol& CCmdProtocol::AddUInt(unsigned value) { return AddField(std::to_wstring(value).c_str()); }
 
 void CCmdProtocol::NextField(FieldCallback callback, void* user) {
     const size_t length = m_text.size();

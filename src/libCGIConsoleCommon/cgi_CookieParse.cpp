@@ -69,7 +69,7 @@ void AdjustStamp(SLoginSession& session, const SHandOver& handOver, const SCooki
     const DWORD timestamp = static_cast<DWORD>(_wtoi(handOver.timestamp));
     const int adjusted = static_cast<int>((timestamp - seconds) * 1000u + now);
     if (adjusted <= stamp) return;
-    const std::wstring text = static_cast<DWORD>(adjusted) > now ? Str::UnsignedText(now) : Str::SignedText(adjusted);
+    const std::wstring text = static_cast<DWORD>(adjusted) > now ? std::to_wstring(now) : std::to_wstring(adjusted);
     Str::CopyBounded(session.stamp, kCookieFieldChars, text.c_str(), text.size());
 }
 

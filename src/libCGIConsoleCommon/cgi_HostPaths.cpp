@@ -85,7 +85,7 @@ int ReadServerIniInt(const wchar_t* section, const wchar_t* key, int defaultValu
     std::wstring path = folder;
     path += (file && *file) ? file : L"kpsscan.ini";
     wchar_t text[256] = {};
-    GetPrivateProfileStringW(section, key, Str::SignedText(defaultValue).c_str(), text, 256, path.c_str());
+    GetPrivateProfileStringW(section, key, std::to_wstring(defaultValue).c_str(), text, 256, path.c_str());
     return static_cast<int>(wcstol(text, nullptr, 10));
 }
 

@@ -5,7 +5,6 @@
 
 #include "console/plm_Console.h"
 #include "foundation/mbwc_MBWC.h"
-#include "foundation/str_Text.h"
 #include "foundation/trace_Trace.h"
 #include "foundation/win_Handle.h"
 
@@ -156,7 +155,7 @@ bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessio
             sessionId = drawn;
             return true;
         }
-        const std::wstring path = KeyFilePath(host, Str::SignedText(drawn).c_str());
+        const std::wstring path = KeyFilePath(host, std::to_wstring(drawn).c_str());
         OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
                                         nullptr));
         if (!file && GetLastError() == ERROR_FILE_EXISTS) continue;

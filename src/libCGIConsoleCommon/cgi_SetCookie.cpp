@@ -9,7 +9,6 @@
 #include "cgi_Utf8.h"
 #include "console/plm_Console.h"
 #include "foundation/mbwc_MBWC.h"
-#include "foundation/str_Text.h"
 #include "foundation/trace_Trace.h"
 
 using FrameworkChannel::TraceWrite;
@@ -62,7 +61,7 @@ bool CreateLogin(CookieSet& cookies, const SCookieHost& host) {
     int sessionId = 0;
     if (!CreateKeyFile(host, key, sessionId)) return false;
     cookies.emplace(L"key", key);
-    cookies.emplace(L"session", Str::SignedText(sessionId));
+    cookies.emplace(L"session", std::to_wstring(sessionId));
     return true;
 }
 
@@ -78,7 +77,7 @@ void CarryLogin(CookieSet& cookies) {
 }
 
 void RenewStamps(CookieSet& cookies, const SCookieHost& host) {
-    const std::wstring stamp = Str::UnsignedText(host.tick());
+    const std::wstring stamp = std::to_wstring(host.tick());
     WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader] The new stamp value (now) is: %s", stamp.c_str());
     cookies.erase(L"stamp");
     if (cookies.emplace(L"stamp", stamp).second)
@@ -87,7 +86,7 @@ void RenewStamps(CookieSet& cookies, const SCookieHost& host) {
     else
         WDX_TRACE(kTraceCookieFailure,
                   L"[ShowSetCookieInHeader] The new stamp could not be inserted to cookie map");
-    Replace(cookies, L"timestamp", Str::SignedText(host.seconds()));
+    Replace(cookies, L"timestamp", std::to_wstring(host.seconds()));
 }
 
 // A login whose account was removed gets stamps that expire it.
