@@ -19,12 +19,9 @@ const DWORD kMaxEnvChars = 32767;  // the platform's limit for one variable
 // The variable as UTF-8 (what a browser's query and form bytes are); nullopt
 // when it is not set.
 std::optional<std::string> ReadCgiVariable(const wchar_t* name) {
-    std::wstring value(kMaxEnvChars + 1, L'\0');
-    SetLastError(ERROR_SUCCESS);
-    DWORD cch = GetEnvironmentVariableW(name, &value[0], kMaxEnvChars + 1);
-    if (cch == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
-    if (cch > kMaxEnvChars) cch = 0;
-    return WideToUtf8(value.data(), cch);
+    std::wstring value;
+    if (!ReadEnvironment(name, value, kMaxEnvChars)) return std::nullopt;
+    return WideToUtf8(value);
 }
 
 SCgiRequest ReadCgiRequest() {

@@ -82,7 +82,10 @@ int ValidateSSOFrom(const wchar_t* folder, const wchar_t* sessionData, const cha
 
 int ValidateSSO(const wchar_t* sessionData, const char* ssoSetting2, const char* ssoSetting1, char* response) {
     const std::wstring folder = RunningProgramFolder();
-    if (folder.empty()) return 1;  // never the helper by bare name, from the DLL search path
+    if (folder.empty()) {  // never the helper by bare name, from the DLL search path
+        WDX_TRACE(kTraceService, L"[ValidateSSO]Load sso library failed(%s)(%d)", L"", ERROR_FILENAME_EXCED_RANGE);
+        return 1;
+    }
     return ValidateSSOFrom(folder.c_str(), sessionData, ssoSetting2, ssoSetting1, response);
 }
 
