@@ -3,8 +3,9 @@
 #   foundation -> ipc -> diag, registry -> aos -> agent, libCGIConsoleCommon
 
 # Warnings, definitions and Windows version for every target of our own (not
-# googletest). ./wdx turns WDX_WERROR on in CI.
-option(WDX_WERROR "Warnings fail the build of our own targets" OFF)
+# googletest). Warnings fail our own targets in every build, so switching between
+# CI and the other commands never re-configures or rebuilds a tree.
+option(WDX_WERROR "Warnings fail the build of our own targets" ON)
 function(wdx_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${WDX_WERROR}>:$<$<COMPILE_LANGUAGE:C,CXX>:-Werror>>)
   target_compile_definitions(${target} PRIVATE
