@@ -9,23 +9,23 @@ namespace OS {
 // Traits say what "empty" means for a handle kind and how to release it.
 struct FileHandleTraits {  // files and pipes: empty is INVALID_HANDLE_VALUE
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { ::CloseHandle(h); }
+    static BOOL Close(HANDLE h) { return ::CloseHandle(h); }
 };
 struct KernelHandleTraits {  // events, threads, processes: empty is NULL
     static HANDLE Invalid() { return nullptr; }
-    static void Close(HANDLE h) { ::CloseHandle(h); }
+    static BOOL Close(HANDLE h) { return ::CloseHandle(h); }
 };
 struct RegKeyTraits {
     static HKEY Invalid() { return nullptr; }
-    static void Close(HKEY h) { ::RegCloseKey(h); }
+    static LONG Close(HKEY h) { return ::RegCloseKey(h); }
 };
 struct ModuleTraits {
     static HMODULE Invalid() { return nullptr; }
-    static void Close(HMODULE h) { ::FreeLibrary(h); }
+    static BOOL Close(HMODULE h) { return ::FreeLibrary(h); }
 };
 struct FindTraits {
     static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-    static void Close(HANDLE h) { ::FindClose(h); }
+    static BOOL Close(HANDLE h) { return ::FindClose(h); }
 };
 
 template <typename T, typename Traits>
@@ -50,6 +50,9 @@ public:
         if (valid()) Traits::Close(m_value);
         m_value = value;
     }
+    // Releases a held value and returns what the release call returned (for a
+    // registry key, its Win32 code); call it only when valid().
+    decltype(Traits::Close(T())) close() { return Traits::Close(release()); }
     // Hands ownership to the caller, who must release the value.
     T release() { return std::exchange(m_value, Traits::Invalid()); }
     // Releases the old value before handing out the address for an out-parameter.

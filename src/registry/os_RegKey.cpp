@@ -85,9 +85,11 @@ bool KeyIsGone(LONG result) {
 
 }  // namespace
 
+// The new key replaces the held one; the result is that of closing the old key.
 LONG CRegKey::Hold(HKEY key) {
+    const LONG closed = Close();
     m_key.reset(key);
-    return ERROR_SUCCESS;
+    return closed;
 }
 
 LONG CRegKey::Open(HKEY parent, const wchar_t* subKey) {
@@ -113,11 +115,9 @@ LONG CRegKey::Create(HKEY parent, const wchar_t* subKey, REGSAM view) {
     return Hold(key);
 }
 
-// Closing a handle this object owns cannot fail in a way a caller could act on,
-// so the owner type's release is used and success reported.
 LONG CRegKey::Close() {
-    m_key.reset();
-    return ERROR_SUCCESS;
+    if (!m_key.valid()) return ERROR_SUCCESS;
+    return m_key.close();
 }
 
 void CRegKey::EnumKeys(CReadKeyCallback& callback) {

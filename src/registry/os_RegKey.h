@@ -33,13 +33,16 @@ public:
     CRegKey& operator=(const CRegKey&) = delete;
 
     // Opens subKey for reading, in the 64-bit view first, then in the process's
-    // default view. Results are Win32 codes; on failure the held key stays.
+    // default view. Results are Win32 codes; on failure the held key stays. On
+    // success (and likewise for OpenForWrite and Create) the result is that of
+    // closing the key held before, ERROR_SUCCESS when there was none.
     LONG Open(HKEY parent, const wchar_t* subKey);
     // Opens subKey with full access in the given view only (0: default view).
     LONG OpenForWrite(HKEY parent, const wchar_t* subKey, REGSAM view);
     // Creates subKey, or opens it when it exists, with full access in the given
     // view (0: the process's default view).
     LONG Create(HKEY parent, const wchar_t* subKey, REGSAM view = 0);
+    // The result of closing the held key; ERROR_SUCCESS when none is held.
     LONG Close();
 
     // Names of the direct sub-keys; ends at the first failure or end of list.

@@ -35,6 +35,7 @@ private:
 LONG compList_OpenAoSRootForSave(OS::CRegKey& aosKey, REGSAM* view);
 
 // Heap-allocated critical section used by the list. Results as numbered below.
+// None returns 2 (a structured exception): the critical-section calls raise none since Windows Vista.
 int CreateLock(CRITICAL_SECTION** holder);  // 0 ok, 3 null holder, 4 no memory/init failed
 int DeleteLock(CRITICAL_SECTION** holder);  // 0 ok, 1 holds null, 3 null holder
 int EnterLock(CRITICAL_SECTION* cs);        // 0 ok, 1 null
