@@ -84,7 +84,9 @@ std::wstring EscapeForTrace(const wchar_t* text) {
     std::wstring out;
     for (const wchar_t* p = text; p && *p; ++p) {
         const wchar_t c = *p;
-        if (c == L'\r') {
+        if (c == L'\\') {  // else a literal "\n" would read like an escaped line feed
+            out += L"\\\\";
+        } else if (c == L'\r') {
             out += L"\\r";
         } else if (c == L'\n') {
             out += L"\\n";

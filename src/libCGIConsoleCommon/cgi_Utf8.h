@@ -16,7 +16,7 @@ inline std::string WideToUtf8(const std::wstring& text) { return WideToUtf8(text
 bool Utf8ToWide(const char* text, size_t length, std::wstring& out);
 
 // Request text for a trace line: control characters as \r, \n, \t or \xHH,
-// so that a line of the log stays one line.
+// so that a line of the log stays one line, and a backslash as \\.
 std::wstring EscapeForTrace(const wchar_t* text);
 
 }  // namespace plm

@@ -314,7 +314,7 @@ TEST_F(LoginCookies, CookiePaths) {
 }
 
 TEST_F(LoginCookies, CarriedLogin) {
-    const plm::CookieList extra = {{L"x", L"new"}, {L"evil", L"a\r\nSet-Cookie: y=1"}};
+    const plm::CookieList extra = {{L"x", L"new"}, {L"evil", L"a\r\n\\nSet-Cookie: y=1"}};
     const std::string header =
         SetCookieLines(false,
                        L"session=12; key=34; session_id=9; HUBC_VirtualPath=/v; HUBC_Session_Data=ok; "
@@ -330,7 +330,7 @@ TEST_F(LoginCookies, CarriedLogin) {
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] get extra cookie name =x value=new",
                                   kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68,
-                                  L"[ShowSetCookieInHeader] get extra cookie name =evil value=a\\r\\nSet-Cookie: y=1",
+                                  L"[ShowSetCookieInHeader] get extra cookie name =evil value=a\\r\\n\\\\nSet-Cookie: y=1",
                                   kWaitMs));
 }
 
