@@ -35,17 +35,18 @@ std::wstring PayloadUnits(const CIPCMsgBuffer& request) {
     return units;
 }
 
-enum ReplyResult { kReplyWhole, kReplyLate, kReplyTooLong };
+enum ReplyResult { kReplyWhole, kReplyLate, kReplyTooLong, kReplyFailed };
 
 // Reads the reply in chunks until the service closes its end. Late when the
 // bound passed first: a wait that the bound ends reads nothing, and a service
 // that keeps writing is stopped by the check after every chunk (the tick count,
-// no kernel call). A reply over the cap is given up as soon as it passes it.
+// no kernel call). A reply over the cap is given up as soon as it passes it. A
+// failed connect or read fails the reply rather than ending it.
 ReplyResult CollectReply(CPipeServer& server, std::vector<BYTE>& bytes) {
     BYTE chunk[kReplyChunkBytes];
     for (;;) {
         unsigned cbChunk = kReplyChunkBytes;
-        if (!server.ReadChunk(chunk, cbChunk)) return kReplyWhole;
+        if (!server.ReadChunk(chunk, cbChunk)) return server.ReadError() == 0 ? kReplyWhole : kReplyFailed;
         if (server.BoundPassed()) return kReplyLate;
         cbChunk = std::min(cbChunk, kReplyChunkBytes);
         if (bytes.size() + cbChunk > CPipeServer::kMaxReplyBytes) return kReplyTooLong;
@@ -72,6 +73,10 @@ bool SendAndCollect(const CCmdProtocol& command, const wchar_t* name, const std:
     case kReplyTooLong:
         WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): reply on pipe %s exceeds %u bytes",
                   name, replyPipe.c_str(), CPipeServer::kMaxReplyBytes);
+        return false;
+    case kReplyFailed:
+        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): reading the reply on pipe %s failed! err=%d",
+                  name, replyPipe.c_str(), server.ReadError());
         return false;
     case kReplyWhole:
         break;

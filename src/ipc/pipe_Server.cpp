@@ -33,8 +33,7 @@ void CPipeServer::Release() {
     m_forReply = false;
     m_bounded = false;
     m_expectedWriter = 0;
-    m_service = nullptr;
-    m_expectedReused = false;
+    m_readError = 0;
     m_path[0] = L'\0';
 }
 
@@ -260,14 +259,22 @@ bool CPipeServer::UserObjectSignalled() const {
     return m_userObject != nullptr && WaitForSingleObject(m_userObject, 0) == WAIT_OBJECT_0;
 }
 
+// A false result of ReadChunk that is a failure, not the end of the reply.
+bool CPipeServer::ReadFailed(DWORD error) {
+    m_readError = error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_GEN_FAILURE);
+    return false;
+}
+
 bool CPipeServer::ReadChunk(void* buffer, unsigned& size) {
-    if (buffer == nullptr || size == 0 || m_instances.empty()) return false;
+    m_readError = 0;
+    if (buffer == nullptr || size == 0) return ReadFailed(ERROR_INVALID_PARAMETER);
+    if (m_instances.empty()) return ReadFailed(ERROR_INVALID_HANDLE);
     static_cast<BYTE*>(buffer)[0] = 0;
     // A reply server listens again only when it is read again after its writer closed.
-    if (m_instances[0].rearm && !Reconnect(m_instances[0])) return false;
+    if (m_instances[0].rearm && !Reconnect(m_instances[0])) return ReadFailed(GetLastError());
     for (;;) {
         const int signalled = NextSignalled();
-        if (signalled < 0) return false;
+        if (signalled < 0) return ReadFailed(GetLastError());
         if (static_cast<unsigned>(signalled) == m_count) {
             size = 0;  // nothing was read; the caller asks UserObjectSignalled()
             return true;
@@ -278,7 +285,7 @@ bool CPipeServer::ReadChunk(void* buffer, unsigned& size) {
             DWORD cbDone = 0;
             const BOOL ok = GetOverlappedResult(instance.pipe.get(), &instance.ov, &cbDone, FALSE);
             if (instance.state == kConnecting) {
-                if (!ok) return false;
+                if (!ok) return ReadFailed(GetLastError());
                 instance.state = kReading;
             } else {
                 size = cbDone;
@@ -286,17 +293,17 @@ bool CPipeServer::ReadChunk(void* buffer, unsigned& size) {
                 return true;
             }
         }
-        if (instance.state != kReading) return false;
+        if (instance.state != kReading) return ReadFailed(ERROR_PIPE_NOT_CONNECTED);
         const WriterCheck check = CheckWriter(instance);
-        if (check == kWriterCheckFailed) return false;
+        if (check == kWriterCheckFailed) return ReadFailed(GetLastError());
         if (check == kWriterAccepted) return ReadInstance(instance, buffer, size);
         // Refused: the instance listens again, and the wait goes on for the service.
     }
 }
 
 // Anyone may connect to a reply pipe (null DACL, a predictable name), so the
-// writer must be the process that serves the pipe the request went to. Where
-// the platform cannot tell the writer, it is accepted, as before.
+// writer must be the process that served the request's connection. Where the
+// platform cannot tell the writer, it is accepted, as before.
 CPipeServer::WriterCheck CPipeServer::CheckWriter(SInstance& instance) {
     if (m_expectedWriter == 0 || instance.writerChecked) return kWriterAccepted;
     const DWORD writer = PipeClientProcessId(instance.pipe.get());
@@ -304,18 +311,10 @@ CPipeServer::WriterCheck CPipeServer::CheckWriter(SInstance& instance) {
         WDX_TRACE(kTraceFailure, L"[CPipeServer::ReadChunk] Cannot tell the writer on %s, err=%d",
                   m_path, GetLastError());
     } else if (writer != m_expectedWriter) {
-        // A reused id may belong to the predecessor of a restarted service: ask once more.
-        if (m_expectedReused) {
-            m_expectedReused = false;
-            const DWORD now = PipeAskServiceProcess(m_service, m_bounded ? std::max<DWORD>(TimeLeft(), 1) : 0);
-            if (now != 0) m_expectedWriter = now;
-        }
-        if (writer != m_expectedWriter) {
-            WDX_TRACE(kTraceFailure,
-                      L"[CPipeServer::ReadChunk] Refused writer process %u on %s: the reply must come from process %u",
-                      writer, m_path, m_expectedWriter);
-            return Reconnect(instance) ? kWriterRefused : kWriterCheckFailed;
-        }
+        WDX_TRACE(kTraceFailure,
+                  L"[CPipeServer::ReadChunk] Refused writer process %u on %s: the reply must come from process %u",
+                  writer, m_path, m_expectedWriter);
+        return Reconnect(instance) ? kWriterRefused : kWriterCheckFailed;
     }
     instance.writerChecked = true;
     return kWriterAccepted;
@@ -334,7 +333,7 @@ bool CPipeServer::ReadInstance(SInstance& instance, void* buffer, unsigned& size
     if (error == ERROR_IO_PENDING) instance.connectPending = true;  // the read is outstanding
     if (error == ERROR_HANDLE_EOF || error == ERROR_MORE_DATA || error == ERROR_IO_PENDING)
         return FinishPendingRead(instance, error == ERROR_IO_PENDING, size);
-    return EndOfReply(instance);
+    return EndOfReply(instance, error);
 }
 
 bool CPipeServer::FinishPendingRead(SInstance& instance, bool pending, unsigned& size) {
@@ -344,14 +343,17 @@ bool CPipeServer::FinishPendingRead(SInstance& instance, bool pending, unsigned&
         const DWORD cWaits = m_userObject != nullptr ? 2 : 1;
         const DWORD result = WaitForMultipleObjects(cWaits, waits, FALSE, TimeLeft());
         if (result != WAIT_OBJECT_0) {
+            const DWORD error = result == WAIT_FAILED ? GetLastError() : static_cast<DWORD>(ERROR_SEM_TIMEOUT);
             CancelPending(instance);
             size = 0;
-            return result == WAIT_OBJECT_0 + 1 || (result == WAIT_TIMEOUT && m_bounded);
+            if (result == WAIT_OBJECT_0 + 1 || (result == WAIT_TIMEOUT && m_bounded)) return true;
+            return ReadFailed(error);
         }
     }
     DWORD cbRead = 0;
     const BOOL ok = GetOverlappedResult(instance.pipe.get(), &instance.ov, &cbRead, TRUE);
-    if (!ok && GetLastError() != ERROR_MORE_DATA && cbRead == 0) return EndOfReply(instance);
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    if (!ok && error != ERROR_MORE_DATA && cbRead == 0) return EndOfReply(instance, error);
     size = cbRead;
     instance.connectPending = false;
     instance.completed = true;
@@ -359,14 +361,17 @@ bool CPipeServer::FinishPendingRead(SInstance& instance, bool pending, unsigned&
 }
 
 // The writer closed its end (or the read failed): listen again for the next
-// writer, a reply server only once it is read again.
-bool CPipeServer::EndOfReply(SInstance& instance) {
+// writer, a reply server only once it is read again. Only a writer that is gone
+// ends the reply; any other error is a failed read.
+bool CPipeServer::EndOfReply(SInstance& instance, DWORD error) {
     instance.connectPending = false;
     if (m_forReply)
         instance.rearm = true;
     else
         Reconnect(instance);
-    return false;
+    const bool writerGone = error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED ||
+                            error == ERROR_NO_DATA || error == ERROR_HANDLE_EOF;
+    return writerGone ? false : ReadFailed(error);
 }
 
 bool CPipeServer::FetchCmd(std::wstring& text) {
@@ -382,6 +387,13 @@ bool CPipeServer::FetchCmd(std::wstring& text) {
         unsigned cbChunk = kFetchBufferBytes - cbHeld;
         const bool more = ReadChunk(m_buf.get() + cbHeld, cbChunk);
         if (WaitEnded()) return false;
+        if (!more && m_readError != 0) {
+            // A failure must not read as an empty (or cut) reply.
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::FetchCmd] Reading the reply on %s failed! err=%d", m_path,
+                      m_readError);
+            text.clear();
+            return false;
+        }
         if (!more) break;
         cbChunk = std::min(cbChunk, kFetchBufferBytes - cbHeld);
         cbTotal += cbChunk;

@@ -57,24 +57,25 @@ public:
     // user object was signalled.
     bool WaitEnded() const { return BoundPassed() || UserObjectSignalled(); }
 
-    // From now on only a writer of this process id (the process serving the
-    // service's pipe) is read; others are disconnected with a trace line naming
-    // the pipe. 0 accepts any writer. When the id was reused from an earlier
-    // request, another writer makes the server ask the service's pipe again first.
-    void ExpectWriter(DWORD processId, const wchar_t* service, bool reused) {
-        m_expectedWriter = processId;
-        m_service = service;
-        m_expectedReused = reused;
-    }
+    // From now on only a writer of this process id (the process that served the
+    // request's connection) is read; others are disconnected with a trace line
+    // naming the pipe. 0 accepts any writer.
+    void ExpectWriter(DWORD processId) { m_expectedWriter = processId; }
 
     // Reads the next chunk of up to size bytes; size receives the bytes read.
     // True for a chunk (a zero-length message gives size 0) and when the user
     // object was signalled (size 0, nothing read: check UserObjectSignalled()).
-    // False when the writer closed its end (the instance listens again) or on failure.
+    // False when the writer closed its end (the instance listens again) or on
+    // failure; ReadError() tells which.
     bool ReadChunk(void* buffer, unsigned& size);
-    // The whole reply as UTF-16 text. False without reply storage, when the
-    // user object was signalled (or the bound passed), or for a reply over
-    // kMaxReplyBytes (with a trace line).
+    // After ReadChunk returned false: 0 when the writer closed its end (the
+    // reply is complete), else the Win32 error of the failed connect, reconnect,
+    // wait or read.
+    DWORD ReadError() const { return m_readError; }
+    // The whole reply as UTF-16 text; an empty reply that a writer sent is an
+    // empty text. False (with a trace line) without reply storage, when the
+    // connect, a reconnect or a read failed, or for a reply over kMaxReplyBytes;
+    // false when the user object was signalled (or the bound passed).
     bool FetchCmd(std::wstring& text);
 
     // True when there is a user object and it is signalled now.
@@ -115,7 +116,8 @@ private:
     WriterCheck CheckWriter(SInstance& instance);
     bool ReadInstance(SInstance& instance, void* buffer, unsigned& size);
     bool FinishPendingRead(SInstance& instance, bool pending, unsigned& size);
-    bool EndOfReply(SInstance& instance);
+    bool EndOfReply(SInstance& instance, DWORD error);
+    bool ReadFailed(DWORD error);
     // Index of a signalled instance, m_count for the user object, -1 on failure.
     int WaitAny();
     int NextSignalled();
@@ -133,7 +135,6 @@ private:
     DWORD m_boundStart = 0;
     DWORD m_boundMs = 0;
     DWORD m_expectedWriter = 0;
-    const wchar_t* m_service = nullptr;  // the caller's, for the call's duration
-    bool m_expectedReused = false;
+    DWORD m_readError = 0;
     std::unique_ptr<BYTE[]> m_buf;  // FetchCmd's, allocated on its first use
 };

@@ -19,8 +19,6 @@ const size_t kServiceNameChars = 128;
 struct SServiceEntry {
     wchar_t name[kServiceNameChars];
     bool stalled;
-    DWORD processId;    // 0: not known
-    DWORD processTick;  // when processId was learned
 };
 SRWLOCK g_servicesLock = SRWLOCK_INIT;
 SServiceEntry g_services[kMaxServices];
@@ -35,8 +33,6 @@ SServiceEntry* FindService(const wchar_t* targetName, bool add) {
     SServiceEntry& entry = g_services[g_serviceCount++];
     wcscpy(entry.name, targetName);
     entry.stalled = false;
-    entry.processId = 0;
-    entry.processTick = 0;
     return &entry;
 }
 
@@ -91,32 +87,6 @@ void PipeMarkServiceStalled(const wchar_t* targetName) {
     AcquireSRWLockExclusive(&g_servicesLock);
     if (SServiceEntry* entry = FindService(targetName, true)) entry->stalled = true;
     ReleaseSRWLockExclusive(&g_servicesLock);
-}
-
-DWORD PipeKnownServiceProcess(const wchar_t* targetName) {
-    AcquireSRWLockShared(&g_servicesLock);
-    const SServiceEntry* entry = FindService(targetName, false);
-    const DWORD processId = entry != nullptr && GetTickCount() - entry->processTick < kServiceProcessReuseMs
-                                ? entry->processId
-                                : 0;
-    ReleaseSRWLockShared(&g_servicesLock);
-    return processId;
-}
-
-void PipeRememberServiceProcess(const wchar_t* targetName, DWORD processId) {
-    AcquireSRWLockExclusive(&g_servicesLock);
-    if (SServiceEntry* entry = FindService(targetName, true)) {
-        entry->processId = processId;
-        entry->processTick = GetTickCount();
-    }
-    ReleaseSRWLockExclusive(&g_servicesLock);
-}
-
-DWORD PipeAskServiceProcess(const wchar_t* targetName, DWORD boundMs) {
-    CPipeClient client;
-    const DWORD processId = client.Open(targetName, boundMs) ? client.ServerProcessId() : 0;
-    PipeRememberServiceProcess(targetName, processId);
-    return processId;
 }
 
 DWORD PipeClientProcessId(HANDLE serverEnd) { return PipeProcessId(g_pipeClientProcessId, serverEnd); }
@@ -238,56 +208,53 @@ void CPipeClient::Close() { m_pipe.reset(); }
 
 namespace {
 
-bool SendFailed(const wchar_t* format, DWORD error) {
-    WDX_TRACE(kTraceFailure, format, error);
+// Both send failures and the server's failure are traced from helpers shared by
+// the two entry points: the line is the caller's.
+bool SendFailed(int line, const wchar_t* format, DWORD error) {
+    TraceWrite(kTraceFailure, kSourceFile, line, format, error);
     SetLastError(error);
     return false;
 }
 
-// The writing half of PipeSendAndRecvW, once the reply server is up. The
-// process that serves the target pipe is the one that may answer; where the
-// platform cannot tell it, any writer may, as before. Asking is a heavy kernel
-// call, so a recent answer for the same service is reused (see
-// PipeKnownServiceProcess).
+bool ServerFailed(int line) {
+    TraceWrite(kTraceFailure, kSourceFile, line, L"[PipeSendAndRecvW] Initial pipe server failed!");
+    return false;
+}
+
+// The writing half of PipeSendAndRecvW, once the reply server is up. The reply
+// may come only from the process that serves the connection the command went
+// into, asked before that connection closes: a restarted service is heard at
+// once, and no connection is made to the service's pipe without a command.
+// (The service may read the command until the connection closes, so the
+// connection cannot stay open until the reply's writer is known.) Where the
+// platform cannot tell that process, any writer may answer, as before.
 bool SendToTarget(const void* data, unsigned length, const wchar_t* targetName, CPipeServer& server) {
     CPipeClient client;
     if (!client.Open(targetName))
-        return SendFailed(L"[PipeSendAndRecvW] Initial pipe client failed! err=%d", client.LastError());
-    DWORD serverProcess = PipeKnownServiceProcess(targetName);
-    const bool reused = serverProcess != 0;
-    if (!reused) {
-        serverProcess = client.ServerProcessId();
-        if (serverProcess != 0) {
-            PipeRememberServiceProcess(targetName, serverProcess);
-        } else {
-            WDX_TRACE(kTraceFailure,
-                      L"[PipeSendAndRecvW] Cannot tell the process serving %s, err=%d; any writer "
-                      L"may answer on %s",
-                      client.GetPath(), GetLastError(), server.GetPath());
-        }
-    }
+        return SendFailed(__LINE__, L"[PipeSendAndRecvW] Initial pipe client failed! err=%d", client.LastError());
     unsigned cbWritten = length;
     if (!client.Write(data, cbWritten))
-        return SendFailed(L"[PipeSendAndRecvW] pipe send failed!. err=%d", client.LastError());
-    server.ExpectWriter(serverProcess, targetName, reused);
+        return SendFailed(__LINE__, L"[PipeSendAndRecvW] pipe send failed!. err=%d", client.LastError());
+    const DWORD serverProcess = client.ServerProcessId();
+    if (serverProcess == 0) {
+        WDX_TRACE(kTraceFailure,
+                  L"[PipeSendAndRecvW] Cannot tell the process serving %s, err=%d; any writer may answer on %s",
+                  client.GetPath(), GetLastError(), server.GetPath());
+    }
+    server.ExpectWriter(serverProcess);
     return true;
-}
-
-bool ServerFailed() {
-    WDX_TRACE(kTraceFailure, L"[PipeSendAndRecvW] Initial pipe server failed!");
-    return false;
 }
 
 }  // namespace
 
 bool PipeSendAndRecvW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,
                       CPipeServer& server, HANDLE userObject) {
-    if (!server.Initial(replyName, userObject)) return ServerFailed();
+    if (!server.Initial(replyName, userObject)) return ServerFailed(__LINE__);
     return SendToTarget(data, length, targetName, server);
 }
 
 bool PipeSendAndRecvReplyW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,
                            CPipeServer& server) {
-    if (!server.InitialForReply(replyName)) return ServerFailed();
+    if (!server.InitialForReply(replyName)) return ServerFailed(__LINE__);
     return SendToTarget(data, length, targetName, server);
 }

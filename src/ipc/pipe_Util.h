@@ -90,24 +90,11 @@ void PipeMarkServiceStalled(const wchar_t* targetName);
 // the platform cannot tell (the error is in GetLastError()).
 DWORD PipeClientProcessId(HANDLE serverEnd);
 
-// The process that served a service's pipe when a request of this process last
-// asked, for kServiceProcessReuseMs after it asked; 0 when not known. A service
-// keeps its process far longer than a page or an installer run lasts, and asking
-// costs more than a pipe write. A reply server that meets another writer asks
-// the service's pipe again (PipeAskServiceProcess), so a restarted service is
-// still heard.
-const DWORD kServiceProcessReuseMs = 5000;
-DWORD PipeKnownServiceProcess(const wchar_t* targetName);
-// Stores processId for the service (0: forget it).
-void PipeRememberServiceProcess(const wchar_t* targetName, DWORD processId);
-// Connects to the service's pipe, without writing, for the id of the process
-// that serves it now (0 when it cannot be had), and remembers it.
-DWORD PipeAskServiceProcess(const wchar_t* targetName, DWORD boundMs);
-
 // Starts the reply server on replyName (one instance; userObject bounds its
 // reads, see CPipeServer) and then writes data into the target pipe in pieces
 // of at most 1024 bytes, within the process's bound. The reply server then
-// accepts only a writer from the process that serves the target pipe. The
+// accepts only a writer from the process that served the connection the data
+// was written to (asked before that connection closed). The
 // caller reads the reply from server and destroys it. On failure
 // GetLastError() is ERROR_SEM_TIMEOUT when the bound passed.
 bool PipeSendAndRecvW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,

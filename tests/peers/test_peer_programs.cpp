@@ -69,7 +69,8 @@ TEST(PeerPrograms, AddOnManagerPrintsTheRequestAndItsAnswer) {
 }
 
 // First a handler in this process answers, then (as after a restart of the
-// service) another process serves the pipe: it is still heard.
+// service) another process serves the pipe: it is heard at once, also with a
+// single instance of its pipe and a reply too long for the reply pipe's buffer.
 TEST(PeerPrograms, CommandHandlerAnswersFromItsTable) {
     testsupport::Watchdog watchdog(60000, "cmdhandler_peer program test");
     {
@@ -79,14 +80,17 @@ TEST(PeerPrograms, CommandHandlerAnswersFromItsTable) {
         std::wstring answer;
         ASSERT_TRUE(cmdao_PipeSendAndRecv((L"cmd_B\t" + firstPipe).c_str(), -1, firstPipe.c_str(), answer, 10000));
     }
-    PeerProcess peer(L"cmdhandler_peer.exe", L"--seconds 30 --quiet --reply cmd_A=3900\\tvalue",
+    const std::wstring value(1500, L'v');
+    PeerProcess peer(L"cmdhandler_peer.exe", L"--seconds 30 --quiet --instances 1 --reply cmd_A=3900\\t" + value,
                      L"Norvale KPSE Command Handler Manager");
     ASSERT_TRUE(peer.Ready());
     const std::wstring replyPipe = MakeReplyPipeName(L"cmd_A");
     const std::wstring text = L"cmd_A\t" + replyPipe;
     std::wstring reply;
+    const DWORD start = GetTickCount();
     ASSERT_TRUE(cmdao_PipeSendAndRecv(text.c_str(), -1, replyPipe.c_str(), reply, 10000));
-    EXPECT_EQ(reply, L"3900\tvalue");
+    EXPECT_LT(GetTickCount() - start, 5000u);
+    EXPECT_EQ(reply, L"3900\t" + value);
 }
 
 }  // namespace

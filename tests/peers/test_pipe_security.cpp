@@ -245,6 +245,7 @@ struct PipeCall {
     DWORD pipeMode = 0;   // CreateNamedPipeW
     DWORD maxInstances = 0;
     bool nullDacl = false;
+    HANDLE handle = nullptr;  // what CreateNamedPipeW returned
 };
 
 std::mutex g_callsLock;
@@ -296,8 +297,10 @@ HANDLE WINAPI RecordingCreateNamedPipeW(LPCWSTR path, DWORD openMode, DWORD pipe
         call.nullDacl = sa != nullptr && sa->lpSecurityDescriptor != nullptr &&
                         GetSecurityDescriptorDacl(sa->lpSecurityDescriptor, &present, &dacl, &defaulted) &&
                         present && dacl == nullptr;
+        call.handle = RealCreateNamedPipeW()(path, openMode, pipeMode, maxInstances, outBytes, inBytes, timeoutMs, sa);
         std::lock_guard<std::mutex> guard(g_callsLock);
         g_calls.push_back(call);
+        return call.handle;
     }
     return RealCreateNamedPipeW()(path, openMode, pipeMode, maxInstances, outBytes, inBytes, timeoutMs, sa);
 }
@@ -383,6 +386,25 @@ TEST_F(PipeCalls, ReplyPipesAreFirstInstancesThatRefuseRemoteClients) {
         EXPECT_TRUE(all[i].nullDacl);
     }
     EXPECT_EQ(1u, replyCalls[0].maxInstances);
+
+    // A reply pipe whose connect fails (cancelled here) fails the command: it is not an empty answer.
+    testsupport::TraceCapture trace;
+    ASSERT_TRUE(trace.Started());
+    peers::CmdHandlerPeer handler;
+    handler.SetDefaultReply(peers::CmdReply::Of(peers::CmdReply::kSilence));
+    ASSERT_TRUE(handler.Start()) << handler.LastError();
+    const std::wstring silent = MakeReplyPipeName(L"cmd_SILENT");
+    std::thread cancel([&] {
+        for (int i = 0; i < 500 && CallsFor(false, PathOf(silent)).empty(); ++i) Sleep(10);
+        Sleep(300);  // the connect is under way
+        for (const PipeCall& call : CallsFor(false, PathOf(silent))) CancelIoEx(call.handle, nullptr);
+    });
+    std::wstring answer = L"stale";
+    EXPECT_FALSE(cmdao_PipeSendAndRecv((L"cmd_SILENT\t" + silent).c_str(), -1, silent.c_str(), answer, kWaitMs));
+    cancel.join();
+    EXPECT_TRUE(answer.empty());
+    EXPECT_TRUE(trace.WaitForLine(kServerSource, 5, L"[CPipeServer::FetchCmd] Reading the reply on " + PathOf(silent),
+                                  kWaitMs));
 }
 
 // What a service gets when it impersonates the installer over its pipe. Where

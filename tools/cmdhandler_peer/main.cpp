@@ -1,14 +1,15 @@
 // Serves the server command handler's pipe and answers each command text on
 // the reply pipe named in its second field.
 //   cmdhandler_peer [--seconds N] [--answers FILE] [--reply NAME=TEXT]... [--empty NAME]...
-//                   [--silent NAME]... [--default TEXT] [--out FILE] [--quiet] [--pipe NAME]
+//                   [--silent NAME]... [--default TEXT] [--instances N] [--out FILE] [--quiet] [--pipe NAME]
 //   cmdhandler_peer --forge PIPE TEXT
 // The second form plays a local process that answers on a reply pipe in the
 // service's place: it writes TEXT into PIPE once and exits (0 when written).
 // In TEXT, "\t" stands for a TAB. Commands without a reply entry get the
 // --default text, or the empty reply (connect and close). An answers file (UTF-8)
 // holds one NAME=TEXT per line ("NAME=" answers with the empty reply); lines
-// starting with "#" and blank lines are skipped.
+// starting with "#" and blank lines are skipped. --instances: how many instances
+// of its pipe it serves, so how many commands it takes at once (4 by default).
 #include <windows.h>
 
 #include <fstream>
@@ -64,6 +65,7 @@ bool LoadAnswers(const wchar_t* path, std::vector<std::pair<std::wstring, peers:
 struct Options {
     std::vector<std::pair<std::wstring, peers::CmdReply>> replies;
     peers::CmdReply defaultReply = peers::CmdReply::Of(peers::CmdReply::kEmpty);
+    unsigned instances = 4;
 };
 
 bool ParseOwnOption(int argc, wchar_t** argv, int& i, Options& options) {
@@ -79,6 +81,8 @@ bool ParseOwnOption(int argc, wchar_t** argv, int& i, Options& options) {
         options.replies.emplace_back(argv[++i], peers::CmdReply::Of(peers::CmdReply::kSilence));
     } else if (arg == L"--default" && hasValue) {
         options.defaultReply = peers::CmdReply::Text(Unescape(argv[++i]));
+    } else if (arg == L"--instances" && hasValue) {
+        options.instances = static_cast<unsigned>(_wtoi(argv[++i]));
     } else {
         return false;
     }
@@ -120,10 +124,10 @@ int wmain(int argc, wchar_t** argv) {
         return program.Usage(
             "usage: cmdhandler_peer [--seconds N] [--answers FILE] [--reply NAME=TEXT]... [--empty NAME]... "
             "[--silent NAME]...\n"
-            "                       [--default TEXT] [--out FILE] [--quiet] [--pipe NAME]\n");
+            "                       [--default TEXT] [--instances N] [--out FILE] [--quiet] [--pipe NAME]\n");
     if (!program.OpenOutput()) return 1;
 
-    peers::CmdHandlerPeer peer(program.PipeName());
+    peers::CmdHandlerPeer peer(program.PipeName(), options.instances);
     for (const auto& entry : options.replies) peer.SetReply(entry.first, entry.second);
     peer.SetDefaultReply(options.defaultReply);
     peer.SetOnCommand([&](const peers::ServerCommand& command) { program.Write(FormatCommand(command)); });
