@@ -69,22 +69,25 @@ bool ToIsNewer(const ItemVersion* from, const ItemVersion* to) {
     return to->build > from->build;
 }
 
-void TraceVersions(const wchar_t* format, const ItemVersion* from, const ItemVersion* to) {
-    WDX_TRACE(kTraceProgress, format, from->version, from->build, to->version, to->build);
+// The line is the caller's, so that StartItem's and EndItem's lines tell apart.
+void TraceVersions(int line, const wchar_t* format, const ItemVersion* from, const ItemVersion* to) {
+    TraceWrite(kTraceProgress, kSourceFile, line, format, from->version, from->build, to->version, to->build);
 }
 
 // The installer host gets a result, never an exception: anything thrown below
-// (out of memory, a failed variant conversion) becomes the callback's failure value.
+// (out of memory, a failed variant conversion) becomes the callback's failure
+// value. The line is the callback's.
 template <typename Body>
-int Guarded(const wchar_t* callback, int failure, Body body) {
+int Guarded(const wchar_t* callback, int line, int failure, Body body) {
     try {
         return body();
     } catch (const std::exception& e) {
-        WDX_TRACE(kTraceFailure, L"[%s] exception: %hs", callback, e.what());
+        TraceWrite(kTraceFailure, kSourceFile, line, L"[%s] exception: %hs", callback, e.what());
     } catch (const _com_error& e) {
-        WDX_TRACE(kTraceFailure, L"[%s] _com_error: 0x%08X", callback, static_cast<unsigned>(e.Error()));
+        TraceWrite(kTraceFailure, kSourceFile, line, L"[%s] _com_error: 0x%08X", callback,
+                   static_cast<unsigned>(e.Error()));
     } catch (...) {
-        WDX_TRACE(kTraceFailure, L"[%s] unexpected exception", callback);
+        TraceWrite(kTraceFailure, kSourceFile, line, L"[%s] unexpected exception", callback);
     }
     return failure;
 }
@@ -227,7 +230,7 @@ void TraceItem(const char* zipName, int itemClass, int itemType, unsigned int op
     WDX_TRACE(kTraceProgress, L"[StartItem] Type of this item is %d", itemType);
     WDX_TRACE(kTraceProgress, L"[StartItem] Option of this item is 0x%x", option);
     if (from != nullptr && to != nullptr)
-        TraceVersions(L"[StartItem] The version from %d build=%d to %d build=%d", from, to);
+        TraceVersions(__LINE__, L"[StartItem] The version from %d build=%d to %d build=%d", from, to);
 }
 
 int CheckFileExImpl(const char* path) {
@@ -355,7 +358,7 @@ int EndItemImpl(int update, const ItemVersion* from, const ItemVersion* to) {
         WDX_TRACE(kTraceFailure, L"[EndItem] No item version given.");
         return 0;
     }
-    TraceVersions(L"[EndItem] The version from %d build=%d to %d build=%d", from, to);
+    TraceVersions(__LINE__, L"[EndItem] The version from %d build=%d to %d build=%d", from, to);
     if (ToIsNewer(from, to)) return InstallItem(to);
     return RollbackItem();
 }
@@ -363,12 +366,12 @@ int EndItemImpl(int update, const ItemVersion* from, const ItemVersion* to) {
 }  // namespace
 
 extern "C" int __cdecl StartAction(void) {
-    return Guarded(L"StartAction", 1, [] { return StartActionImpl(); });
+    return Guarded(L"StartAction", __LINE__, 1, [] { return StartActionImpl(); });
 }
 
 extern "C" int __cdecl StartItem(const char* zipName, int itemClass, int itemType, unsigned int option,
                                  const ItemVersion* from, const ItemVersion* to) {
-    Guarded(L"StartItem", 1, [=] {
+    Guarded(L"StartItem", __LINE__, 1, [=] {
         TraceItem(zipName, itemClass, itemType, option, from, to);
         return 1;
     });
@@ -376,11 +379,11 @@ extern "C" int __cdecl StartItem(const char* zipName, int itemClass, int itemTyp
 }
 
 extern "C" int __cdecl CheckFileEx(const char* path) {
-    return Guarded(L"CheckFileEx", -1, [path] { return CheckFileExImpl(path); });
+    return Guarded(L"CheckFileEx", __LINE__, -1, [path] { return CheckFileExImpl(path); });
 }
 
 extern "C" int __cdecl EndItem(int update, const ItemVersion* from, const ItemVersion* to) {
-    return Guarded(L"EndItem", 0, [=] { return EndItemImpl(update, from, to); });
+    return Guarded(L"EndItem", __LINE__, 0, [=] { return EndItemImpl(update, from, to); });
 }
 
 extern "C" int __cdecl IsRollbackEx(void) {

@@ -158,68 +158,74 @@ struct ManagerRequest {
 const ManagerRequest kRegister = {L"AoSSrv_Register", 1115, L"aosmgr_AOS_PLUGIN_REGISTER", 1116, true, kTraceFlow};
 const ManagerRequest kUnregister = {L"AoSSrv_Unregister", 1117, L"aosmgr_AOS_PLUGIN_UNREGISTER", 1118, false, kTraceService};
 
-// Sends the record and reads the manager's status; throws what the buffers throw.
-int ExchangeWithManager(const ManagerRequest& kind, const AoSData& record) {
+// The helpers below are shared, so their lines carry the line the caller passes
+// in: that of AoSSrv_Register, AoSSrv_Unregister or AoSSrv_SetLastError.
+
+// Sends the record and reads the manager's status. Exceptions of the request
+// and reply buffers and out of memory, here or in the dispatch below, reach the
+// caller, which turns them into its result.
+int ExchangeWithManager(const ManagerRequest& kind, const AoSData& record, int line) {
     CIPCMsgBuffer request(kMessageGrowthUnit);
     CIPCMsgBuffer ipcOutMsgBuffer(kMessageGrowthUnit);
     SerializeAoSData(kind.requestId, request, record);
     const bool bSuccess = PLMCmdMgr_SendCommand(request, kind.commandName, ipcOutMsgBuffer);
     if (!bSuccess || ipcOutMsgBuffer.BytesUsed() == 0) {
         if (kind.traceDeliveryFailures)
-            WDX_TRACE(kTraceService, L"bSuccess(%d) && ipcOutMsgBuffer.BytesUsed(%d)", bSuccess ? 1 : 0,
-                      ipcOutMsgBuffer.BytesUsed());
+            TraceWrite(kTraceService, kSourceFile, line, L"bSuccess(%d) && ipcOutMsgBuffer.BytesUsed(%d)",
+                       bSuccess ? 1 : 0, ipcOutMsgBuffer.BytesUsed());
         return kGenericFailure;
     }
     CIPCMsgBuffer reply(ipcOutMsgBuffer);
     int iMsgReplyID = 0;
     reply.GetInt32(iMsgReplyID);
-    WDX_TRACE(kind.replyDetailLevel, L"iMsgReplyID(%d)", iMsgReplyID);
+    TraceWrite(kind.replyDetailLevel, kSourceFile, line, L"iMsgReplyID(%d)", iMsgReplyID);
     if (iMsgReplyID != kind.expectedReplyId) {
         if (kind.traceDeliveryFailures)
-            WDX_TRACE(kTraceService, L"Wrong iMsgReplyID(%d)", iMsgReplyID);
+            TraceWrite(kTraceService, kSourceFile, line, L"Wrong iMsgReplyID(%d)", iMsgReplyID);
         return kGenericFailure;
     }
     int iStatusCode = 0;
     reply.GetInt32(iStatusCode);
-    WDX_TRACE(kind.replyDetailLevel, L"iStatusCode(%d)", iStatusCode);
+    TraceWrite(kind.replyDetailLevel, kSourceFile, line, L"iStatusCode(%d)", iStatusCode);
     std::wstring strErrMsg;
     reply.GetText(strErrMsg);
-    WDX_TRACE(kind.replyDetailLevel, L"strErrMsg(%s)", strErrMsg.c_str());
+    TraceWrite(kind.replyDetailLevel, kSourceFile, line, L"strErrMsg(%s)", strErrMsg.c_str());
     return iStatusCode;
 }
 
 // The status an SDK call returns for the exception being handled (call it only
 // from a catch block), with its trace line. A code of 0 ("Out of range": a
 // truncated reply) must not read as success, so it becomes fallback.
-int StatusOfException(const wchar_t* functionName, int fallback) {
+int StatusOfException(const wchar_t* functionName, int fallback, int line) {
     try {
         throw;
     } catch (const _com_error& e) {
-        WDX_TRACE(kTraceService, L"_com_error occured(%s)", OS::ComErrorMessage(e).c_str());
+        TraceWrite(kTraceService, kSourceFile, line, L"_com_error occured(%s)", OS::ComErrorMessage(e).c_str());
         return e.Error();
     } catch (const OS::CException& e) {
-        WDX_TRACE(kTraceService, L"OS::CException occured(%s)", e.GetDescription().c_str());
+        TraceWrite(kTraceService, kSourceFile, line, L"OS::CException occured(%s)", e.GetDescription().c_str());
         return e.GetErrorCode() == 0 ? fallback : e.GetErrorCode();
     } catch (const std::bad_alloc&) {
-        WDX_TRACE(kTraceService, L"out of memory in %s()", functionName);
+        TraceWrite(kTraceService, kSourceFile, line, L"out of memory in %s()", functionName);
         return ERROR_NOT_ENOUGH_MEMORY;
     } catch (...) {
-        WDX_TRACE(kTraceService, L"unexpected exception in %s()", functionName);
+        TraceWrite(kTraceService, kSourceFile, line, L"unexpected exception in %s()", functionName);
         return fallback;
     }
 }
 
-int CallManager(const ManagerRequest& kind, const AoSData* record) {
-    WDX_TRACE(kTraceFlow, L"==> %s()", kind.functionName);
+// No exception leaves a register or unregister call.
+int CallManager(const ManagerRequest& kind, const AoSData* record, int line) {
+    TraceWrite(kTraceFlow, kSourceFile, line, L"==> %s()", kind.functionName);
     int result = kGenericFailure;
     if (record != nullptr) {
         try {
-            result = ExchangeWithManager(kind, *record);
+            result = ExchangeWithManager(kind, *record, line);
         } catch (...) {
-            result = StatusOfException(kind.functionName, kGenericFailure);
+            result = StatusOfException(kind.functionName, kGenericFailure, line);
         }
     }
-    WDX_TRACE(kTraceFlow, L"<== %s(%d)", kind.functionName, result);
+    TraceWrite(kTraceFlow, kSourceFile, line, L"<== %s(%d)", kind.functionName, result);
     return result;
 }
 
@@ -250,9 +256,9 @@ int SetLastErrorEntry(const wchar_t* szId, const wchar_t* szVersion, int errorCo
 
 }  // namespace
 
-int AoSSrv_Register(const AoSData* record) { return CallManager(kRegister, record); }
+int AoSSrv_Register(const AoSData* record) { return CallManager(kRegister, record, __LINE__); }
 
-int AoSSrv_Unregister(const AoSData* record) { return CallManager(kUnregister, record); }
+int AoSSrv_Unregister(const AoSData* record) { return CallManager(kUnregister, record, __LINE__); }
 
 int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) {
     WDX_TRACE(kTraceFlow, L"==> AoSSrv_SetLastError()");
@@ -270,7 +276,7 @@ int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) 
     try {
         result = SetLastErrorEntry(szId, szVersion, errorCode, szDescription);
     } catch (...) {
-        result = StatusOfException(L"AoSSrv_SetLastError", ERROR_CANTOPEN);
+        result = StatusOfException(L"AoSSrv_SetLastError", ERROR_CANTOPEN, __LINE__);
     }
     WDX_TRACE(kTraceFlow, L"<== AoSSrv_SetLastError(), %d", result);
     return result;

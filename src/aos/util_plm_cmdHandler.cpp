@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <vector>
 
-#include "foundation/os_Exception.h"
 #include "foundation/trace_Trace.h"
 #include "ipc/cmd_Protocol.h"
 #include "ipc/pipe_Server.h"
@@ -120,18 +118,9 @@ bool SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& rep
 
 bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& reply, DWORD replyWaitMs) {
     WDX_TRACE(kTraceProgress, L"[PLM Util] ==> PLMCmdMgr_SendCommand (%s)", name);
-    bool bSuccess = false;
-    // Callers (the SDK, the installer's callbacks) rely on a result, never an exception.
-    try {
-        bSuccess = SendCommand(request, name, reply, replyWaitMs);
-    } catch (const OS::CException& e) {
-        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): %s", name,
-                  e.GetDescription().c_str());
-    } catch (const std::bad_alloc&) {
-        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): out of memory", name);
-    } catch (...) {
-        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): unexpected exception", name);
-    }
+    // Exceptions of the buffers and out of memory go to the caller (the SDK),
+    // which turns them into its result with their own trace line.
+    const bool bSuccess = SendCommand(request, name, reply, replyWaitMs);
     WDX_TRACE(kTraceProgress, L"[PLM Util] <== PLMCmdMgr_SendCommand(%s), %d", name, bSuccess ? 1 : 0);
     return bSuccess;
 }

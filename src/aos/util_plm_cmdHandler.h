@@ -23,6 +23,7 @@ std::wstring MakeReplyPipeName(const wchar_t* name, DWORD tick, DWORD threadId);
 // and closes without writing gives true and no bytes. False when the command
 // was not delivered or no complete reply came within replyWaitMs (then nothing
 // is appended to reply); 0 means the process's bound, PipeWaitBoundMs(). Each
-// call creates no kernel object but its reply pipe.
+// call creates no kernel object but its reply pipe. Exceptions of the request
+// buffer (OS::CException) and out of memory (std::bad_alloc) reach the caller.
 bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& reply,
                            DWORD replyWaitMs = 0);

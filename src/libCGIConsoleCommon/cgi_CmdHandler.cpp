@@ -12,7 +12,8 @@ using FrameworkChannel::TraceWrite;
 namespace plm {
 namespace {
 
-const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_CmdHandler";
+// The command wrappers trace under the source name of the server-command channel.
+const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_SSOImp";
 
 // One command under construction: name, then the request id that also names
 // the reply pipe, then the arguments. Sent alone (Send) or, through its
@@ -51,13 +52,13 @@ private:
 };
 
 // The wrappers promise a result, never an exception (out of memory included):
-// body runs, or the wrapper's fallback is returned with a trace line.
+// body runs, or the wrapper's fallback is returned with a trace line on the wrapper's line.
 template <typename Result, typename Body>
-Result Guarded(const wchar_t* command, Result fallback, Body body) {
+Result Guarded(const wchar_t* command, int line, Result fallback, Body body) {
     try {
         return body();
     } catch (...) {
-        WDX_TRACE(kTraceFailure, L"[%s] out of memory", command);
+        TraceWrite(kTraceFailure, kSourceFile, line, L"[%s] out of memory", command);
         return fallback;
     }
 }
@@ -109,7 +110,7 @@ bool FirewallInfoOf(const CServerCommand& command, bool* first, bool* second) {
 }  // namespace
 
 bool CMDHO_GET_INI_INT(const wchar_t* section, const wchar_t* key, int defaultValue, int* out, const wchar_t* file) {
-    return Guarded(L"CMDHO_GET_INI_INT", false, [&] {
+    return Guarded(L"CMDHO_GET_INI_INT", __LINE__, false, [&] {
         if (out) *out = 0;
         CServerCommand command = IniIntCommand(section, key, defaultValue, file);
         if (out) *out = ReplyInt(command.Send().Reply());
@@ -118,7 +119,7 @@ bool CMDHO_GET_INI_INT(const wchar_t* section, const wchar_t* key, int defaultVa
 }
 
 bool CMDHO_GET_INI_INT_BY_CACHE(const wchar_t* section, const wchar_t* key, int defaultValue, int mode, int* out) {
-    return Guarded(L"CMDHO_GET_INI_INT_BY_CACHE", false, [&] {
+    return Guarded(L"CMDHO_GET_INI_INT_BY_CACHE", __LINE__, false, [&] {
         if (out) *out = 0;
         CServerCommand command = IniIntByCacheCommand(section, key, defaultValue, mode);
         if (out) *out = ReplyInt(command.Send().Reply());
@@ -128,7 +129,7 @@ bool CMDHO_GET_INI_INT_BY_CACHE(const wchar_t* section, const wchar_t* key, int 
 
 void CMDHO_DBCMD_GET_NUMBER_OF_CLIENT(int kind, int* out) {
     if (out) *out = 0;
-    const int clients = Guarded(L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT", 0, [&] {
+    const int clients = Guarded(L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT", __LINE__, 0, [&] {
         return ClientCountOf(ClientCountCommand(kind).Send());
     });
     if (out) *out = clients;
@@ -136,7 +137,7 @@ void CMDHO_DBCMD_GET_NUMBER_OF_CLIENT(int kind, int* out) {
 
 bool CMDHO_GET_ACCOUNT_BY_INDEX(int index, std::wstring& account) {
     account.clear();
-    return Guarded(L"CMDHO_GET_ACCOUNT_BY_INDEX", false, [&] {
+    return Guarded(L"CMDHO_GET_ACCOUNT_BY_INDEX", __LINE__, false, [&] {
         CServerCommand command(L"CMDHO_GET_ACCOUNT_BY_INDEX");
         if (!command.Int(index).Send().Answered()) return false;
         CCmdProtocol tokens(command.Reply().c_str(), static_cast<int>(command.Reply().size() * sizeof(wchar_t)));
@@ -147,23 +148,23 @@ bool CMDHO_GET_ACCOUNT_BY_INDEX(int index, std::wstring& account) {
 }
 
 unsigned long CMDHO_PR_GET_PRODUCT_ID() {
-    return Guarded(L"CMDHO_PR_GET_PRODUCT_ID", 6ul,
+    return Guarded(L"CMDHO_PR_GET_PRODUCT_ID", __LINE__, 6ul,
                    [] { return ReplyUnsigned(CServerCommand(L"CMDHO_PR_GET_PRODUCT_ID").Send().Reply(), 6); });
 }
 
 unsigned long CMDHO_PR_GET_AC_SERVICE() {
-    return Guarded(L"CMDHO_PR_GET_AC_SERVICE", 0ul,
+    return Guarded(L"CMDHO_PR_GET_AC_SERVICE", __LINE__, 0ul,
                    [] { return ReplyUnsigned(CServerCommand(L"CMDHO_PR_GET_AC_SERVICE").Send().Reply(), 0); });
 }
 
 bool CMDHO_PR_GET_PFW_AC_INFO(bool* first, bool* second) {
-    return Guarded(L"CMDHO_PR_GET_PFW_AC_INFO", false, [&] {
+    return Guarded(L"CMDHO_PR_GET_PFW_AC_INFO", __LINE__, false, [&] {
         return FirewallInfoOf(CServerCommand(L"CMDHO_PR_GET_PFW_AC_INFO").Send(), first, second);
     });
 }
 
 bool CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS(bool* inProgress, SYSTEMTIME* when) {
-    return Guarded(L"CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS", false, [&] {
+    return Guarded(L"CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS", __LINE__, false, [&] {
         CServerCommand command(L"CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS");
         if (!command.Send().Answered()) return false;
         CCmdProtocol tokens(command.Reply().c_str(), static_cast<int>(command.Reply().size() * sizeof(wchar_t)));
@@ -181,7 +182,7 @@ bool CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS(bool* inProgress, SYSTEMTIME* when) {
 
 bool CMDHO_GET_SSO_CFG(std::wstring& reply) {
     reply.clear();
-    return Guarded(L"CMDHO_GET_SSO_CFG", false, [&] {
+    return Guarded(L"CMDHO_GET_SSO_CFG", __LINE__, false, [&] {
         CServerCommand command(L"CMDHO_GET_SSO_CFG");
         command.Send();
         reply = command.Reply();
@@ -191,7 +192,7 @@ bool CMDHO_GET_SSO_CFG(std::wstring& reply) {
 
 void CMDHO_AskCookieQueries(SCookieQueries& facts) {
     facts = SCookieQueries();
-    Guarded(L"CMDHO_AskCookieQueries", false, [&] {
+    Guarded(L"CMDHO_AskCookieQueries", __LINE__, false, [&] {
         wchar_t file[MAX_PATH];
         _snwprintf(file, MAX_PATH, L"Private\\%s", L"kpsserver.ini");
         file[MAX_PATH - 1] = L'\0';

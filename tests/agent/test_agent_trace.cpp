@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
 
 #include "LogServerPeer.h"
 #include "ServerFixture.h"
@@ -87,6 +88,7 @@ TEST_F(AgentTrace, InstallLinesWithBackupFallback) {
     WideCharToMultiByte(CP_ACP, 0, source.c_str(), -1, narrow, MAX_PATH, nullptr, nullptr);
     ASSERT_EQ(1, Get<PFN_CheckFileEx>("CheckFileEx")(narrow));
     ItemVersion from = {0x000A0005u, 1000}, to = {0x000A0006u, 1045};
+    Get<PFN_StartItem>("StartItem")("item.zip", 3, 4, 0, &from, &to);
     {
         OS::UniqueFile lock(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                         nullptr, OPEN_EXISTING, 0, nullptr));
@@ -97,12 +99,17 @@ TEST_F(AgentTrace, InstallLinesWithBackupFallback) {
         L"8|[StartAction] PkgDestPath: " + server.AddonFolder(),
         L"8|[CheckFileEx] The file copy to " + source,
         L"8|[EndItem] This Item update is 7",
+        L"8|[StartItem] The version from 655365 build=1000 to 655366 build=1045",
         L"8|[EndItem] The version from 655365 build=1000 to 655366 build=1045",
         L"8|[EndItem] Install...",
         L"5|[Unregister] AoSSrv_Unregister failed. err = 1",
         L"5|[EndItem] CopyFile \"" + source + L"\" -> \"" + target + L"\" failed. err = 32",
         L"5|[EndItem] MoveFile \"" + target + L"\" -> \"" + target + L".bak\"",
     });
+    std::set<std::wstring> versionLines;  // each carries its caller's line
+    for (const peers::LogRecord& r : m_logServer.Records())
+        if (r.Field(7).find(L"Item] The version from") != std::wstring::npos) versionLines.insert(r.Field(6));
+    EXPECT_EQ(2u, versionLines.size());
 }
 
 // The item callback only reports what it is given; the rollback question and

@@ -275,6 +275,9 @@ TEST(SendCommandWithoutManager, FailsWithTheOpenErrorTraced) {
     EXPECT_EQ(reply.BytesUsed(), 0u);
     EXPECT_TRUE(trace.WaitForLine(L".\\pipe_Util", 5, L"[PipeSendAndRecvW] Initial pipe client failed! err=2", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"<== PLMCmdMgr_SendCommand(aosmgr_AOS_PLUGIN_REGISTER), 0", kWaitMs));
+    // The request buffer's exceptions are the caller's (the SDK turns them into its result).
+    CIPCMsgBuffer borrowed = CIPCMsgBuffer::Borrow(request.GetData(), request.BytesUsed());
+    EXPECT_THROW(PLMCmdMgr_SendCommand(borrowed, kRegister, reply), CIPCMsgBufferException);
 }
 
 }  // namespace
