@@ -1,6 +1,8 @@
 // Measures the library's costs against bare equivalents in one run on one machine
 // and prints the ratios. Not a test: the numbers depend on the machine.
 //   benchmark [rounds]
+//   benchmark --bare-exchange [rounds]   prints only (1)'s baseline, one bare
+//                                        exchange, in microseconds (the web benchmark's floor)
 #include <windows.h>
 
 #include <algorithm>
@@ -125,6 +127,18 @@ void Report(const char* what, double product, double baseline, const char* targe
     std::fflush(stdout);
 }
 
+const wchar_t kPageUrl[] = L"../cgi/cgiShowAoS.exe?ID=KPSE_ADDON_WDX&URLROUTE=UI_DISPLAY_PAGE_MANAGEMENT";
+
+// The registration's request as the manager receives it: the message and its two zero bytes.
+std::vector<BYTE> RegistrationPayload(const AoSData& record) {
+    CIPCMsgBuffer request(1024);
+    SerializeAoSData(1115, request, record);
+    std::vector<BYTE> payload(request.GetData(), request.GetData() + request.BytesUsed());
+    payload.push_back(0);
+    payload.push_back(0);
+    return payload;
+}
+
 void MeasureRegistration(int rounds) {
     // Both sides talk to the same manager peer, so only the client side differs.
     peers::AoSMgrPeer manager;
@@ -133,12 +147,8 @@ void MeasureRegistration(int rounds) {
         return;
     }
     AoSUIPage page;
-    AoSData record = peers::SampleRegistration(page, L"../cgi/cgiShowAoS.exe?ID=KPSE_ADDON_WDX&URLROUTE=UI_DISPLAY_PAGE_MANAGEMENT");
-    CIPCMsgBuffer request(1024);
-    SerializeAoSData(1115, request, record);
-    std::vector<BYTE> payload(request.GetData(), request.GetData() + request.BytesUsed());
-    payload.push_back(0);
-    payload.push_back(0);
+    AoSData record = peers::SampleRegistration(page, kPageUrl);
+    const std::vector<BYTE> payload = RegistrationPayload(record);
     for (int i = 0; i < 20; ++i) AoSSrv_Register(&record);  // warm-up; suspends tracing (no log server)
     // More batches than the other measures: a round trip is a dozen kernel calls
     // whose cost drifts with the machine's load.
@@ -236,12 +246,29 @@ void MeasureCommandsTogether(int rounds) {
     Report("(9) six server commands together vs one after another", times.first, times.second, "reported only");
 }
 
+// (1)'s baseline alone: one bare request and reply with the manager in this process.
+int MeasureBareExchange(int rounds) {
+    peers::AoSMgrPeer manager;
+    if (!manager.Start()) {
+        std::fprintf(stderr, "cannot serve the manager pipe (err=%lu)\n", manager.LastError());
+        return 1;
+    }
+    AoSUIPage page;
+    const std::vector<BYTE> payload = RegistrationPayload(peers::SampleRegistration(page, kPageUrl));
+    for (int i = 0; i < 20; ++i) BareRequestReply(payload);
+    std::printf("%.1f\n", PerCall([&] { BareRequestReply(payload); }, rounds, 15) * 1e6);
+    manager.Stop();
+    return 0;
+}
+
 }  // namespace
 
 void MeasureCgiParsing();  // bench_cgi.cpp
 
 int wmain(int argc, wchar_t** argv) {
     InstallLogClients();  // this program links the layers, not the DLL
+    if (argc > 1 && std::wstring(argv[1]) == L"--bare-exchange")
+        return MeasureBareExchange(argc > 2 ? std::max(1, _wtoi(argv[2])) : 40);
     const int rounds = argc > 1 ? std::max(1, _wtoi(argv[1])) : 40;
     std::printf("%-52s %15s %15s %11s\n", "measure", "product", "baseline", "ratio");
     MeasureRegistration(rounds);

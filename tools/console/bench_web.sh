@@ -6,7 +6,9 @@
 #   (7) the status page with a valid login vs a program that writes a header
 #       and one line (50 requests each, interleaved, medians); for the split,
 #       the same minimal page with the library loaded (loadonly) and a page
-#       that only parses the request (echo);
+#       that only parses the request (echo); and the page's floor on this
+#       machine, measured in the same run: loadonly plus one bare exchange
+#       (the benchmark's (1) baseline) per command the page sends;
 #   (8) peak private bytes of a page that parses a 5 MB URL-encoded body of
 #       one-byte items (about 2.6 million pairs).
 #   bench_web.sh <bin folder> [--memory-only]
@@ -50,6 +52,11 @@ p=$(median < "$WORK/parse"); c=$(median < "$WORK/copy")
 printf '(6) 64 MB upload: library %.3f s, stdin copy %.3f s, ratio %sx (target <= 1.25x)\n' "$p" "$c" "$(ratio "$p" "$c")"
 
 curl -sS -c "$WORK/jar" "$BASE/login.exe" -o /dev/null
+# The commands one status page sends, as the command handler logged them.
+COMMANDS=$(dirname "$BIN")/console/commands.txt
+before=$(wc -l < "$COMMANDS")
+curl -sS -b "$WORK/jar" "$BASE/status.exe" -o /dev/null
+commands=$(( $(wc -l < "$COMMANDS") - before ))
 for p in status minimal loadonly echo; do : > "$WORK/$p"; done
 for _ in $(seq 1 50); do
   seconds -b "$WORK/jar" "$BASE/status.exe" >> "$WORK/status"
@@ -63,3 +70,8 @@ printf '(7) status page with a valid login: %s ms, minimal page %s ms, ratio %sx
   "$(ms status)" "$(ms minimal)" "$(ratio "$s" "$m")"
 printf '    the minimal page with the library loaded %s ms; a page that only parses the request %s ms\n' \
   "$(ms loadonly)" "$(ms echo)"
+bare_us=$("${WINELOADER:-$WINE}" "$BIN/benchmark.exe" --bare-exchange </dev/null | tr -d '\r')
+floor=$(awk -v l="$(median < "$WORK/loadonly")" -v n="$commands" -v b="$bare_us" 'BEGIN { print l + n * b / 1e6 }')
+printf '    floor: loadonly %s ms + %s commands x bare exchange %.2f ms = %.1f ms; the status page %sx the floor (target <= 1.1x)\n' \
+  "$(ms loadonly)" "$commands" "$(awk -v b="$bare_us" 'BEGIN { print b / 1000 }')" \
+  "$(awk -v f="$floor" 'BEGIN { print f * 1000 }')" "$(ratio "$s" "$floor")"
