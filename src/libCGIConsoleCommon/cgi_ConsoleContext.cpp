@@ -7,6 +7,7 @@
 
 #include "cgi_CmdHandler.h"
 #include "cgi_HostPaths.h"
+#include "cgi_ParamList.h"
 #include "cgi_PutStream.h"
 #include "cgi_SetCookie.h"
 #include "cgi_Utf8.h"
@@ -120,12 +121,14 @@ CConsoleCommon& CConsoleCommon::operator=(const CConsoleCommon& other) {
 
 CConsoleCommon::~CConsoleCommon() { ReleaseImpl(m_pImpl); }
 
+// On the process-wide list, whoever built it: a context without parameters of
+// its own still sees the list a CGetParameter parsed (and never parses one).
 void CConsoleCommon::EnumParaCallBack(PARA_CALLBACK callback) {
-    if (m_pImpl->m_pParameters) m_pImpl->m_pParameters->EnumParaCallBack(callback);
+    if (CCgiParamList* list = ProcessParamList()) list->EnumParaCallBack(callback);
 }
 
 void CConsoleCommon::EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback) {
-    if (m_pImpl->m_pParameters) m_pImpl->m_pParameters->EnumSpecialParaCallBack(name, callback);
+    if (CCgiParamList* list = ProcessParamList()) list->EnumSpecialParaCallBack(name, callback);
 }
 
 int CConsoleCommon::GetErrorCode() const { return m_pImpl->m_nErrorCode; }

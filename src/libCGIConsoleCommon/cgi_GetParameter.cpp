@@ -4,15 +4,20 @@
 #include <cwchar>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "cgi_HostPaths.h"
 #include "cgi_IniValueCache.h"
 #include "cgi_ParamParser.h"
 #include "cgi_Utf8.h"
 #include "console/plm_Console.h"
+#include "foundation/trace_Trace.h"
 
 namespace plm {
 namespace {
+
+using FrameworkChannel::TraceWrite;
+const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_GetParameter";
 
 const DWORD kMaxEnvChars = 32767;  // the platform's limit for one variable
 
@@ -46,22 +51,42 @@ SCgiLimits ReadServerLimits() {
 // Null until the first CGetParameter; then the one list, never replaced or freed
 // (callers hold pointers into it for the life of the process).
 CCgiParamList* g_pParamList = nullptr;
+// No list could be had for want of memory: the request reads as 3902 without pairs.
+bool g_bOutOfMemory = false;
 std::once_flag g_parseOnce;
 
 void ParseProcessRequest() {
-    std::unique_ptr<CCgiParamList> list(new CCgiParamList);
-    CStdinInput input;
-    ParseRequest(ReadCgiRequest(), input, ReadServerLimits(), *list);
-    g_pParamList = list.release();
+    try {
+        std::unique_ptr<CCgiParamList> list(new CCgiParamList);
+        CStdinInput input;
+        ParseRequest(ReadCgiRequest(), input, ReadServerLimits(), *list);
+        g_pParamList = list.release();
+    } catch (const std::bad_alloc&) {
+        g_bOutOfMemory = true;
+        WDX_TRACE(kTraceFailure, L"[CGetParameter] out of memory; the request yields no parameters");
+    }
 }
 
+// The list itself stays (pointers into it may be used until the very end), but
+// the uploads the page never received go with the process.
+struct SUnclaimedFilesAtExit {
+    ~SUnclaimedFilesAtExit() {
+        if (g_pParamList) g_pParamList->DeleteUnclaimedFiles();
+    }
+} g_unclaimedFilesAtExit;
+
 }  // namespace
+
+CCgiParamList* ProcessParamList() { return g_pParamList; }
 
 CGetParameter::CGetParameter() { std::call_once(g_parseOnce, ParseProcessRequest); }
 
 CGetParameter& CGetParameter::operator=(const CGetParameter&) { return *this; }
 
-int CGetParameter::GetErrorCode() { return g_pParamList ? g_pParamList->Status() : CGI_ERR_NO_PARAM_LIST; }
+int CGetParameter::GetErrorCode() {
+    if (g_pParamList) return g_pParamList->Status();
+    return g_bOutOfMemory ? CGI_ERR_UPLOAD_TOO_LARGE : CGI_ERR_NO_PARAM_LIST;
+}
 
 const std::wstring CGetParameter::GetValue(const wchar_t* name) { return GetValue(name, L""); }
 

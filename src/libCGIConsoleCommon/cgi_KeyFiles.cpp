@@ -43,6 +43,18 @@ struct SKeyRecord {
     }
 };
 
+// Equal texts take the same time to compare whatever position differs.
+bool KeysEqual(const std::wstring& a, const std::wstring& b) {
+    const size_t cch = a.size() > b.size() ? a.size() : b.size();
+    unsigned diff = static_cast<unsigned>(a.size() ^ b.size());
+    for (size_t i = 0; i < cch; ++i) {
+        const unsigned ca = i < a.size() ? static_cast<unsigned>(a[i]) : 0u;
+        const unsigned cb = i < b.size() ? static_cast<unsigned>(b[i]) : 0u;
+        diff |= ca ^ cb;
+    }
+    return diff == 0;
+}
+
 bool ReadExactly(HANDLE file, void* buffer, DWORD cb) {
     DWORD cbRead = 0;
     return ReadFile(file, buffer, cb, &cbRead, nullptr) && cbRead == cb;
@@ -81,17 +93,60 @@ std::wstring KeyFilePath(const SCookieHost& host, const wchar_t* sessionId) {
     return folder + L"\\.key_" + sessionId;
 }
 
+// A key record is read and rewritten only under an exclusive lock on it, so a
+// purge never reads half of a check's write nor deletes a record that a check
+// is refreshing. Checks wait for the lock (bounded); purges never wait.
+class CRecordLock {
+public:
+    CRecordLock(HANDLE file, bool wait) : m_file(file) {
+        for (DWORD waitedMs = 0;; waitedMs += kLockPollMs) {
+            OVERLAPPED at = {};
+            if (LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, kKeyRecordBytes, 0, &at)) {
+                m_held = true;
+                return;
+            }
+            if (!wait || GetLastError() != ERROR_LOCK_VIOLATION || waitedMs >= kLockWaitMs) return;
+            Sleep(kLockPollMs);
+        }
+    }
+    ~CRecordLock() {
+        OVERLAPPED at = {};
+        if (m_held) UnlockFileEx(m_file, 0, kKeyRecordBytes, 0, &at);
+    }
+    CRecordLock(const CRecordLock&) = delete;
+    CRecordLock& operator=(const CRecordLock&) = delete;
+    bool Held() const { return m_held; }
+
+private:
+    static constexpr DWORD kLockPollMs = 5;
+    static constexpr DWORD kLockWaitMs = 2000;
+    HANDLE m_file;
+    bool m_held = false;
+};
+
+// A tick later than the purge's clock (a login made or used since the clock was
+// read) is not idle; the tick count's wrap is read the same way.
+bool IsIdle(DWORD now, DWORD lastAccess) {
+    const DWORD idleMs = now - lastAccess;
+    return static_cast<LONG>(idleMs) >= 0 && idleMs > kKeyFileIdleMs;
+}
+
 void PurgeKeyFiles(const std::wstring& folder, DWORD now) {
     ForEachFile(folder, L".key_*", [now](const std::wstring& path) {
+        // The file is judged and deleted through one handle: a name that has
+        // meanwhile passed to a new login is never deleted.
+        OS::UniqueFile file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE | DELETE);
+        if (!file) return;
+        CRecordLock lock(file.get(), false);
+        if (!lock.Held()) return;  // in use this moment: not idle
         SKeyRecord record;
-        bool whole;
-        {
-            OS::UniqueFile file = OpenExisting(path, GENERIC_READ);
-            if (!file) return;
-            whole = ReadExactly(file.get(), record.bytes, kKeyRecordBytes);
-        }
         // A short file may still be being written by its creator: leave it.
-        if (whole && now - record.Tick() > kKeyFileIdleMs) DeleteFileW(path.c_str());
+        if (!ReadExactly(file.get(), record.bytes, kKeyRecordBytes) || !IsIdle(now, record.Tick())) return;
+        // Emptied first: a check already waiting for the lock then finds no
+        // record instead of refreshing a file that is going away.
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file.get()))
+            SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
     });
 }
 
@@ -125,21 +180,29 @@ void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs) {
     PurgeCompanionFiles(folder, host.tick(), periodMs);
 }
 
-int RetrieveSessionKey(const SCookieHost& host, const wchar_t* sessionId, std::wstring& key) {
+int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey) {
     const std::wstring path = KeyFilePath(host, sessionId);
     OS::UniqueFile file;
     if (!path.empty()) file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE);
-    if (!file) {
-        WDX_TRACE(kTraceFailure, L"retrieve session key failed.");
-        return CGI_LOGIN_NO_KEY_FILE;
-    }
     SKeyRecord record;
-    if (!ReadExactly(file.get(), record.bytes, kKeyRecordBytes) || !record.Key(key)) return CGI_LOGIN_KEY_MISMATCH;
-    record.SetTick(host.tick());
-    DWORD cbWritten = 0;
-    if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0)
-        WriteFile(file.get(), record.bytes, kKeyRecordBytes, &cbWritten, nullptr);
-    return CGI_OK;
+    DWORD cbRead = 0;
+    if (file) {
+        CRecordLock lock(file.get(), true);
+        if (lock.Held() && ReadFile(file.get(), record.bytes, kKeyRecordBytes, &cbRead, nullptr) && cbRead > 0) {
+            std::wstring fileKey;
+            if (cbRead != kKeyRecordBytes || !record.Key(fileKey) || !KeysEqual(fileKey, cookieKey))
+                return CGI_LOGIN_KEY_MISMATCH;
+            // Only a client that knows the key keeps its login alive.
+            record.SetTick(host.tick());
+            DWORD cbWritten = 0;
+            if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0)
+                WriteFile(file.get(), record.bytes, kKeyRecordBytes, &cbWritten, nullptr);
+            return CGI_OK;
+        }
+    }
+    // No file, or one a purge emptied.
+    WDX_TRACE(kTraceFailure, L"retrieve session key failed.");
+    return CGI_LOGIN_NO_KEY_FILE;
 }
 
 bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessionId) {
@@ -158,7 +221,8 @@ bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessio
         const std::wstring path = KeyFilePath(host, std::to_wstring(drawn).c_str());
         OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
                                         nullptr));
-        if (!file && GetLastError() == ERROR_FILE_EXISTS) continue;
+        // Taken, or still going away after a purge: draw again.
+        if (!file && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ACCESS_DENIED)) continue;
         sessionId = drawn;
         if (!file) return true;
         SKeyRecord record = {};

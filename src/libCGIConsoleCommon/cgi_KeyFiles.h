@@ -11,11 +11,14 @@
 namespace plm {
 
 // Deletes key files idle for a day and companion files (.lci and its .lco,
-// .lcx, .lcd) older than periodMs.
+// .lcx, .lcd) older than periodMs. A time later than the host's clock is never
+// idle.
 void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs);
-// The session's key with its last-access tick refreshed. 3907 when the file
-// cannot be opened, 3904 when it holds no well-formed record.
-int RetrieveSessionKey(const SCookieHost& host, const wchar_t* sessionId, std::wstring& key);
+// Compares the session's key file with the cookie's key and, only when they
+// match, refreshes the file's last-access tick: 3900. 3904 when they differ or
+// the file holds no well-formed record, 3907 when there is no file (or a purge
+// is deleting it).
+int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey);
 // Creates the key file of a new session id drawn at random. Never replaces
 // another login's file: an id whose file exists is drawn again, a bounded
 // number of times. False, with sessionId unset, when no id can be drawn or

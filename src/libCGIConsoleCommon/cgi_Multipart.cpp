@@ -277,11 +277,11 @@ int CMultipartReader::CopyFilePart(const SPartHeader& header, bool& complete) {
         m_files.DiscardLast();
         return CGI_OK;
     }
-    const std::wstring& path = m_files.LastPath();
-    std::string escapedPath = EscapeMultipartText(WideToUtf8(path));
+    const size_t file = m_files.Count() - 1;
+    std::string escapedPath = EscapeMultipartText(WideToUtf8(m_files.LastPath()));
     if (!header.fieldName.empty())
-        m_raw.Add(EscapeMultipartText(MultipartTextToUtf8(header.fieldName)) + "=" + escapedPath);
-    m_raw.Add("TempFileName=" + escapedPath);
+        m_raw.AddStored(EscapeMultipartText(MultipartTextToUtf8(header.fieldName)) + "=" + escapedPath, file, false);
+    m_raw.AddStored("TempFileName=" + escapedPath, file, true);
     return CGI_OK;
 }
 

@@ -71,6 +71,22 @@ void CRawParamList::Add(const char* text, size_t cbText, bool plusIsSpace) {
     ++m_count;
 }
 
+void CRawParamList::AddStored(const std::string& item, size_t file, bool published) {
+    const size_t count = m_count;
+    Add(item);
+    if (m_count != count) m_stored.push_back(SStored{m_count - 1, file, published});
+}
+
+void CRawParamList::MarkLastStored(size_t file) {
+    if (m_count == 0) return;
+    if (!m_stored.empty() && m_stored.back().item == m_count - 1) m_stored.pop_back();
+    m_stored.push_back(SStored{m_count - 1, file, true});
+}
+
+bool IsPublishedName(const wchar_t* name) {
+    return name && (_wcsicmp(name, L"TempFileName") == 0 || _wcsicmp(name, L"BinaryDataBlock") == 0);
+}
+
 std::string CRawParamList::LastItem() const {
     return m_count ? std::string(m_text.c_str() + m_lastStart) : std::string();
 }
@@ -113,38 +129,88 @@ void CCgiParamList::AddText(const char* field, size_t cbField) {
     m_texts += L'\0';
 }
 
-void CCgiParamList::Decode(const CRawParamList& raw) {
+size_t CCgiParamList::Decode(const CRawParamList& raw) {
     m_slots.clear();
     m_texts.clear();
+    m_filePairs.clear();
     m_slots.reserve(2 * raw.Count());
     // Decoded text is never longer than its bytes; each pair adds at most one
     // terminator more than its item had.
     m_texts.reserve(raw.ByteLength() + 2 * raw.Count());
     m_hasPairArray = true;
     m_cursor = 0;
-    raw.ForEach([this](const char* item, size_t cbItem) {
+    size_t dropped = 0;
+    const size_t firstFile = m_files.size();
+    raw.ForEach([&](const char* item, size_t cbItem, const CRawParamList::SStored* stored) {
         size_t pos = 0, begin = 0, end = 0;
         if (!NextToken(item, cbItem, pos, ": =\"", begin, end)) return;
+        const size_t cchTexts = m_texts.size();
         AddText(item + begin, end - begin);
+        // Decoded, as the page would look it up: no spelling of the client's
+        // may pass for the library's own pair.
+        if (!(stored && stored->published) && IsPublishedName(Text(m_slots.back()))) {
+            m_slots.pop_back();
+            m_texts.resize(cchTexts);
+            ++dropped;
+            return;
+        }
         if (NextToken(item, cbItem, pos, "\"\r\n", begin, end)) {
             AddText(item + begin, end - begin);
         } else {
             m_slots.push_back(m_texts.size());
             m_texts += L'\0';
         }
+        if (stored) m_filePairs.emplace_back(PairCount() - 1, firstFile + stored->file);
     });
+    return dropped;
+}
+
+void CCgiParamList::AdoptFiles(CRequestTempFiles& files) {
+    m_files.reserve(m_files.size() + files.Count());
+    files.HandOver([this](std::wstring&& path) { m_files.push_back(SStoredFile{std::move(path), false}); });
+}
+
+void CCgiParamList::Reset(int status) {
+    std::vector<size_t>().swap(m_slots);
+    std::wstring().swap(m_texts);
+    m_filePairs.clear();
+    m_hasPairArray = false;
+    m_cursor = 0;
+    m_status = status;
+    DeleteUnclaimedFiles();
+}
+
+void CCgiParamList::DeleteUnclaimedFiles() {
+    for (SStoredFile& file : m_files) {
+        if (!file.claimed) DeleteFileW(file.path.c_str());
+        file.claimed = true;  // gone or the page's: never deleted twice
+    }
+}
+
+void CCgiParamList::Claim(size_t pair) const {
+    auto at = std::lower_bound(m_filePairs.begin(), m_filePairs.end(), std::make_pair(pair, size_t(0)));
+    for (; at != m_filePairs.end() && at->first == pair; ++at) m_files[at->second].claimed = true;
 }
 
 const wchar_t* CCgiParamList::FindValue(const wchar_t* name) const {
     if (!name) return nullptr;
     for (size_t i = 0; i < PairCount() && NameAt(i); ++i) {
-        if (_wcsicmp(NameAt(i), name) == 0) return ValueAt(i);
+        if (_wcsicmp(NameAt(i), name) == 0) {
+            Claim(i);
+            return ValueAt(i);
+        }
     }
     return nullptr;
 }
 
 bool CCgiParamList::GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset) {
     if (reset) ResetEnum();
+    if (!NextPair(name, value)) return false;
+    Claim(m_cursor - 1);
+    return true;
+}
+
+bool CCgiParamList::NextPair(const wchar_t*& name, const wchar_t*& value) {
     if (m_cursor < PairCount() && NameAt(m_cursor) && ValueAt(m_cursor)) {
         name = NameAt(m_cursor);
         value = ValueAt(m_cursor);
@@ -170,8 +236,10 @@ void CCgiParamList::EnumSpecialParaCallBack(const wchar_t* wanted, SPECIAL_PARA_
     size_t cchWanted = wcslen(wanted);
     const wchar_t* name = nullptr;
     const wchar_t* value = nullptr;
-    while (GetNextPara(name, value, false)) {
-        if (wcslen(name) == cchWanted && _wcsicmp(name, wanted) == 0 && callback) callback(value);
+    while (NextPair(name, value)) {
+        if (wcslen(name) != cchWanted || _wcsicmp(name, wanted) != 0 || !callback) continue;
+        Claim(m_cursor - 1);
+        callback(value);
     }
 }
 
@@ -181,6 +249,7 @@ std::string CCgiParamList::ParaTableHtml() const {
     html += "<table border=\"1\" width=\"40%\">\n";
     html += kHeaderRow;
     for (size_t i = 0; i < PairCount() && NameAt(i) && ValueAt(i); ++i) {
+        Claim(i);
         html += kNameCell;
         AppendEscaped(html, NameAt(i));
         html += kValueCell;

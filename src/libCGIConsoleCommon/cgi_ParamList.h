@@ -4,8 +4,10 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "cgi_TempFiles.h"
 #include "console/plm_Console.h"
 
 namespace plm {
@@ -23,12 +25,30 @@ public:
     size_t ByteLength() const { return m_text.size() - m_count; }
     std::string LastItem() const;
     void AppendToLast(const std::string& text);
-    // Visits every item as (text, length) in order.
+
+    // An item whose value is the path (or name) of the request's stored file
+    // number `file`. A published item is one of the pairs the library itself
+    // adds ("TempFileName", "BinaryDataBlock"); any other item of those names
+    // came from the client.
+    struct SStored {
+        size_t item;
+        size_t file;
+        bool published;
+    };
+    void AddStored(const std::string& item, size_t file, bool published);
+    // The last item becomes the published item of stored file `file`.
+    void MarkLastStored(size_t file);
+
+    // Visits every item as (text, length, stored or null) in order.
     template <typename Visit>
     void ForEach(Visit visit) const {
-        for (size_t pos = 0; pos < m_text.size();) {
+        size_t item = 0;
+        auto stored = m_stored.begin();
+        for (size_t pos = 0; pos < m_text.size(); ++item) {
             size_t cb = strlen(m_text.c_str() + pos);
-            visit(m_text.c_str() + pos, cb);
+            const bool isStored = stored != m_stored.end() && stored->item == item;
+            visit(m_text.c_str() + pos, cb, isStored ? &*stored : nullptr);
+            if (isStored) ++stored;
             pos += cb + 1;
         }
     }
@@ -37,13 +57,27 @@ private:
     std::string m_text;  // item, zero byte, item, zero byte, ...
     size_t m_count = 0;
     size_t m_lastStart = 0;
+    std::vector<SStored> m_stored;  // ascending by item
 };
+
+// Names of the pairs that carry the library's stored files.
+bool IsPublishedName(const wchar_t* name);
 
 // The parsed request. A pair's name or value is null when its bytes were not
 // valid UTF-8; lookups and enumeration stop at a null name. The texts share
 // one block, each pair costing two offsets besides its characters.
+//
+// The list owns the request's stored files (uploads, binary blocks) until the
+// page receives a value that names one (a lookup, GetNextPara, an enumeration's
+// callback, the HTML table): from then on that file is the page's. Files the
+// page never received are deleted by DeleteUnclaimedFiles and by the destructor.
 class CCgiParamList {
 public:
+    CCgiParamList() = default;
+    ~CCgiParamList() { DeleteUnclaimedFiles(); }
+    CCgiParamList(CCgiParamList&&) = default;  // the moved-from list owns no files
+    CCgiParamList& operator=(const CCgiParamList&) = delete;
+
     int Status() const { return m_status; }
     void SetStatus(int status) { m_status = status; }
     bool HasPairArray() const { return m_hasPairArray; }
@@ -54,8 +88,16 @@ public:
     std::optional<std::wstring> Name(size_t pair) const { return Copy(NameAt(pair)); }
     std::optional<std::wstring> Value(size_t pair) const { return Copy(ValueAt(pair)); }
 
-    // Replaces any earlier pairs by the decoded items.
-    void Decode(const CRawParamList& raw);
+    // Replaces any earlier pairs by the decoded items and returns how many
+    // client items were dropped for carrying a published name. Stored items
+    // refer to the files that the next AdoptFiles takes over.
+    size_t Decode(const CRawParamList& raw);
+    // Takes over the request's files (closed); when it throws (std::bad_alloc)
+    // they are still the request's.
+    void AdoptFiles(CRequestTempFiles& files);
+    // Drops every pair and sets status; the unclaimed files are deleted.
+    void Reset(int status);
+    void DeleteUnclaimedFiles();
 
     const wchar_t* FindValue(const wchar_t* name) const;
     bool GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset);
@@ -71,13 +113,27 @@ private:
         return text ? std::optional<std::wstring>(text) : std::nullopt;
     }
     void AddText(const char* utf8, size_t cb);
+    // The page receives pair's value.
+    void Claim(size_t pair) const;
+    // Next pair at the cursor without handing it to the page.
+    bool NextPair(const wchar_t*& name, const wchar_t*& value);
+
+    struct SStoredFile {
+        std::wstring path;
+        mutable bool claimed;
+    };
 
     int m_status = CGI_OK;
     bool m_hasPairArray = false;
     std::wstring m_texts;        // every name and value, each ended by a zero unit
     std::vector<size_t> m_slots;  // name0, value0, name1, value1, ...: offsets into m_texts or kNull
     size_t m_cursor = 0;         // index of the next pair
+    std::vector<SStoredFile> m_files;
+    std::vector<std::pair<size_t, size_t>> m_filePairs;  // (pair, index into m_files), ascending by pair
 };
+
+// The process-wide list; null until the first CGetParameter built it.
+CCgiParamList* ProcessParamList();
 
 // In place; returns the new length. A "%" without two following characters stays.
 size_t UrlDecode(char* text, size_t cbText);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "cgi_Multipart.h"
 #include "foundation/trace_Trace.h"
@@ -87,6 +88,7 @@ int AttachBinaryBlock(const std::string& body, size_t lastItemEnd, CRawParamList
     std::string name = StoreBinaryBlock(body.data() + blockStart, body.size() - blockStart, serverFolder, files);
     if (name.empty()) return CGI_ERR_NO_TEMP_NAME;
     raw.AppendToLast(name);
+    raw.MarkLastStored(files.Count() - 1);
     return CGI_OK;
 }
 
@@ -139,7 +141,10 @@ void Collect(const char* text, size_t cbText, CRawParamList& raw) {
     }
 }
 
-void ParseRequest(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CCgiParamList& list) {
+namespace {
+
+// Parses into list; std::bad_alloc leaves it, with the request's files deleted.
+void ParseOrThrow(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CCgiParamList& list) {
     CRawParamList raw;
     CRequestTempFiles files(limits.openPartFile);
     int status = CGI_OK;
@@ -161,8 +166,22 @@ void ParseRequest(const SCgiRequest& request, ICgiInput& input, const SCgiLimits
     }
     list.SetStatus(status);
     if (status != CGI_OK) return;  // the files go with the failed parse
-    list.Decode(raw);
-    files.Keep();
+    const size_t dropped = list.Decode(raw);
+    list.AdoptFiles(files);
+    if (dropped > 0)
+        WDX_TRACE(kTraceFailure, L"[ParseRequest] %d client item(s) named TempFileName or BinaryDataBlock dropped",
+                  static_cast<int>(dropped));
+}
+
+}  // namespace
+
+void ParseRequest(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CCgiParamList& list) {
+    try {
+        ParseOrThrow(request, input, limits, list);
+    } catch (const std::bad_alloc&) {
+        list.Reset(CGI_ERR_UPLOAD_TOO_LARGE);
+        WDX_TRACE(kTraceFailure, L"[ParseRequest] out of memory; the request yields no parameters");
+    }
 }
 
 }  // namespace plm

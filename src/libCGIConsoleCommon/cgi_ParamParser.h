@@ -51,7 +51,9 @@ public:
     size_t Read(void* buffer, size_t cbBuffer) override;
 };
 
-// Parses one request into list.
+// Parses one request into list, which takes over the stored files. Client
+// items named TempFileName or BinaryDataBlock are dropped. Out of memory gives
+// 3902 and no pairs: nothing is thrown.
 void ParseRequest(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CCgiParamList& list);
 
 // Body length: a plain non-negative decimal number, anything else counts as 0;

@@ -66,7 +66,10 @@ CResourceLoader::CResourceLoader(const wchar_t* prefix, const wchar_t* moduleNam
     OS::UniqueModule module(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!module) throw new CResourceLoaderException;
     void* entry = reinterpret_cast<void*>(GetProcAddress(module.get(), "cgi_GetResourceString"));
-    if (!entry) throw new CResourceLoaderException;
+    if (!entry) {
+        module.release();  // stays loaded: a program may go on using the module after the failure
+        throw new CResourceLoaderException;
+    }
     m_hModule = module.release();
     m_pfnGetResourceString = entry;
     RequestLanguage(m_language);

@@ -18,7 +18,6 @@ HANDLE CreateNewFile(const wchar_t* path) {
 }  // namespace
 
 CRequestTempFiles::~CRequestTempFiles() {
-    if (m_keep) return;
     for (SFile& file : m_files) Delete(file);
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/win_Handle.h"
@@ -16,8 +17,8 @@ typedef HANDLE (*CreateTempFileFn)(const wchar_t* path);
 // The temporary files of one request. Each is created new under a random name
 // (so never a file or link someone else put there) and written through the
 // handle that created it, which stays open and unshared until the list goes.
-// Unless Keep() was called, the destructor deletes every file: a parse that
-// fails leaves none behind.
+// The destructor deletes every file not handed over: a parse that fails
+// leaves none behind.
 class CRequestTempFiles {
 public:
     explicit CRequestTempFiles(CreateTempFileFn create) : m_create(create) {}
@@ -33,7 +34,16 @@ public:
     const std::wstring& LastPath() const { return m_files.back().path; }
     // Deletes the newest file now.
     void DiscardLast();
-    void Keep() { m_keep = true; }
+    // Closes every file and hands its path, in creation order, to take (which
+    // must not throw); the list is then empty.
+    template <typename Take>
+    void HandOver(Take take) {
+        for (SFile& file : m_files) {
+            file.handle.reset();
+            take(std::move(file.path));
+        }
+        m_files.clear();
+    }
 
 private:
     struct SFile {
@@ -44,7 +54,6 @@ private:
 
     CreateTempFileFn m_create;
     std::vector<SFile> m_files;
-    bool m_keep = false;
 };
 
 }  // namespace plm

@@ -16,18 +16,6 @@ namespace {
 
 const wchar_t* const kSourceFile = kConsoleCommonSource;
 
-// Equal texts take the same time to compare whatever position differs.
-bool KeysEqual(const std::wstring& a, const std::wstring& b) {
-    const size_t cch = a.size() > b.size() ? a.size() : b.size();
-    unsigned diff = static_cast<unsigned>(a.size() ^ b.size());
-    for (size_t i = 0; i < cch; ++i) {
-        const unsigned ca = i < a.size() ? static_cast<unsigned>(a[i]) : 0u;
-        const unsigned cb = i < b.size() ? static_cast<unsigned>(b[i]) : 0u;
-        diff |= ca ^ cb;
-    }
-    return diff == 0;
-}
-
 // The expiry period in milliseconds. A negative period expires every login (the
 // plain product would wrap to a period of weeks), and one too long for 32 bits is
 // the longest a tick difference can show.
@@ -51,10 +39,8 @@ int VerifyLoginCookie(SLoginSession& session, const SCookieHost& host) {
         return CGI_LOGIN_NO_COOKIE;
     }
     ParseCookieValue(header.c_str(), session, host);
-    std::wstring fileKey;
-    const int retrieved = RetrieveSessionKey(host, session.session, fileKey);
-    if (retrieved != CGI_OK) return retrieved;
-    if (!KeysEqual(fileKey, session.key)) return CGI_LOGIN_KEY_MISMATCH;
+    const int checked = CheckSessionKey(host, session.session, session.key);
+    if (checked != CGI_OK) return checked;
     const DWORD stamp = wcstoul(session.stamp, nullptr, 10);
     const DWORD now = host.tick();
     WDX_TRACE(kTraceProgress, L"[VerifyLoginCookie]nExpirePeriod=%d minute, GetTickCount()=%u, dwStamp=%u",

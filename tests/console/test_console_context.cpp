@@ -184,6 +184,7 @@ TEST_F(ConsoleContext, ResourceDll) {
         EXPECT_NE(thrown, nullptr);
         delete thrown;
     }
+    EXPECT_NE(GetModuleHandleW(L"SSO_PKIHelper.dll"), nullptr);  // no entry point, yet left loaded
     // The first language offered picks the text; the DLL knows German and
     // gives English for anything else.
     const struct {

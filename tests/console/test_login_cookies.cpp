@@ -97,6 +97,9 @@ TEST_F(LoginCookies, Verification) {
 
 TEST_F(LoginCookies, VerificationRefreshesTheKeyFile) {
     test.WriteKeyFile(L"5", "k5", 1);
+    const std::string idle = testsupport::ReadFileBytes(test.KeyFile(L"5"));
+    EXPECT_EQ(Verify((L"session=5; key=k6; stamp=" + std::to_wstring(test.tick)).c_str()), 3904);
+    EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"5")), idle);  // a wrong key refreshes nothing
     EXPECT_EQ(Verify((L"session=5; key=k5; stamp=" + std::to_wstring(test.tick)).c_str()), 3900);
     const std::string record = testsupport::ReadFileBytes(test.KeyFile(L"5"));
     ASSERT_EQ(record.size(), 36u);
@@ -159,6 +162,7 @@ TEST_F(LoginCookies, Purges) {
     const DWORD day = 1440u * 60000u;
     test.WriteKeyFile(L"1", "a", now - day - 1);  // idle too long
     test.WriteKeyFile(L"2", "b", now - day);      // just kept
+    test.WriteKeyFile(L"4", "c", now + 5);        // used after the purge read its clock
     testsupport::WriteFileText(test.KeyFile(L"3"), "short");
     const struct {
         const wchar_t* stem;
@@ -179,6 +183,7 @@ TEST_F(LoginCookies, Purges) {
     EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"1")));
     EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"2")));
     EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"3")));
+    EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"4")));
     for (const auto& c : companions) {
         for (const wchar_t* ext : {L".lci", L".lco", L".lcx", L".lcd"}) {
             SCOPED_TRACE(peers::ToUtf8(std::wstring(c.stem) + ext));

@@ -44,6 +44,16 @@ TEST(Multipart, TextFieldFileFieldAndEmptyField) {
         EXPECT_EQ(data, testsupport::ReadFileBytes(pairs[1].second));
         server.ClearTemp();
     }
+    // The client's TempFileName part and field name are dropped; of the files,
+    // only the one whose path the page received outlives the list.
+    std::wstring received;
+    {
+        Parsed parsed = ParseBody(server, MultipartBody("XyZ", {{"TempFileName", "C:\\x"}, {"a", "1", true},
+                                                                {"tempfilename", "2", true}}));
+        EXPECT_EQ(3u, PairsOf(parsed.list).size());
+        received = parsed.list.FindValue(L"a");
+    }
+    EXPECT_EQ(std::vector<std::wstring>{received.substr(received.rfind(L'\\') + 1)}, server.TempFiles());
 }
 
 // Part sizes around the 4096-byte buffer: the delimiter and its CR LF straddle

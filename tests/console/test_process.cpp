@@ -41,6 +41,10 @@ TEST(ProcessList, FirstInstanceParsesTheEnvironmentAndAllShareIt) {
     second.EnumSpecialParaCallBack(L"a", Record);
     EXPECT_EQ((std::vector<std::wstring>{L"1", L"3"}), g_values);
     EXPECT_NE(std::string::npos, first.GetParaTableHtml().find("\xC3\xA9"));
+    plm::CConsoleCommon context(0, nullptr, 2, false);  // no parameters of its own, yet the one list
+    g_values.clear();
+    context.EnumSpecialParaCallBack(L"a", Record);
+    EXPECT_EQ((std::vector<std::wstring>{L"1", L"3"}), g_values);
 }
 
 TEST(ServerSettings, MaxPostSizeComesFromThePrivateSettingsOfLocalPath) {

@@ -67,6 +67,10 @@ const RequestCase kRequestCases[] = {
      true, {{L"s", L"\xD800"}, {L"o", L"//"}}},
     {"control bytes and DEL as sent", "GET", nullptr, nullptr, "t=a%09b%0D%0Ac%7F", 3900, true,
      {{L"t", L"a\tb\r\nc\x7F"}}},
+    {"client items of the library's names", "GET", nullptr, nullptr,
+     "TempFileName=%5C%5Ch%5Cs&a=1&tEMPfILEnAME=x&Temp%46ileName=y&TempFileName+z&TempFileName%00q=1&"
+     "BinaryDataBlock=C:%5Cw&BINARYDATABLOCK:v",
+     3900, true, {{L"a", L"1"}}},
     {"10 KB name", "GET", nullptr, nullptr, Repeat('n', 10240) + "=v", 3900, true, {{std::wstring(10240, L'n'), L"v"}}},
     {"GET without query", "GET", nullptr, nullptr, "", 3900, false, {}},
     {"no method", nullptr, nullptr, nullptr, "a=1", 4000, false, {}},
@@ -223,16 +227,23 @@ TEST(UrlEncodedPost, BinaryDataBlockGoesToATempFileByteForByte) {
     plm::ParseRequest(Post("application/x-www-form-urlencoded", std::to_string(body.size())), again, plm::SCgiLimits(),
                       refused);
     EXPECT_EQ(3903, refused.Status());
+    {  // a block the page never received goes with the list
+        MemoryInput unread(body);
+        CCgiParamList dropped;
+        plm::ParseRequest(Post("application/x-www-form-urlencoded", std::to_string(body.size())), unread,
+                          server.Limits(), dropped);
+    }
+    EXPECT_EQ(std::vector<std::wstring>{fileName}, server.TempFiles());
 }
 
-TEST(UrlEncodedPost, MarkerFollowedByMoreItemsIsAnOrdinaryItem) {
+TEST(UrlEncodedPost, MarkerFollowedByMoreItemsIsAClientItem) {
     ServerDir server(L"binblock2");
     const std::string body = "BinaryDataBlock=&b=2";
     MemoryInput input(body);
     CCgiParamList list;
     plm::ParseRequest(Post("application/x-www-form-urlencoded", std::to_string(body.size())), input, server.Limits(),
                       list);
-    EXPECT_EQ((Pairs{{L"BinaryDataBlock", L""}, {L"b", L"2"}}), PairsOf(list));
+    EXPECT_EQ((Pairs{{L"b", L"2"}}), PairsOf(list));
     EXPECT_TRUE(server.TempFiles().empty());
 }
 

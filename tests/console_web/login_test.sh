@@ -51,5 +51,16 @@ logins() {
   check "SSO cookie path" grep -q '^Set-Cookie: stamp=[0-9]*;path=/HubConsole/SSO_PKI' "$WORK/status.h"
   check "hand-over cookies never echoed" bash -c "! grep -qE '^Set-Cookie: (HUBC_|session_id)' '$WORK/status.h'"
   check "SSO hand-over refused" test "$(status_with "HUBC_VirtualPath=/hub/x; HUBC_Session_Data=expired")" = 3910
+
+  # Eight browsers at once, each signing in and then checking its login three times.
+  local i pids=()
+  for i in 1 2 3 4 5 6 7 8; do
+    ( curl -sS -c "$WORK/jar$i" "$BASE/login.exe" -o /dev/null
+      c="key=$(cookie "$WORK/jar$i" key); session=$(cookie "$WORK/jar$i" session); stamp=$(cookie "$WORK/jar$i" stamp)"
+      for _ in 1 2 3; do curl -sS -H "Cookie: $c" "$BASE/status.exe" | code_of /dev/stdin; done > "$WORK/codes$i" ) &
+    pids+=($!)
+  done
+  wait "${pids[@]}"
+  check "concurrent sign-ins and checks all 3900" test "$(cat "$WORK"/codes* | grep -cx 3900)" = 24
 }
 logins

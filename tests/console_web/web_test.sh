@@ -110,10 +110,15 @@ requests() {
   check "benchmark programs are not pages" test "$(curl -s -o /dev/null -w '%{http_code}' "$BASE/minimal.exe")" = 404
 
   printf 'abc' > "$WORK/small.txt"
-  curl -sS -F "upload=@$WORK/small.txt" -F 'TempFileName=\\host\share\x' -F 'TempFileName=C:\windows\win.ini' \
+  curl -sS -F 'TempFileName=\\host\share\x' -F "upload=@$WORK/small.txt" -F 'tempfilename=C:\windows\win.ini' \
     "$BASE/upload.exe" -o "$out"
   check "upload page reports its upload" grep -q '</code>: 3 bytes</li>' "$out"
-  check "upload page ignores a client's TempFileName" test "$(grep -c 'not an upload of this request' "$out")" = 2
+  check "a client's TempFileName never reaches the page" \
+    bash -c "[ \$(grep -c '<li class=\"file\">' '$out') = 1 ] && ! grep -qiE 'host|win\.ini' '$out'"
+
+  local kept; kept=$(ls "$SERVER/TEMP" | grep -c '^KPS')
+  curl -sS -F "upload=@$WORK/small.txt" -F "more=@$WORK/small.txt" "$BASE/status.exe" -o /dev/null
+  check "uploads a page never read are gone when it ends" test "$(ls "$SERVER/TEMP" | grep -c '^KPS')" = "$kept"
 }
 
 if ! start_console; then exit 1; fi

@@ -1,5 +1,6 @@
 // Upload form (GET) and what the console library read from it (POST): every
-// field and, for each uploaded file, where it was stored and its size.
+// field and, for each uploaded file, where it was stored and its size (the
+// file is deleted afterwards).
 #include <cwctype>
 #include <string>
 
@@ -28,9 +29,9 @@ std::wstring ServerTempFolder() {
     return at == std::wstring::npos ? std::wstring() : path.substr(0, at) + L"\\KPSSRV\\TEMP\\";
 }
 
-// Only a plain file name directly in the server's TEMP folder is an upload of
-// this request: a client can send its own "TempFileName" field, and the page
-// must not look at any other path (another folder, a share, a stream).
+// Only a name of the library's own form ("KPS", eight hex digits, ".tmp")
+// directly in the server's TEMP folder is looked at: any other path (another
+// folder, a share, a stream, a login's key file) must tell a client nothing.
 bool IsUploadPath(const std::wstring& path) {
     const std::wstring folder = ServerTempFolder();
     if (folder.empty()) return false;
@@ -40,16 +41,20 @@ bool IsUploadPath(const std::wstring& path) {
     if (collapsed.size() <= folder.size() || _wcsnicmp(collapsed.c_str(), folder.c_str(), folder.size()) != 0)
         return false;
     const std::wstring name = collapsed.substr(folder.size());
-    if (name.find(L"..") != std::wstring::npos) return false;
-    for (wchar_t c : name)
-        if (!(iswalnum(c) && c < 0x80) && c != L'.' && c != L'_' && c != L'-') return false;
+    if (name.size() != 15 || name.compare(0, 3, L"KPS") != 0 || _wcsicmp(name.c_str() + 11, L".tmp") != 0)
+        return false;
+    for (size_t i = 3; i < 11; ++i)
+        if (name[i] >= 0x80 || !iswxdigit(name[i])) return false;
     return true;
 }
 
-std::wstring FileSize(const wchar_t* path) {
+// The upload's size; the file is then deleted (received, so the page's own,
+// and this page keeps nothing).
+std::wstring SizeThenDelete(const wchar_t* path) {
     if (!IsUploadPath(path)) return L"(not an upload of this request)";
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(path, GetFileExInfoStandard, &data)) return L"(missing)";
+    DeleteFileW(path);
     ULARGE_INTEGER size;
     size.LowPart = data.nFileSizeLow;
     size.HighPart = data.nFileSizeHigh;
@@ -62,7 +67,8 @@ std::string Received(plm::CGetParameter& params) {
     const wchar_t* value = nullptr;
     for (bool reset = true; params.GetNextPara(name, value, reset); reset = false) {
         if (_wcsicmp(name, L"TempFileName") == 0) {
-            files += L"<li class=\"file\"><code>" + page::Html(value) + L"</code>: " + FileSize(value) + L"</li>\n";
+            files += L"<li class=\"file\"><code>" + page::Html(value) + L"</code>: " + SizeThenDelete(value) +
+                     L"</li>\n";
         } else {
             fields += L"<li class=\"field\"><b>" + page::Html(name) + L"</b>: <pre>" + page::Html(value) +
                       L"</pre></li>\n";
