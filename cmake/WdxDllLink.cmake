@@ -26,8 +26,11 @@ function(wdx_dll_link target)
     endif()
     file(WRITE ${CMAKE_BINARY_DIR}/delayload/${dll}.def "${def_text}")
     set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
+    # Run in its folder with relative names: dlltool names the library's symbols
+    # after the path it is given, and the symbols reach the DLL's debug file.
     add_custom_command(OUTPUT ${lib}
-      COMMAND ${WDX_DLLTOOL} -k -d ${CMAKE_BINARY_DIR}/delayload/${dll}.def -y ${lib}
+      COMMAND ${WDX_DLLTOOL} -k -d ${dll}.def -y lib${dll}_delay.a
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delayload
       DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
     list(APPEND delay_libs ${lib})
   endforeach()
