@@ -4,9 +4,20 @@
 Every entry gets the time EPOCH (seconds), one mode and its place in name order;
 SHA256SUMS of the other files is added and also written to standard output."""
 import hashlib
+import struct
 import sys
 import time
 import zipfile
+
+
+def pe_checksum(image):
+    """(stored, computed over every byte but the field itself) of a PE file."""
+    at = struct.unpack_from("<I", image, 0x3C)[0] + 24 + 64
+    words = image[:at] + bytes(4) + image[at + 4:] + bytes(len(image) % 2)
+    total = sum(struct.unpack(f"<{len(words) // 2}H", words))
+    while total >> 16:
+        total = (total & 0xFFFF) + (total >> 16)
+    return struct.unpack_from("<I", image, at)[0], total + len(image)
 
 
 def main(archive, epoch, prefix, *pairs):
@@ -15,6 +26,9 @@ def main(archive, epoch, prefix, *pairs):
         name, path = pair.split("=", 1)
         with open(path, "rb") as f:
             data[name] = f.read()
+        # A DLL whose header checksum does not match its bytes is never shipped.
+        if name.endswith(".dll") and len(set(pe_checksum(data[name]))) != 1:
+            sys.exit(f"{path}: the PE checksum does not match the file's bytes")
     sums = "".join(f"{hashlib.sha256(data[name]).hexdigest()}  {name}\n" for name in sorted(data))
     data["SHA256SUMS"] = sums.encode()
     stamp = time.gmtime(max(int(epoch), 315532800))[:6]  # zip times begin in 1980
