@@ -26,8 +26,11 @@ function(wdx_dll_link target)
     endif()
     file(WRITE ${CMAKE_BINARY_DIR}/delayload/${dll}.def "${def_text}")
     set(lib ${CMAKE_BINARY_DIR}/delayload/lib${dll}_delay.a)
+    # Run in its folder with relative names: dlltool names the library's symbols
+    # after the path it is given, and the symbols reach the DLL's debug file.
     add_custom_command(OUTPUT ${lib}
-      COMMAND ${WDX_DLLTOOL} -k -d ${CMAKE_BINARY_DIR}/delayload/${dll}.def -y ${lib}
+      COMMAND ${WDX_DLLTOOL} -k -d ${dll}.def -y lib${dll}_delay.a
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delayload
       DEPENDS ${CMAKE_SOURCE_DIR}/cmake/delayload/${dll}.def)
     list(APPEND delay_libs ${lib})
   endforeach()
@@ -42,9 +45,12 @@ function(wdx_dll_link target)
   # The DLL ships without its symbols and debug information, which go to a file beside it
   # (<dll>.debug, linked by name for debuggers): console programs map
   # the DLL for every request, and its DWARF sections are most of its size.
+  # objcopy writes the time of day into the PE header unless SOURCE_DATE_EPOCH
+  # names one: 0, as the linker writes (cmake/WdxReproducible.cmake).
   find_program(WDX_OBJCOPY ${WDX_ARCH}-w64-mingw32-objcopy REQUIRED)
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${WDX_OBJCOPY})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${WDX_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug
-    COMMAND ${WDX_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE_NAME:${target}>
+    COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug
+    COMMAND ${objcopy} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE_NAME:${target}>
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>)
 endfunction()

@@ -15,6 +15,8 @@
 #include "foundation/mbwc_MBWC.h"
 #include "foundation/trace_Trace.h"
 
+#include "WdxVersion.h"  // made from VERSION by CMake
+
 using AgentChannel::TraceWrite;
 
 namespace {
@@ -187,7 +189,7 @@ namespace {
 int RefuseServer() {
     WDX_TRACE(kTraceFailure, L"[StartAction] Not support this KPSE version.");
     wchar_t versionText[kTextChars] = {};
-    swprintf_s(versionText, kTextChars, L"%d.%d.%d", 1, 0, 1045);
+    swprintf_s(versionText, kTextChars, L"%d.%d.%d", WDX_VERSION_MAJOR, WDX_VERSION_MINOR, WDX_VERSION_BUILD);
     wchar_t message[kTextChars] = {};
     LoadResString(message);
     AoSSrv_SetLastError(versionText, message);

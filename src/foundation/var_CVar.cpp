@@ -143,6 +143,7 @@ const wchar_t* CVar::GetText() const {
     SSharedText* shared = new (std::nothrow) SSharedText{1, nullptr};
     if (shared == nullptr) _com_issue_error(E_OUTOFMEMORY);
     // Takes the converted BSTR over; the temporary is left empty.
+    // NOLINTNEXTLINE(clang-analyzer-core.NullDereference): _com_issue_error throws but is not declared noreturn
     shared->text = V_BSTR(converted.get());
     V_VT(converted.get()) = VT_EMPTY;
     ReleaseCachedText();

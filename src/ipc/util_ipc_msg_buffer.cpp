@@ -206,6 +206,7 @@ void CIPCMsgBuffer::PeekText(const wchar_t*& text, unsigned& cbText, unsigned& c
     const BYTE* chars = p + 4;
     const unsigned cchMax = cbText / 2;
     cch = 0;
+    // NOLINTNEXTLINE(bugprone-implicit-widening-of-multiplication-result): 2 * cch < cbText, a 32-bit length
     while (cch < cchMax && (chars[2 * cch] | chars[2 * cch + 1]) != 0) ++cch;
     hasNul = cch < cchMax;
     text = reinterpret_cast<const wchar_t*>(chars);

@@ -114,6 +114,7 @@ CConsoleCommon::CConsoleCommon(int contentKind, const wchar_t* downloadName, int
 
 CConsoleCommon::CConsoleCommon(const CConsoleCommon& other) : m_pImpl(ShareImpl(other.m_pImpl)) {}
 
+// NOLINTNEXTLINE(bugprone-unhandled-self-assignment): AssignImpl shares before it releases
 CConsoleCommon& CConsoleCommon::operator=(const CConsoleCommon& other) {
     AssignImpl(m_pImpl, other.m_pImpl);
     return *this;

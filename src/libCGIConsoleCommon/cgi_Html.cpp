@@ -7,6 +7,7 @@ namespace plm {
 
 CHtmlTable::CHtmlTable() : m_pImpl(nullptr) {}
 
+// NOLINTBEGIN(bugprone-macro-parentheses,bugprone-unhandled-self-assignment): a class name takes no parentheses; AssignImpl shares before it releases
 #define PLM_HTML_SHELL_MEMBERS(Name)                                                  \
     Name::Name(const Name& other) : m_pImpl(ShareImpl(other.m_pImpl)) {}             \
     Name& Name::operator=(const Name& other) {                                        \
@@ -21,5 +22,6 @@ PLM_HTML_SHELL_MEMBERS(CHtmlRadioButton)
 PLM_HTML_SHELL_MEMBERS(CHtmlLink)
 PLM_HTML_SHELL_MEMBERS(CHtmlHidden)
 #undef PLM_HTML_SHELL_MEMBERS
+// NOLINTEND(bugprone-macro-parentheses,bugprone-unhandled-self-assignment)
 
 }  // namespace plm

@@ -34,6 +34,7 @@ CPutStream::CPutStream(bool writeHeader) : m_pImpl(new CPutStreamImpl) {
 
 CPutStream::CPutStream(const CPutStream& other) : m_pImpl(ShareImpl(other.m_pImpl)) {}
 
+// NOLINTNEXTLINE(bugprone-unhandled-self-assignment): AssignImpl shares before it releases
 CPutStream& CPutStream::operator=(const CPutStream& other) {
     AssignImpl(m_pImpl, other.m_pImpl);
     return *this;
