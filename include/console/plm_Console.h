@@ -158,15 +158,15 @@ private:
     CHtmlImpl* m_pImpl;
 };
 
-#define PLM_HTML_SHELL(Name)                       \
-    class PLM_API Name {                           \
-    public:                                        \
-        Name(const Name& other);                   \
-        Name& operator=(const Name& other);        \
-        virtual ~Name();                           \
-                                                   \
-    private:                                       \
-        CHtmlImpl* m_pImpl;                        \
+#define PLM_HTML_SHELL(Name)                \
+    class PLM_API Name {                    \
+    public:                                 \
+        Name(const Name& other);            \
+        Name& operator=(const Name& other); \
+        virtual ~Name();                    \
+                                            \
+    private:                                \
+        CHtmlImpl* m_pImpl;                 \
     };
 PLM_HTML_SHELL(CHtmlCheckbox)
 PLM_HTML_SHELL(CHtmlRadioButton)

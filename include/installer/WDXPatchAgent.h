@@ -17,8 +17,8 @@ typedef struct ItemVersion {
 /* 0: add-on folder ready; 1: server refused or folder not created. */
 int __cdecl StartAction(void);
 /* Always 1; the arguments are only traced. */
-int __cdecl StartItem(const char* zipName, int itemClass, int itemType, unsigned int option,
-                      const ItemVersion* from, const ItemVersion* to);
+int __cdecl StartItem(const char* zipName, int itemClass, int itemType, unsigned int option, const ItemVersion* from,
+                      const ItemVersion* to);
 /* 1: file recorded for copying; -1: path rejected. Paths are in the ANSI code page. */
 int __cdecl CheckFileEx(const char* path);
 /* Install (to > from): 1 when every file is placed and the add-on registered, else 0.
@@ -30,8 +30,7 @@ int __cdecl IsRollbackEx(void);
 int __cdecl EndAction(void);
 
 typedef int(__cdecl* PFN_StartAction)(void);
-typedef int(__cdecl* PFN_StartItem)(const char*, int, int, unsigned int, const ItemVersion*,
-                                     const ItemVersion*);
+typedef int(__cdecl* PFN_StartItem)(const char*, int, int, unsigned int, const ItemVersion*, const ItemVersion*);
 typedef int(__cdecl* PFN_CheckFileEx)(const char*);
 typedef int(__cdecl* PFN_EndItem)(int, const ItemVersion*, const ItemVersion*);
 typedef int(__cdecl* PFN_IsRollbackEx)(void);

@@ -150,8 +150,8 @@ int LoadResString(wchar_t* buffer) {
     }
     WDX_TRACE(kTraceProgress, L"[LoadResString] %s", iniPath);
     wchar_t code[kTextChars] = {};
-    GetPrivateProfileStringW(L"INI_SERVER_SECTION", L"Language_Code", L"en", code,
-                             static_cast<DWORD>(kTextChars), iniPath);
+    GetPrivateProfileStringW(L"INI_SERVER_SECTION", L"Language_Code", L"en", code, static_cast<DWORD>(kTextChars),
+                             iniPath);
     WDX_TRACE(kTraceProgress, L"[LoadResString] Language_Code=%s", code);
     for (const LanguageEntry& entry : kLanguages) {
         if (wcscmp(code, entry.code) == 0) {
@@ -269,8 +269,7 @@ int CopyOneFile(const FileCopyEntry& entry) {
     const wchar_t* target = entry.target.c_str();
     if (CopyFileW(source, target, FALSE)) return 1;
     DWORD err = GetLastError();
-    WDX_TRACE(kTraceFailure, L"[EndItem] CopyFile \"%s\" -> \"%s\" failed. err = %d", source,
-              target, err);
+    WDX_TRACE(kTraceFailure, L"[EndItem] CopyFile \"%s\" -> \"%s\" failed. err = %d", source, target, err);
 
     wchar_t backup[kPathChars] = {};
     if (entry.target.size() + 4 > kPathChars - 2) {

@@ -45,8 +45,8 @@ std::wstring GetServerLocalPath() {
     OS::CRegKey key;
     if (key.Open(HKEY_LOCAL_MACHINE, kServerInformationKey) != ERROR_SUCCESS) return std::wstring();
     DWORD cbValue = kPathChars * sizeof(wchar_t);
-    if (RegQueryValueExW(key.Get(), kServerLocalPathValue, nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(value), &cbValue) != ERROR_SUCCESS)
+    if (RegQueryValueExW(key.Get(), kServerLocalPathValue, nullptr, nullptr, reinterpret_cast<BYTE*>(value),
+                         &cbValue) != ERROR_SUCCESS)
         return std::wstring();
     return std::wstring(value);
 }
@@ -129,8 +129,7 @@ void SerializeAoSData(int id, CIPCMsgBuffer& buffer, const AoSData& record) {
         WDX_TRACE(kTraceDetail, L"... wpszExtensionFileName = %s",
                   ext.wpszExtensionFileName ? ext.wpszExtensionFileName : L"");
         buffer.PutText(ext.wpszDescription);
-        WDX_TRACE(kTraceDetail, L"... wpszDescription = %s",
-                  ext.wpszDescription ? ext.wpszDescription : L"");
+        WDX_TRACE(kTraceDetail, L"... wpszDescription = %s", ext.wpszDescription ? ext.wpszDescription : L"");
         buffer.PutInt32(ext.bAllowed);
         WDX_TRACE(kTraceDetail, L"... bAllowed = %s", ext.bAllowed ? L"true" : L"false");
         buffer.PutInt32(ext.bUIDeletable);
@@ -156,7 +155,8 @@ struct ManagerRequest {
 };
 
 const ManagerRequest kRegister = {L"AoSSrv_Register", 1115, L"aosmgr_AOS_PLUGIN_REGISTER", 1116, true, kTraceFlow};
-const ManagerRequest kUnregister = {L"AoSSrv_Unregister", 1117, L"aosmgr_AOS_PLUGIN_UNREGISTER", 1118, false, kTraceService};
+const ManagerRequest kUnregister = {L"AoSSrv_Unregister", 1117, L"aosmgr_AOS_PLUGIN_UNREGISTER", 1118, false,
+                                    kTraceService};
 
 // The helpers below are shared, so their lines carry the line the caller passes
 // in: that of AoSSrv_Register, AoSSrv_Unregister or AoSSrv_SetLastError.
@@ -269,8 +269,8 @@ int AoSSrv_SetLastError(const wchar_t* versionText, const wchar_t* description) 
     CopyBounded(szDescription, 4097, description ? description : L"");
     CopyBounded(szId, 128, kWdxAddonId);
     CopyBounded(szVersion, 16, versionText ? versionText : L"");
-    WDX_TRACE(kTraceFlow, L"PLS ID: %s, PLS Ver: %s, Error Code: %d, Description: %s", szId,
-              szVersion, errorCode, szDescription);
+    WDX_TRACE(kTraceFlow, L"PLS ID: %s, PLS Ver: %s, Error Code: %d, Description: %s", szId, szVersion, errorCode,
+              szDescription);
 
     int result = ERROR_CANTOPEN;
     try {

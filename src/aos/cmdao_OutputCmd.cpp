@@ -48,8 +48,8 @@ void Collect(SCmdaoExchange& exchange, CPipeServer& server, DWORD replyWaitMs) {
     if (exchange.answered) return;
     exchange.reply.clear();
     if (server.BoundPassed()) {
-        WDX_TRACE(kTraceFailure, L"[cmdao_PipeSendAndRecv] no reply on pipe %s within %u ms",
-                  exchange.replyPipe, replyWaitMs);
+        WDX_TRACE(kTraceFailure, L"[cmdao_PipeSendAndRecv] no reply on pipe %s within %u ms", exchange.replyPipe,
+                  replyWaitMs);
         PipeMarkServiceStalled(kServerCmdPipeName);
     }
 }

@@ -55,22 +55,21 @@ ReplyResult CollectReply(CPipeServer& server, std::vector<BYTE>& bytes) {
 // The reply server needs no kernel object but its pipe, and the bound on the
 // reply is kept through the waits' time-outs: the call costs little more than a
 // bare request and reply.
-bool SendAndCollect(const CCmdProtocol& command, const wchar_t* name, const std::wstring& replyPipe,
-                    DWORD replyWaitMs, CIPCMsgBuffer& reply) {
+bool SendAndCollect(const CCmdProtocol& command, const wchar_t* name, const std::wstring& replyPipe, DWORD replyWaitMs,
+                    CIPCMsgBuffer& reply) {
     CPipeServer server;
     const unsigned cbCommand = static_cast<unsigned>(command.GetLength()) * sizeof(wchar_t);
-    if (!PipeSendAndRecvReplyW(command.GetText(), cbCommand, replyPipe.c_str(), kAoSMgrPipeName, server))
-        return false;
+    if (!PipeSendAndRecvReplyW(command.GetText(), cbCommand, replyPipe.c_str(), kAoSMgrPipeName, server)) return false;
     server.StartBound(replyWaitMs);
     std::vector<BYTE> bytes;
     switch (CollectReply(server, bytes)) {
     case kReplyLate:
-        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): no reply on pipe %s within %u ms",
-                  name, replyPipe.c_str(), replyWaitMs);
+        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): no reply on pipe %s within %u ms", name,
+                  replyPipe.c_str(), replyWaitMs);
         return false;
     case kReplyTooLong:
-        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): reply on pipe %s exceeds %u bytes",
-                  name, replyPipe.c_str(), CPipeServer::kMaxReplyBytes);
+        WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): reply on pipe %s exceeds %u bytes", name,
+                  replyPipe.c_str(), CPipeServer::kMaxReplyBytes);
         return false;
     case kReplyFailed:
         WDX_TRACE(kTraceFailure, L"[PLM Util] PLMCmdMgr_SendCommand(%s): reading the reply on pipe %s failed! err=%d",

@@ -25,5 +25,4 @@ std::wstring MakeReplyPipeName(const wchar_t* name, DWORD tick, DWORD threadId);
 // is appended to reply); 0 means the process's bound, PipeWaitBoundMs(). Each
 // call creates no kernel object but its reply pipe. Exceptions of the request
 // buffer (OS::CException) and out of memory (std::bad_alloc) reach the caller.
-bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& reply,
-                           DWORD replyWaitMs = 0);
+bool PLMCmdMgr_SendCommand(CIPCMsgBuffer& request, const wchar_t* name, CIPCMsgBuffer& reply, DWORD replyWaitMs = 0);

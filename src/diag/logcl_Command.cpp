@@ -16,8 +16,8 @@ CLogClient g_frameworkLogClient(CLogClient::kWritePieces, &FrameworkChannel::Tra
 
 void InstallLogClients() { TraceSetSinks(&g_agentLogClient, &g_frameworkLogClient); }
 
-bool CLogClient::SendLogWrite(int time, unsigned processId, unsigned threadId, int level,
-                              const wchar_t* sourceFile, int line, const wchar_t* text) {
+bool CLogClient::SendLogWrite(int time, unsigned processId, unsigned threadId, int level, const wchar_t* sourceFile,
+                              int line, const wchar_t* text) {
     CCmdProtocol command;
     command.AddField(L"LOG_WRITE")
         .AddInt(time)

@@ -26,8 +26,8 @@ public:
 
     // Builds LOG_WRITE, time, pid, tid, level, file, line, text (a null file or
     // text gives an empty field) and sends it. True when it was written completely.
-    bool SendLogWrite(int time, unsigned processId, unsigned threadId, int level, const wchar_t* sourceFile,
-                      int line, const wchar_t* text) override;
+    bool SendLogWrite(int time, unsigned processId, unsigned threadId, int level, const wchar_t* sourceFile, int line,
+                      const wchar_t* text) override;
     // Writes the command text with its terminating NUL; expects no answer.
     bool SendToLogServer(const wchar_t* command);
 

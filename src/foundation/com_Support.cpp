@@ -52,10 +52,10 @@ namespace {
 // The system's message for hr, or an empty text when there is none.
 std::wstring SystemMessage(HRESULT hr) {
     wchar_t* message = nullptr;
-    const DWORD cch = FormatMessageW(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-        nullptr, static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-        reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    const DWORD cch =
+        FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                       nullptr, static_cast<DWORD>(hr), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+                       reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     if (cch == 0 || message == nullptr) return std::wstring();
     std::wstring text(message, cch);
     LocalFree(message);

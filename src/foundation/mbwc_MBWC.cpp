@@ -13,8 +13,7 @@ const wchar_t kSourceFile[] = L".\\mbwc_MBWC";
 
 namespace MBWC {
 
-int WCToMB(const wchar_t* pszWideCharStr, char* pszMultiByteStr, int nMultiByteLength,
-           UINT CodePage, DWORD dwFlags) {
+int WCToMB(const wchar_t* pszWideCharStr, char* pszMultiByteStr, int nMultiByteLength, UINT CodePage, DWORD dwFlags) {
     int needed = WideCharToMultiByte(CodePage, dwFlags, pszWideCharStr, -1, nullptr, 0, nullptr, nullptr);
     if (needed > nMultiByteLength) {
         WDX_TRACE(kTraceCodePage,
@@ -24,8 +23,7 @@ int WCToMB(const wchar_t* pszWideCharStr, char* pszMultiByteStr, int nMultiByteL
         return 0;
     }
     if (needed == 0) return 0;
-    return WideCharToMultiByte(CodePage, dwFlags, pszWideCharStr, -1, pszMultiByteStr, needed, nullptr,
-                               nullptr);
+    return WideCharToMultiByte(CodePage, dwFlags, pszWideCharStr, -1, pszMultiByteStr, needed, nullptr, nullptr);
 }
 
 int MBToWC(const char* text, std::wstring& out, UINT codePage, DWORD flags, DWORD* error) {

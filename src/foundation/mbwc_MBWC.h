@@ -8,8 +8,7 @@ namespace MBWC {
 // Converts NUL-terminated wide text into the caller's buffer of nMultiByteLength
 // bytes. Returns the bytes written including the NUL, or 0 (buffer untouched when
 // it is too small).
-int WCToMB(const wchar_t* pszWideCharStr, char* pszMultiByteStr, int nMultiByteLength,
-           UINT CodePage, DWORD dwFlags);
+int WCToMB(const wchar_t* pszWideCharStr, char* pszMultiByteStr, int nMultiByteLength, UINT CodePage, DWORD dwFlags);
 // Converts NUL-terminated narrow text into out. Returns the wide characters written
 // including the NUL, or 0 with *error set (when given) and out unchanged.
 int MBToWC(const char* text, std::wstring& out, UINT codePage, DWORD flags, DWORD* error);

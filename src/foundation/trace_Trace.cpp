@@ -105,8 +105,7 @@ bool ReadFileVersion(const char* path, char* value, size_t cchValue) {
         translation == nullptr || cbTranslation < 2 * sizeof(WORD))
         return false;
     char query[kNarrowChars] = {};
-    _snprintf(query, kNarrowChars - 1, "\\StringFileInfo\\%04X%04X\\FileVersion", translation[0],
-              translation[1]);
+    _snprintf(query, kNarrowChars - 1, "\\StringFileInfo\\%04X%04X\\FileVersion", translation[0], translation[1]);
     return QueryVersionString(data, query, value, cchValue) ||
            QueryVersionString(data, "\\StringFileInfo\\040904E4\\FileVersion", value, cchValue);
 }
@@ -182,8 +181,7 @@ void TraceChannel::RecordResult(bool delivered) {
     m_failureTick = m_tick();
 }
 
-void TraceChannel::WriteV(int level, const wchar_t* sourceFile, int line, const wchar_t* format,
-                          va_list args) {
+void TraceChannel::WriteV(int level, const wchar_t* sourceFile, int line, const wchar_t* format, va_list args) {
     LastErrorKeeper keepError;
     WriterGateEntry writer;
     ITraceRecordSink* const sink = m_sink.load();
@@ -200,8 +198,8 @@ void TraceChannel::WriteV(int level, const wchar_t* sourceFile, int line, const 
         if (format != nullptr) _vsnwprintf(text + cchPrefix, kLineChars - 1 - cchPrefix, format, args);
         text[kLineChars - 1] = L'\0';
 
-        delivered = sink->SendLogWrite(CurrentTime32(), GetCurrentProcessId(), GetCurrentThreadId(), level,
-                                         sourceFile, line, text);
+        delivered = sink->SendLogWrite(CurrentTime32(), GetCurrentProcessId(), GetCurrentThreadId(), level, sourceFile,
+                                       line, text);
     } catch (...) {
         // Destructors and catch blocks trace too, so nothing may escape from here;
         // a line that could not be built or sent counts as a failed send.

@@ -50,8 +50,8 @@ void TraceWriteLocal(int level, const wchar_t* sourceFile, int line, const wchar
 // while one record is sent, so a sink must bound its waits.
 class ITraceRecordSink {
 public:
-    virtual bool SendLogWrite(int time, unsigned processId, unsigned threadId, int level,
-                              const wchar_t* sourceFile, int line, const wchar_t* text) = 0;
+    virtual bool SendLogWrite(int time, unsigned processId, unsigned threadId, int level, const wchar_t* sourceFile,
+                              int line, const wchar_t* text) = 0;
 
 protected:
     ~ITraceRecordSink() = default;
@@ -89,7 +89,11 @@ public:
     bool IsSending() const { return m_sending; }
     int SkipCount() const { return m_skipCount; }
     // Test hook: back to the load state of the gate (sending, nothing skipped).
-    void ResetGate() { m_sending = true; m_skipCount = 0; m_failureTick = 0; }
+    void ResetGate() {
+        m_sending = true;
+        m_skipCount = 0;
+        m_failureTick = 0;
+    }
 
     static DWORD DefaultTick();
 

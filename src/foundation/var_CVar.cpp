@@ -187,9 +187,8 @@ int CVar::FromTm(const struct tm& in) {
     SYSTEMTIME st = {};
     // Fields that no SYSTEMTIME can hold fail here instead of wrapping into another date.
     const bool fits = ToWord(static_cast<long long>(in.tm_year) + 1900, st.wYear) &&
-                      ToWord(static_cast<long long>(in.tm_mon) + 1, st.wMonth) &&
-                      ToWord(in.tm_mday, st.wDay) && ToWord(in.tm_hour, st.wHour) &&
-                      ToWord(in.tm_min, st.wMinute) && ToWord(in.tm_sec, st.wSecond);
+                      ToWord(static_cast<long long>(in.tm_mon) + 1, st.wMonth) && ToWord(in.tm_mday, st.wDay) &&
+                      ToWord(in.tm_hour, st.wHour) && ToWord(in.tm_min, st.wMinute) && ToWord(in.tm_sec, st.wSecond);
     if (!fits) return 0;
     // The day of the week is no part of the date (the conversion ignores it), so an
     // unset or odd one (-1 from a hand-filled tm or a streamed record) must not

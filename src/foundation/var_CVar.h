@@ -11,16 +11,16 @@
 
 class CVar : public _variant_t {
 public:
-    CVar() = default;                       // VT_EMPTY
-    CVar(const wchar_t* text);              // VT_BSTR; a null text gives a null BSTR
-    CVar(const std::wstring& text);         // VT_BSTR (characters up to the first NUL)
-    CVar(short value);                      // VT_I2
-    CVar(int value);                        // VT_I4
-    CVar(long value);                       // VT_I4 (long is 32-bit on Windows)
-    CVar(bool value);                       // VT_BOOL, true stored as VARIANT_TRUE
-    CVar(const std::vector<BYTE>& bytes);   // VT_ARRAY | VT_UI1, lower bound 0
-    CVar(const VARIANT& value);             // deep copy of any variant
-    CVar(const CVar& other);                // deep copy; shares the cached text
+    CVar() = default;                      // VT_EMPTY
+    CVar(const wchar_t* text);             // VT_BSTR; a null text gives a null BSTR
+    CVar(const std::wstring& text);        // VT_BSTR (characters up to the first NUL)
+    CVar(short value);                     // VT_I2
+    CVar(int value);                       // VT_I4
+    CVar(long value);                      // VT_I4 (long is 32-bit on Windows)
+    CVar(bool value);                      // VT_BOOL, true stored as VARIANT_TRUE
+    CVar(const std::vector<BYTE>& bytes);  // VT_ARRAY | VT_UI1, lower bound 0
+    CVar(const VARIANT& value);            // deep copy of any variant
+    CVar(const CVar& other);               // deep copy; shares the cached text
     CVar& operator=(const CVar& other);
     CVar& operator=(const VARIANT& value);  // drops the cached text
     virtual ~CVar();

@@ -56,7 +56,10 @@ public:
     // Hands ownership to the caller, who must release the value.
     T release() { return std::exchange(m_value, Traits::Invalid()); }
     // Releases the old value before handing out the address for an out-parameter.
-    T* put() { reset(); return &m_value; }
+    T* put() {
+        reset();
+        return &m_value;
+    }
 
 private:
     T m_value = Traits::Invalid();

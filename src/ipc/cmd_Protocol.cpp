@@ -42,12 +42,9 @@ void StringFieldCallback(void* user, const wchar_t* text, int start, int length)
 }
 }  // namespace
 
-CCmdProtocol::CCmdProtocol() : m_separator(L"\t"), m_readPos(0), m_first(true) {
-    m_text.reserve(kInitialCapacity);
-}
+CCmdProtocol::CCmdProtocol() : m_separator(L"\t"), m_readPos(0), m_first(true) { m_text.reserve(kInitialCapacity); }
 
-CCmdProtocol::CCmdProtocol(const wchar_t* text, int byteLength)
-    : m_separator(L"\t"), m_readPos(0), m_first(true) {
+CCmdProtocol::CCmdProtocol(const wchar_t* text, int byteLength) : m_separator(L"\t"), m_readPos(0), m_first(true) {
     if (text != nullptr) {
         if (byteLength == -1)
             m_text.assign(text);

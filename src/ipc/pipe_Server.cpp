@@ -54,8 +54,8 @@ bool CPipeServer::Initial(const wchar_t* name, HANDLE userObject) {
         _snwprintf(eventName, kEventNameChars - 1, L"PIPE_OBJ_LOCAL_EVENT_%u", GetCurrentThreadId());
         m_ownedUserObject.reset(CreateEventW(nullptr, TRUE, FALSE, eventName));
         if (!m_ownedUserObject) {
-            WDX_TRACE(kTraceFailure,
-                      L"[CPipeServer::Initial] CreateEvent PIPE_OBJ_LOCAL_EVENT Failed! err=%d", GetLastError());
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] CreateEvent PIPE_OBJ_LOCAL_EVENT Failed! err=%d",
+                      GetLastError());
         }
         userObject = m_ownedUserObject.get();
     }
@@ -105,8 +105,8 @@ bool CPipeServer::MakePath(const wchar_t* name) {
     if (name != nullptr && PipeMakePath(name, m_path, kPathChars)) return true;
     m_path[0] = L'\0';
     const DWORD error = name != nullptr ? ERROR_FILENAME_EXCED_RANGE : ERROR_INVALID_PARAMETER;
-    WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] Pipe name does not fit! err=%d name=%s",
-              error, name != nullptr ? name : L"");
+    WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] Pipe name does not fit! err=%d name=%s", error,
+              name != nullptr ? name : L"");
     SetLastError(error);
     return false;
 }
@@ -116,8 +116,7 @@ bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
     if (!m_forReply) {
         instance.event.reset(CreateEventW(nullptr, TRUE, TRUE, nullptr));
         if (!instance.event) {
-            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] CreateEvent failed! err=%d",
-                      GetLastError());
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] CreateEvent failed! err=%d", GetLastError());
             return false;
         }
         instance.waitHandle = instance.event.get();
@@ -127,14 +126,12 @@ bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
 
     SECURITY_DESCRIPTOR sd;
     if (!InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION)) {
-        WDX_TRACE(kTraceFailure,
-                  L"[CPipeServer::Initial] InitializeSecurityDescriptor failed! err=%d", GetLastError());
+        WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] InitializeSecurityDescriptor failed! err=%d", GetLastError());
         return false;
     }
     // A null DACL lets a service running under another account answer.
     if (!SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE)) {
-        WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] SetSecurityDescriptorDacl failed! err=%d",
-                  GetLastError());
+        WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] SetSecurityDescriptorDacl failed! err=%d", GetLastError());
         return false;
     }
     SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
@@ -146,8 +143,7 @@ bool CPipeServer::CreateInstance(SInstance& instance, unsigned index) {
     }
 
     if (!ConnectToNewClient(instance)) {
-        WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] ConnectToNewClient failed! err=%d",
-                  GetLastError());
+        WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] ConnectToNewClient failed! err=%d", GetLastError());
         return false;
     }
     instance.state = instance.connectPending ? kConnecting : kReading;
@@ -171,16 +167,14 @@ bool CPipeServer::CreatePipeWithRetries(SInstance& instance, unsigned index, SEC
         }
         if (error == ERROR_SUCCESS) return true;
         if (error != ERROR_PIPE_BUSY && error != ERROR_ACCESS_DENIED) {
-            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] CreateNamedPipe failed! err=%d",
-                      error);
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] CreateNamedPipe failed! err=%d", error);
             SetLastError(error);
             return false;
         }
         if (attempt == kBusyRetries) {
-            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] Retry %d times. Still Failed!",
-                      kBusyRetries);
-            WDX_TRACE(kTraceFailure,
-                      L"[CPipeServer::Initial] Pipe %s belongs to another server! err=%d", m_path, error);
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] Retry %d times. Still Failed!", kBusyRetries);
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] Pipe %s belongs to another server! err=%d", m_path,
+                      error);
             SetLastError(error);
             return false;
         }
@@ -308,8 +302,8 @@ CPipeServer::WriterCheck CPipeServer::CheckWriter(SInstance& instance) {
     if (m_expectedWriter == 0 || instance.writerChecked) return kWriterAccepted;
     const DWORD writer = PipeClientProcessId(instance.pipe.get());
     if (writer == 0) {
-        WDX_TRACE(kTraceFailure, L"[CPipeServer::ReadChunk] Cannot tell the writer on %s, err=%d",
-                  m_path, GetLastError());
+        WDX_TRACE(kTraceFailure, L"[CPipeServer::ReadChunk] Cannot tell the writer on %s, err=%d", m_path,
+                  GetLastError());
     } else if (writer != m_expectedWriter) {
         WDX_TRACE(kTraceFailure,
                   L"[CPipeServer::ReadChunk] Refused writer process %u on %s: the reply must come from process %u",
@@ -369,8 +363,8 @@ bool CPipeServer::EndOfReply(SInstance& instance, DWORD error) {
         instance.rearm = true;
     else
         Reconnect(instance);
-    const bool writerGone = error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED ||
-                            error == ERROR_NO_DATA || error == ERROR_HANDLE_EOF;
+    const bool writerGone = error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED || error == ERROR_NO_DATA ||
+                            error == ERROR_HANDLE_EOF;
     return writerGone ? false : ReadFailed(error);
 }
 
@@ -398,8 +392,7 @@ bool CPipeServer::FetchCmd(std::wstring& text) {
         cbChunk = std::min(cbChunk, kFetchBufferBytes - cbHeld);
         cbTotal += cbChunk;
         if (cbTotal > kMaxReplyBytes) {
-            WDX_TRACE(kTraceFailure, L"[CPipeServer::FetchCmd] Reply on %s exceeds %u bytes",
-                      m_path, kMaxReplyBytes);
+            WDX_TRACE(kTraceFailure, L"[CPipeServer::FetchCmd] Reply on %s exceeds %u bytes", m_path, kMaxReplyBytes);
             text.clear();
             return false;
         }

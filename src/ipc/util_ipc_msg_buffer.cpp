@@ -8,9 +8,7 @@ namespace {
 const wchar_t kSourceFile[] = L".\\util_ipc_msg_buffer";
 const int kAuxValue = 4;
 
-[[noreturn]] void Raise(int code, int line) {
-    throw CIPCMsgBufferException(code, kSourceFile, line, kAuxValue);
-}
+[[noreturn]] void Raise(int code, int line) { throw CIPCMsgBufferException(code, kSourceFile, line, kAuxValue); }
 
 // Storage block for n bytes; n of 0 gives no block.
 BYTE* AllocateStorage(unsigned n) { return n == 0 ? nullptr : new BYTE[n]; }
@@ -22,17 +20,20 @@ CIPCMsgBufferException::~CIPCMsgBufferException() = default;
 
 std::wstring CIPCMsgBufferException::GetCodeText() const {
     switch (GetErrorCode()) {
-        case kOutOfRange: return L"Out of range";
-        case kInvalidBuffer: return L"Invalid buffer";
-        case kNotOwner: return L"Not owner";
-        default: return std::wstring();
+    case kOutOfRange:
+        return L"Out of range";
+    case kInvalidBuffer:
+        return L"Invalid buffer";
+    case kNotOwner:
+        return L"Not owner";
+    default:
+        return std::wstring();
     }
 }
 
 // --- CAccBuffer -------------------------------------------------------------------
 
-CAccBuffer::CAccBuffer(unsigned growthUnit)
-    : m_cbGrowthUnit(growthUnit == 0 ? kDefaultGrowthUnit : growthUnit) {}
+CAccBuffer::CAccBuffer(unsigned growthUnit) : m_cbGrowthUnit(growthUnit == 0 ? kDefaultGrowthUnit : growthUnit) {}
 
 CAccBuffer::CAccBuffer(const void* bytes, unsigned cb, SBorrow)
     : m_pStorage(static_cast<BYTE*>(const_cast<void*>(bytes))),
@@ -84,9 +85,7 @@ void CAccBuffer::Append(const void* bytes, unsigned n) {
 
 // --- CIPCMsgBuffer: construction ----------------------------------------------------
 
-CIPCMsgBuffer CIPCMsgBuffer::Borrow(const void* bytes, unsigned cb) {
-    return CIPCMsgBuffer(bytes, cb, SBorrow{});
-}
+CIPCMsgBuffer CIPCMsgBuffer::Borrow(const void* bytes, unsigned cb) { return CIPCMsgBuffer(bytes, cb, SBorrow{}); }
 
 CIPCMsgBuffer::CIPCMsgBuffer(const CIPCMsgBuffer& other)
     : CAccBuffer(other), m_nReadPos(other.m_nReadPos), m_nLastReadPos(other.m_nLastReadPos) {}
@@ -185,8 +184,7 @@ void CIPCMsgBuffer::GetInt32(int& value) {
 void CIPCMsgBuffer::GetUInt32(unsigned& value) {
     BYTE bytes[4];
     ReadRaw(bytes, sizeof(bytes), __LINE__);
-    value = unsigned(bytes[0]) | (unsigned(bytes[1]) << 8) | (unsigned(bytes[2]) << 16) |
-            (unsigned(bytes[3]) << 24);
+    value = unsigned(bytes[0]) | (unsigned(bytes[1]) << 8) | (unsigned(bytes[2]) << 16) | (unsigned(bytes[3]) << 24);
 }
 
 void CIPCMsgBuffer::GetBool(bool& value) {
@@ -198,8 +196,7 @@ void CIPCMsgBuffer::GetBool(bool& value) {
 // Locates the text at the read position without moving it: its characters, its
 // byte length L, the characters before the first NUL (or all L / 2) and whether
 // the L bytes hold a NUL character.
-void CIPCMsgBuffer::PeekText(const wchar_t*& text, unsigned& cbText, unsigned& cch, bool& hasNul,
-                             int line) const {
+void CIPCMsgBuffer::PeekText(const wchar_t*& text, unsigned& cbText, unsigned& cch, bool& hasNul, int line) const {
     const BYTE* p = CheckRead(4, line);
     cbText = unsigned(p[0]) | (unsigned(p[1]) << 8) | (unsigned(p[2]) << 16) | (unsigned(p[3]) << 24);
     if (cbText > m_cbUsed - m_nReadPos - 4) Raise(CIPCMsgBufferException::kOutOfRange, line);

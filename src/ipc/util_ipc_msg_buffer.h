@@ -76,11 +76,11 @@ public:
     ~CIPCMsgBuffer() override;
 
     // Typed writes, little-endian, chainable.
-    CIPCMsgBuffer& PutBool(bool value);               // 4 bytes: 0 or 1
-    CIPCMsgBuffer& PutInt16(short value);             // 2 bytes
-    CIPCMsgBuffer& PutUInt16(unsigned short value);   // 2 bytes
-    CIPCMsgBuffer& PutInt32(int value);               // 4 bytes
-    CIPCMsgBuffer& PutUInt32(unsigned value);         // 4 bytes
+    CIPCMsgBuffer& PutBool(bool value);              // 4 bytes: 0 or 1
+    CIPCMsgBuffer& PutInt16(short value);            // 2 bytes
+    CIPCMsgBuffer& PutUInt16(unsigned short value);  // 2 bytes
+    CIPCMsgBuffer& PutInt32(int value);              // 4 bytes
+    CIPCMsgBuffer& PutUInt32(unsigned value);        // 4 bytes
     // Byte length L = 2 x (characters + 1), then the UTF-16LE characters and a NUL.
     // A null pointer is written as the empty text.
     CIPCMsgBuffer& PutText(const wchar_t* text);

@@ -129,9 +129,8 @@ bool CMDHO_GET_INI_INT_BY_CACHE(const wchar_t* section, const wchar_t* key, int 
 
 void CMDHO_DBCMD_GET_NUMBER_OF_CLIENT(int kind, int* out) {
     if (out) *out = 0;
-    const int clients = Guarded(L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT", __LINE__, 0, [&] {
-        return ClientCountOf(ClientCountCommand(kind).Send());
-    });
+    const int clients = Guarded(L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT", __LINE__, 0,
+                                [&] { return ClientCountOf(ClientCountCommand(kind).Send()); });
     if (out) *out = clients;
 }
 
@@ -158,9 +157,8 @@ unsigned long CMDHO_PR_GET_AC_SERVICE() {
 }
 
 bool CMDHO_PR_GET_PFW_AC_INFO(bool* first, bool* second) {
-    return Guarded(L"CMDHO_PR_GET_PFW_AC_INFO", __LINE__, false, [&] {
-        return FirewallInfoOf(CServerCommand(L"CMDHO_PR_GET_PFW_AC_INFO").Send(), first, second);
-    });
+    return Guarded(L"CMDHO_PR_GET_PFW_AC_INFO", __LINE__, false,
+                   [&] { return FirewallInfoOf(CServerCommand(L"CMDHO_PR_GET_PFW_AC_INFO").Send(), first, second); });
 }
 
 bool CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS(bool* inProgress, SYSTEMTIME* when) {

@@ -33,12 +33,12 @@ bool CMDHO_GET_SSO_CFG(std::wstring& reply);
 
 // The six queries of the cookie output, with what their wrappers would give.
 struct SCookieQueries {
-    int clients = 0;                // CMDHO_DBCMD_GET_NUMBER_OF_CLIENT (5)
-    int registered = 0;             // CMDHO_GET_INI_INT_BY_CACHE PRODUCT_INFO Registered
-    unsigned long productId = 6;    // CMDHO_PR_GET_PRODUCT_ID
-    unsigned long acService = 0;    // CMDHO_PR_GET_AC_SERVICE
-    int consoleSetting = 0;         // CMDHO_GET_INI_INT SERVER_CONSOLE_SECTION in Private\kpsserver.ini
-    bool firewall = false;          // CMDHO_PR_GET_PFW_AC_INFO, untouched when unanswered
+    int clients = 0;              // CMDHO_DBCMD_GET_NUMBER_OF_CLIENT (5)
+    int registered = 0;           // CMDHO_GET_INI_INT_BY_CACHE PRODUCT_INFO Registered
+    unsigned long productId = 6;  // CMDHO_PR_GET_PRODUCT_ID
+    unsigned long acService = 0;  // CMDHO_PR_GET_AC_SERVICE
+    int consoleSetting = 0;       // CMDHO_GET_INI_INT SERVER_CONSOLE_SECTION in Private\kpsserver.ini
+    bool firewall = false;        // CMDHO_PR_GET_PFW_AC_INFO, untouched when unanswered
     bool firewallSecond = false;
 };
 // Sends the six at once, each on its own reply pipe, and waits for their

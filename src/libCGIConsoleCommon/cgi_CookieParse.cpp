@@ -83,10 +83,8 @@ void CheckSingleSignOn(SLoginSession& session, const SHandOver& handOver) {
     tokens.NextString(second);
     const std::string setting1 = MBWC::ToAnsi(first, MAX_PATH - 1);
     const std::string setting2 = MBWC::ToAnsi(second, MAX_PATH - 1);
-    WDX_TRACE(kTraceFlow, L"[ParseCookieValue]SSO case, session data=%s",
-              EscapeForTrace(handOver.ssoData).c_str());
-    WDX_TRACE(kTraceFlow, L"[ParseCookieValue]SSO case, virtual path=%s",
-              EscapeForTrace(handOver.virtualPath).c_str());
+    WDX_TRACE(kTraceFlow, L"[ParseCookieValue]SSO case, session data=%s", EscapeForTrace(handOver.ssoData).c_str());
+    WDX_TRACE(kTraceFlow, L"[ParseCookieValue]SSO case, virtual path=%s", EscapeForTrace(handOver.virtualPath).c_str());
     session.nSSOResult = ValidateSSO(handOver.ssoData, setting2.c_str(), setting1.c_str(), session.ssoResponse);
     WDX_TRACE(kTraceConsole, L"[ParseCookieValue]SSO case, check result=%d", session.nSSOResult);
     const std::string path = MBWC::ToAnsi(handOver.virtualPath, kVirtualPathBytes - 1);

@@ -12,9 +12,7 @@ namespace {
 const wchar_t kServerMarker[] = L"KPSSRV\\";
 const size_t kMarkerChars = sizeof(kServerMarker) / sizeof(wchar_t) - 1;
 
-const wchar_t* SkipLongPathPrefix(const wchar_t* path) {
-    return wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path;
-}
+const wchar_t* SkipLongPathPrefix(const wchar_t* path) { return wcsncmp(path, L"\\\\?\\", 4) == 0 ? path + 4 : path; }
 
 // Position just past the last "KPSSRV\" in path, or null. The last, where the add-on
 // root drops the first: a page lives below the innermost server folder of its path.

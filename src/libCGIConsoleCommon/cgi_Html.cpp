@@ -7,13 +7,14 @@ namespace plm {
 
 CHtmlTable::CHtmlTable() : m_pImpl(nullptr) {}
 
-// NOLINTBEGIN(bugprone-macro-parentheses,bugprone-unhandled-self-assignment): a class name takes no parentheses; AssignImpl shares before it releases
-#define PLM_HTML_SHELL_MEMBERS(Name)                                                  \
-    Name::Name(const Name& other) : m_pImpl(ShareImpl(other.m_pImpl)) {}             \
-    Name& Name::operator=(const Name& other) {                                        \
-        AssignImpl(m_pImpl, other.m_pImpl);                                           \
-        return *this;                                                                 \
-    }                                                                                 \
+// NOLINTBEGIN(bugprone-macro-parentheses,bugprone-unhandled-self-assignment): a class name takes no parentheses;
+// AssignImpl shares before it releases
+#define PLM_HTML_SHELL_MEMBERS(Name)                                     \
+    Name::Name(const Name& other) : m_pImpl(ShareImpl(other.m_pImpl)) {} \
+    Name& Name::operator=(const Name& other) {                           \
+        AssignImpl(m_pImpl, other.m_pImpl);                              \
+        return *this;                                                    \
+    }                                                                    \
     Name::~Name() { ReleaseImpl(m_pImpl); }
 
 PLM_HTML_SHELL_MEMBERS(CHtmlTable)

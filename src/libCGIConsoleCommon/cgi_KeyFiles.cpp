@@ -219,8 +219,8 @@ bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessio
             return true;
         }
         const std::wstring path = KeyFilePath(host, std::to_wstring(drawn).c_str());
-        OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
-                                        nullptr));
+        OS::UniqueFile file(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
         // Taken, or still going away after a purge: draw again.
         if (!file && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ACCESS_DENIED)) continue;
         sessionId = drawn;

@@ -171,8 +171,7 @@ public:
         if (m_failed || cb == 0) return;
         if (!WriteFile(m_file, data, static_cast<DWORD>(cb), &written, nullptr) || written != cb) {
             DWORD err = GetLastError();
-            WDX_TRACE(kTraceService, L"[CopyPartData] WriteFile failed! err=%d",
-                      static_cast<int>(err));
+            WDX_TRACE(kTraceService, L"[CopyPartData] WriteFile failed! err=%d", static_cast<int>(err));
             m_failed = true;
         }
     }
@@ -266,8 +265,7 @@ int CMultipartReader::CopyFilePart(const SPartHeader& header, bool& complete) {
     }
     if (!m_files.Create(m_limits.serverFolder + L"\\TEMP\\", L"KPS")) {
         DWORD err = GetLastError();
-        WDX_TRACE(kTraceService, L"[ParseMultipart] CreateFile failed! err=%d",
-                  static_cast<int>(err));
+        WDX_TRACE(kTraceService, L"[ParseMultipart] CreateFile failed! err=%d", static_cast<int>(err));
         return CGI_ERR_NO_TEMP_NAME;
     }
     CFileSink sink(m_files.LastHandle());
@@ -324,8 +322,7 @@ int CMultipartReader::Run() {
             CopyTextPart(header, complete);
         }
         if (!complete) {
-            WDX_TRACE(kTraceService,
-                      L"[ParseMultipart] body ended inside a part; the part is dropped");
+            WDX_TRACE(kTraceService, L"[ParseMultipart] body ended inside a part; the part is dropped");
             return CGI_OK;
         }
     }

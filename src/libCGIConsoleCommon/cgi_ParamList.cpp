@@ -26,7 +26,6 @@ bool NextToken(const char* text, size_t size, size_t& pos, const char* delims, s
 // value (no validation), kept in unsigned arithmetic so that none is undefined.
 unsigned HexDigit(unsigned char c) { return c <= 0x40 ? c - 0x30u : (c & ~0x20u) - 55u; }
 
-
 const char kHeaderRow[] =
     "<tr><td width=\"40%\"><b><font size=\"2\" face=\"Arial\" color=\"#FF0000\">Name</font></b></td>"
     "<td width=\"60%\"><b><font size=\"2\" face=\"Arial\" color=\"#FF0000\">Value</font></b></td></tr>\n";
@@ -38,23 +37,23 @@ const char kRowEnd[] = "</font></b></td></tr>\n";
 void AppendEscaped(std::string& html, const wchar_t* text) {
     for (char c : WideToUtf8(text, wcslen(text))) {
         switch (c) {
-            case '&':
-                html += "&amp;";
-                break;
-            case '<':
-                html += "&lt;";
-                break;
-            case '>':
-                html += "&gt;";
-                break;
-            case '"':
-                html += "&quot;";
-                break;
-            case '\'':
-                html += "&#39;";
-                break;
-            default:
-                html += c;
+        case '&':
+            html += "&amp;";
+            break;
+        case '<':
+            html += "&lt;";
+            break;
+        case '>':
+            html += "&gt;";
+            break;
+        case '"':
+            html += "&quot;";
+            break;
+        case '\'':
+            html += "&#39;";
+            break;
+        default:
+            html += c;
         }
     }
 }

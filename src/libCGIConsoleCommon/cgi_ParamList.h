@@ -125,9 +125,9 @@ private:
 
     int m_status = CGI_OK;
     bool m_hasPairArray = false;
-    std::wstring m_texts;        // every name and value, each ended by a zero unit
+    std::wstring m_texts;         // every name and value, each ended by a zero unit
     std::vector<size_t> m_slots;  // name0, value0, name1, value1, ...: offsets into m_texts or kNull
-    size_t m_cursor = 0;         // index of the next pair
+    size_t m_cursor = 0;          // index of the next pair
     std::vector<SStoredFile> m_files;
     std::vector<std::pair<size_t, size_t>> m_filePairs;  // (pair, index into m_files), ascending by pair
 };

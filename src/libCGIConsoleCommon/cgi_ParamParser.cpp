@@ -55,16 +55,14 @@ std::string StoreBinaryBlock(const char* block, size_t cbBlock, const std::wstri
     }
     if (!files.Create(serverFolder + L"Temp\\", L"Cfw")) {
         DWORD err = GetLastError();
-        WDX_TRACE(kTraceService, L"[StoreBinaryBlock] CreateFile failed! err=%d",
-                  static_cast<int>(err));
+        WDX_TRACE(kTraceService, L"[StoreBinaryBlock] CreateFile failed! err=%d", static_cast<int>(err));
         return std::string();
     }
     DWORD written = 0;
-    if (cbBlock > MAXDWORD ||
-        !WriteFile(files.LastHandle(), block, static_cast<DWORD>(cbBlock), &written, nullptr) || written != cbBlock) {
+    if (cbBlock > MAXDWORD || !WriteFile(files.LastHandle(), block, static_cast<DWORD>(cbBlock), &written, nullptr) ||
+        written != cbBlock) {
         DWORD err = GetLastError();
-        WDX_TRACE(kTraceService, L"[StoreBinaryBlock] write failed! err=%d",
-                  static_cast<int>(err));
+        WDX_TRACE(kTraceService, L"[StoreBinaryBlock] write failed! err=%d", static_cast<int>(err));
         return std::string();
     }
     const std::wstring& path = files.LastPath();
@@ -79,8 +77,8 @@ std::string StoreBinaryBlock(const char* block, size_t cbBlock, const std::wstri
 // A body whose last item is the marker, directly followed by its separator and
 // then a zero byte (or the end), carries the bytes after the separator as a
 // block. 3903 when the block cannot be stored.
-int AttachBinaryBlock(const std::string& body, size_t lastItemEnd, CRawParamList& raw,
-                      const std::wstring& serverFolder, CRequestTempFiles& files) {
+int AttachBinaryBlock(const std::string& body, size_t lastItemEnd, CRawParamList& raw, const std::wstring& serverFolder,
+                      CRequestTempFiles& files) {
     if (raw.Count() == 0 || lastItemEnd >= body.size() || raw.LastItem() != kBinaryMarker) return CGI_OK;
     if (!IsCollectSeparator(body[lastItemEnd])) return CGI_OK;
     size_t blockStart = lastItemEnd + 1;

@@ -39,8 +39,8 @@ bool LoadHelper(const std::wstring& path, SsoHelper& helper) {
         return false;
     }
     HMODULE module = helper.module.get();
-    helper.isSessionExpired =
-        reinterpret_cast<SsoExpiryCheck>(reinterpret_cast<void*>(GetProcAddress(module, "En_SSO_PKI_IsSessionExpired")));
+    helper.isSessionExpired = reinterpret_cast<SsoExpiryCheck>(
+        reinterpret_cast<void*>(GetProcAddress(module, "En_SSO_PKI_IsSessionExpired")));
     helper.parseSessionData =
         reinterpret_cast<SsoWithBuffer>(reinterpret_cast<void*>(GetProcAddress(module, "En_SSO_PKI_ParseSessionData")));
     helper.createSessionResponse = reinterpret_cast<SsoWithBuffer>(
@@ -63,8 +63,8 @@ void CopyResponseLine(char (&helperText)[kSsoResponseBytes], char* response) {
 
 }  // namespace
 
-int ValidateSSOFrom(const wchar_t* folder, const wchar_t* sessionData, const char* ssoSetting2,
-                    const char* ssoSetting1, char* response) {
+int ValidateSSOFrom(const wchar_t* folder, const wchar_t* sessionData, const char* ssoSetting2, const char* ssoSetting1,
+                    char* response) {
     SsoHelper helper;
     if (!LoadHelper(std::wstring(folder ? folder : L"") + L"SSO_PKIHelper.dll", helper)) return 1;
     const std::string session = MBWC::ToAnsi(sessionData ? sessionData : L"");

@@ -12,7 +12,7 @@ const size_t kSsoResponseBytes = 256;
 // receives the helper's response text, cut at its first CR or LF.
 int ValidateSSO(const wchar_t* sessionData, const char* ssoSetting2, const char* ssoSetting1, char* response);
 // The same with the helper taken from folder (ending in a backslash).
-int ValidateSSOFrom(const wchar_t* folder, const wchar_t* sessionData, const char* ssoSetting2,
-                    const char* ssoSetting1, char* response);
+int ValidateSSOFrom(const wchar_t* folder, const wchar_t* sessionData, const char* ssoSetting2, const char* ssoSetting1,
+                    char* response);
 
 }  // namespace plm

@@ -26,16 +26,20 @@ bool HasControlCharacter(const std::wstring& text) {
 }
 
 const wchar_t* const kFeatureFlagCookies[] = {
-    L"flag_product",  L"flag_console",   L"flag_ac_bit2",  L"flag_ac_bit3",   L"flag_ac_bit4",   L"flag_ac_bit5",
-    L"flag_ac_bit6",  L"flag_ac_basic",  L"flag_ac_extra", L"flag_clients",   L"flag_registered", L"flag_firewall",
+    L"flag_product",   L"flag_console",   L"flag_ac_bit2",   L"flag_ac_bit3",  L"flag_ac_bit4",    L"flag_ac_bit5",
+    L"flag_ac_bit6",   L"flag_ac_basic",  L"flag_ac_extra",  L"flag_clients",  L"flag_registered", L"flag_firewall",
     L"flag_reserved1", L"flag_reserved2", L"flag_reserved3", L"flag_reserved4"};
 
 const char* CookiePath(int consoleKind) {
     switch (consoleKind) {
-        case CONSOLE_KIND_VOK: return "/Vok";
-        case CONSOLE_KIND_TREL: return "/Trel";
-        case CONSOLE_KIND_HUBC: return "/hubconsole";
-        default: return "/quillon";
+    case CONSOLE_KIND_VOK:
+        return "/Vok";
+    case CONSOLE_KIND_TREL:
+        return "/Trel";
+    case CONSOLE_KIND_HUBC:
+        return "/hubconsole";
+    default:
+        return "/quillon";
     }
 }
 
@@ -81,11 +85,9 @@ void RenewStamps(CookieSet& cookies, const SCookieHost& host) {
     WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader] The new stamp value (now) is: %s", stamp.c_str());
     cookies.erase(L"stamp");
     if (cookies.emplace(L"stamp", stamp).second)
-        WDX_TRACE(kTraceFlow,
-                  L"[ShowSetCookieInHeader] The new stamp value (now:) was inserted successfully");
+        WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader] The new stamp value (now:) was inserted successfully");
     else
-        WDX_TRACE(kTraceCookieFailure,
-                  L"[ShowSetCookieInHeader] The new stamp could not be inserted to cookie map");
+        WDX_TRACE(kTraceCookieFailure, L"[ShowSetCookieInHeader] The new stamp could not be inserted to cookie map");
     Replace(cookies, L"timestamp", std::to_wstring(host.seconds()));
 }
 
@@ -108,8 +110,7 @@ void CheckAccount(CookieSet& cookies) {
 void AskServerFacts() {
     SCookieQueries facts;
     CMDHO_AskCookieQueries(facts);
-    WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader][cookie]AC=%x.",
-              static_cast<unsigned>(facts.acService));
+    WDX_TRACE(kTraceFlow, L"[ShowSetCookieInHeader][cookie]AC=%x.", static_cast<unsigned>(facts.acService));
 }
 
 bool IsNeverEchoed(const std::wstring& name) {

@@ -62,11 +62,10 @@ bool Utf8ToWide(const char* text, size_t length, std::wstring& out) {
             result += static_cast<wchar_t>(((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F));
             i += 3;
         } else if (c >= 0xF0 && c <= 0xF4) {
-            if (i + 3 >= length || !IsContinuation(p[i + 1]) || !IsContinuation(p[i + 2]) ||
-                !IsContinuation(p[i + 3]))
+            if (i + 3 >= length || !IsContinuation(p[i + 1]) || !IsContinuation(p[i + 2]) || !IsContinuation(p[i + 3]))
                 return false;
-            unsigned cp = ((c & 0x07u) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) |
-                          (p[i + 3] & 0x3Fu);
+            unsigned cp =
+                ((c & 0x07u) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) | (p[i + 3] & 0x3Fu);
             // Only what a surrogate pair can carry: no overlong four-byte form.
             if (cp < 0x10000 || cp > 0x10FFFF) return false;
             result += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));

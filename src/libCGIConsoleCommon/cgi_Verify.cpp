@@ -43,8 +43,8 @@ int VerifyLoginCookie(SLoginSession& session, const SCookieHost& host) {
     if (checked != CGI_OK) return checked;
     const DWORD stamp = wcstoul(session.stamp, nullptr, 10);
     const DWORD now = host.tick();
-    WDX_TRACE(kTraceProgress, L"[VerifyLoginCookie]nExpirePeriod=%d minute, GetTickCount()=%u, dwStamp=%u",
-              period, now, stamp);
+    WDX_TRACE(kTraceProgress, L"[VerifyLoginCookie]nExpirePeriod=%d minute, GetTickCount()=%u, dwStamp=%u", period, now,
+              stamp);
     if (now - stamp <= periodMs) return CGI_OK;
     WDX_TRACE(kTraceFailure, L"[VerifyLoginCookie]GetTickCount()=%u, dwStamp=%u", now, stamp);
     return CGI_LOGIN_EXPIRED;

@@ -26,9 +26,7 @@ const DWORD kDataBufferBytes = 65536;
 // failures in a row (whatever their codes) the enumeration gives up.
 const int kMaxFailuresInRow = 16;
 
-bool IsTextType(DWORD type) {
-    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
+bool IsTextType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 // Text up to its first NUL, never past cbData bytes (data need not be terminated).
 std::wstring TextFromData(const BYTE* data, DWORD cbData) {
@@ -37,8 +35,8 @@ std::wstring TextFromData(const BYTE* data, DWORD cbData) {
     return std::wstring(text, std::find(text, text + cchMax, L'\0'));
 }
 
-void Deliver(CRegKey::CReadKeyValueCallback& callback, const wchar_t* name, DWORD type,
-             const BYTE* data, DWORD cbData) {
+void Deliver(CRegKey::CReadKeyValueCallback& callback, const wchar_t* name, DWORD type, const BYTE* data,
+             DWORD cbData) {
     if (IsTextType(type)) {
         CVar value(TextFromData(data, cbData).c_str());
         callback.OnValue(name, value);
@@ -65,23 +63,19 @@ void DeliverLarge(HKEY key, DWORD index, wchar_t* name, DWORD cchName, DWORD cbR
     if (!AllocateLarge(buffer, cbReported)) return;
     DWORD type = 0;
     DWORD cbData = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    LONG result = RegEnumValueW(key, index, name, &cchName, nullptr, &type,
-                                reinterpret_cast<BYTE*>(buffer.data()), &cbData);
+    LONG result =
+        RegEnumValueW(key, index, name, &cchName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &cbData);
     if (result == ERROR_MORE_DATA) {
         if (!AllocateLarge(buffer, cbData)) return;
         cbData = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-        result = RegQueryValueExW(key, name, nullptr, &type,
-                                  reinterpret_cast<BYTE*>(buffer.data()), &cbData);
+        result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &cbData);
     }
     if (result != ERROR_SUCCESS) return;
     const DWORD cbBuffer = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    Deliver(callback, name, type, reinterpret_cast<const BYTE*>(buffer.data()),
-            std::min(cbData, cbBuffer));
+    Deliver(callback, name, type, reinterpret_cast<const BYTE*>(buffer.data()), std::min(cbData, cbBuffer));
 }
 
-bool KeyIsGone(LONG result) {
-    return result == ERROR_KEY_DELETED || result == ERROR_INVALID_HANDLE;
-}
+bool KeyIsGone(LONG result) { return result == ERROR_KEY_DELETED || result == ERROR_INVALID_HANDLE; }
 
 }  // namespace
 
@@ -109,8 +103,8 @@ LONG CRegKey::OpenForWrite(HKEY parent, const wchar_t* subKey, REGSAM view) {
 
 LONG CRegKey::Create(HKEY parent, const wchar_t* subKey, REGSAM view) {
     HKEY key = nullptr;
-    const LONG result = RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                        KEY_ALL_ACCESS | view, nullptr, &key, nullptr);
+    const LONG result = RegCreateKeyExW(parent, subKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view,
+                                        nullptr, &key, nullptr);
     if (result != ERROR_SUCCESS) return result;
     return Hold(key);
 }
@@ -125,8 +119,7 @@ void CRegKey::EnumKeys(CReadKeyCallback& callback) {
     for (DWORD index = 0;; ++index) {
         memset(name, 0, sizeof name);
         DWORD cchName = kKeyNameChars;
-        if (RegEnumKeyExW(m_key.get(), index, name, &cchName, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
+        if (RegEnumKeyExW(m_key.get(), index, name, &cchName, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             return;
         if (!callback.OnKey(name)) return;
     }
@@ -142,8 +135,7 @@ void CRegKey::EnumValues(CReadKeyValueCallback& callback) {
         DWORD cchName = kValueNameChars;
         DWORD cbData = kDataBytesGiven;
         DWORD type = 0;
-        const LONG result =
-            RegEnumValueW(m_key.get(), index, name, &cchName, nullptr, &type, data, &cbData);
+        const LONG result = RegEnumValueW(m_key.get(), index, name, &cchName, nullptr, &type, data, &cbData);
         if (result == ERROR_NO_MORE_ITEMS || KeyIsGone(result)) return;
         if (result == ERROR_SUCCESS) {
             Deliver(callback, name, type, data, std::min(cbData, kDataBufferBytes));

@@ -9,8 +9,7 @@ namespace OS {
 CSplitWordCallback::~CSplitWordCallback() = default;
 
 namespace {
-void DeliverPiece(const wchar_t* begin, const wchar_t* end, CSplitWordCallback& callback,
-                  SWordsAdapter& adapter) {
+void DeliverPiece(const wchar_t* begin, const wchar_t* end, CSplitWordCallback& callback, SWordsAdapter& adapter) {
     if (begin == end) return;
     std::wstring word = adapter.Adapt(std::wstring(begin, end));
     if (!word.empty()) callback.OnWord(word.c_str());
@@ -40,9 +39,7 @@ std::wstring TrimSpace(const std::wstring& word) {
 }
 
 // wcstol saturates at the 32-bit limits (long is 32 bits on Windows).
-DWORD WordValue(const std::wstring& word) {
-    return static_cast<DWORD>(wcstol(TrimSpace(word).c_str(), nullptr, 10));
-}
+DWORD WordValue(const std::wstring& word) { return static_cast<DWORD>(wcstol(TrimSpace(word).c_str(), nullptr, 10)); }
 
 }  // namespace
 

@@ -21,11 +21,16 @@ wchar_t FoldAZ(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_
 // as the signed kind of their width, with the same bits.
 CVar NormalizeStreamed(const CVar& value) {
     switch (value.vt) {
-    case VT_UI2: return CVar(static_cast<short>(value.uiVal));
-    case VT_UI4: return CVar(static_cast<long>(value.ulVal));
-    case VT_INT: return CVar(static_cast<long>(value.intVal));
-    case VT_UINT: return CVar(static_cast<long>(value.uintVal));
-    default: return value;
+    case VT_UI2:
+        return CVar(static_cast<short>(value.uiVal));
+    case VT_UI4:
+        return CVar(static_cast<long>(value.ulVal));
+    case VT_INT:
+        return CVar(static_cast<long>(value.intVal));
+    case VT_UINT:
+        return CVar(static_cast<long>(value.uintVal));
+    default:
+        return value;
     }
 }
 
@@ -38,10 +43,12 @@ void CheckStreamable(const CVar& value) {
     case VT_UI2:
         if (value.uiVal > 0x7FFF) _com_issue_error(DISP_E_OVERFLOW);
         break;
-    case VT_UI4: case VT_UINT:
+    case VT_UI4:
+    case VT_UINT:
         if (value.ulVal > 0x7FFFFFFF) _com_issue_error(DISP_E_OVERFLOW);
         break;
-    default: break;
+    default:
+        break;
     }
 }
 
@@ -89,23 +96,26 @@ CCfgException::~CCfgException() = default;
 std::wstring CCfgException::GetCodeText() const {
     wchar_t text[64] = {};
     switch (GetErrorCode()) {
-    case kInvalidSubject: return L"Subject id configuration is invalid formula.";
-    case kFieldType: return L"Field type is incorrect.";
+    case kInvalidSubject:
+        return L"Subject id configuration is invalid formula.";
+    case kFieldType:
+        return L"Field type is incorrect.";
     case kFieldNotExist:
         _snwprintf(text, 63, L"Field ID 0x%08x is not exist.", m_nFieldId);
         return text;
     case kFieldFormat:
         _snwprintf(text, 63, L"Data of Field ID 0x%08x is not valid format.", m_nFieldId);
         return text;
-    default: return std::wstring();
+    default:
+        return std::wstring();
     }
 }
 
 CCfgSettingCategoryBase::CFieldInfoCallback::~CFieldInfoCallback() = default;
 CCfgSettingCategoryBase::~CCfgSettingCategoryBase() = default;
 
-bool CCfgSettingCategoryBase::CInternalFieldInfoCB::OnField(int fieldId, const std::wstring& name,
-                                                            const CVar& value, bool) {
+bool CCfgSettingCategoryBase::CInternalFieldInfoCB::OnField(int fieldId, const std::wstring& name, const CVar& value,
+                                                            bool) {
     if (m_bCopyMode) return m_pTarget->SetVariantByName(name, value, false);
     if (fieldId != m_nFieldId) return true;
     m_strFieldName = name;
@@ -176,17 +186,11 @@ bool CCfgSettingCategoryBase::SetTemp(int fieldId, const CVar& temp) {
     return set;
 }
 
-bool CCfgSettingCategoryBase::SetString(int fieldId, const std::wstring& text) {
-    return SetTemp(fieldId, CVar(text));
-}
+bool CCfgSettingCategoryBase::SetString(int fieldId, const std::wstring& text) { return SetTemp(fieldId, CVar(text)); }
 
-bool CCfgSettingCategoryBase::SetText(int fieldId, const std::wstring& text) {
-    return SetString(fieldId, text);
-}
+bool CCfgSettingCategoryBase::SetText(int fieldId, const std::wstring& text) { return SetString(fieldId, text); }
 
-bool CCfgSettingCategoryBase::SetString(int fieldId, const wchar_t* text) {
-    return SetTemp(fieldId, CVar(text));
-}
+bool CCfgSettingCategoryBase::SetString(int fieldId, const wchar_t* text) { return SetTemp(fieldId, CVar(text)); }
 
 bool CCfgSettingCategoryBase::SetString(int fieldId, const char* text) {
     if (!text) return SetTemp(fieldId, CVar(static_cast<const wchar_t*>(nullptr)));
@@ -220,8 +224,7 @@ bool CCfgSettingCategoryBase::SetVariant(int fieldId, const CVar& value, bool bM
     return set;
 }
 
-bool CCfgSettingCategoryBase::SetVariantByName(const std::wstring& name, const CVar& value,
-                                               bool bModified) {
+bool CCfgSettingCategoryBase::SetVariantByName(const std::wstring& name, const CVar& value, bool bModified) {
     // A failed copy (out of memory) throws before the map changes.
     const auto found = m_mapFields.find(name);
     if (found == m_mapFields.end()) {

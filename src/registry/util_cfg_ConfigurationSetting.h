@@ -51,18 +51,15 @@ public:
     public:
         virtual ~CFieldInfoCallback() = 0;
         // true asks for the next field, false asks to stop.
-        virtual bool OnField(int fieldId, const std::wstring& name, const CVar& value,
-                             bool bModified) = 0;
+        virtual bool OnField(int fieldId, const std::wstring& name, const CVar& value, bool bModified) = 0;
     };
 
     // Resolves a field id to a name (search mode), or copies every field into
     // m_pTarget (copy mode).
     class CInternalFieldInfoCB : public CFieldInfoCallback {
     public:
-        CInternalFieldInfoCB(CCfgSettingCategoryBase* target, int fieldId)
-            : m_nFieldId(fieldId), m_pTarget(target) {}
-        bool OnField(int fieldId, const std::wstring& name, const CVar& value,
-                     bool bModified) override;
+        CInternalFieldInfoCB(CCfgSettingCategoryBase* target, int fieldId) : m_nFieldId(fieldId), m_pTarget(target) {}
+        bool OnField(int fieldId, const std::wstring& name, const CVar& value, bool bModified) override;
         void SetCopyMode(bool copyMode) { m_bCopyMode = copyMode; }
         const std::wstring& FoundName() const { return m_strFieldName; }
 
@@ -128,9 +125,7 @@ public:
 
 protected:
     struct SNameLess {
-        bool operator()(const std::wstring& a, const std::wstring& b) const {
-            return CfgCompareNames(a, b) < 0;
-        }
+        bool operator()(const std::wstring& a, const std::wstring& b) const { return CfgCompareNames(a, b) < 0; }
     };
     using FieldMap = std::map<std::wstring, SFieldValue, SNameLess>;
 

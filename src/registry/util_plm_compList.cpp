@@ -54,8 +54,7 @@ int LeaveLock(CRITICAL_SECTION* cs) {
 // exception thrown while reading or searching never leaves it entered.
 class CAoSComponentList::CLockScope {
 public:
-    explicit CLockScope(const CAoSComponentList& list)
-        : m_pLock(list.m_bLockValid ? list.m_pLock : nullptr) {
+    explicit CLockScope(const CAoSComponentList& list) : m_pLock(list.m_bLockValid ? list.m_pLock : nullptr) {
         if (m_pLock) EnterLock(m_pLock);
     }
     ~CLockScope() {
@@ -96,14 +95,12 @@ void CAoSComponentList::Read(OS::CRegKey& aosKey) {
 
     class CAoSEnumCompPLVKey : public OS::CRegKey::CReadKeyCallback {
     public:
-        CAoSEnumCompPLVKey(CAoSComponentList* list, OS::CRegKey* addonKey)
-            : m_pList(list), m_pAddonKey(addonKey) {}
+        CAoSEnumCompPLVKey(CAoSComponentList* list, OS::CRegKey* addonKey) : m_pList(list), m_pAddonKey(addonKey) {}
         bool OnKey(const std::wstring& name) override {
             std::unique_ptr<CAoSComponent> component(new CAoSComponent);
             OS::CRegKey componentKey;
             if (componentKey.Open(m_pAddonKey->Get(), name.c_str()) != ERROR_SUCCESS) {
-                WDX_TRACE(kTraceService,
-                          L"[PLM Server]Failed regSubKey.Open(%s)", name.c_str());
+                WDX_TRACE(kTraceService, L"[PLM Server]Failed regSubKey.Open(%s)", name.c_str());
                 return true;
             }
             CAoSEnumCompItemKey values(component.get(), m_pList, &componentKey);
@@ -123,8 +120,7 @@ void CAoSComponentList::Read(OS::CRegKey& aosKey) {
         bool OnKey(const std::wstring& name) override {
             OS::CRegKey addonKey;
             if (addonKey.Open(m_pAosKey->Get(), name.c_str()) != ERROR_SUCCESS) {
-                WDX_TRACE(kTraceService,
-                          L"[PLM Server]Failed regSubKey.Open(%s)", name.c_str());
+                WDX_TRACE(kTraceService, L"[PLM Server]Failed regSubKey.Open(%s)", name.c_str());
                 return true;
             }
             CAoSEnumCompPLVKey components(m_pList, &addonKey);
@@ -162,9 +158,7 @@ bool VersionMatches(CAoSComponent& component, const wchar_t* version) {
 }  // namespace
 
 CAoSComponent* CAoSComponentList::GetTargetVersion(const wchar_t* id, const wchar_t* version) {
-    WDX_TRACE(kTraceFlow,
-              L"[PLM Server]==> CAoSComponentList::GetTargetVersion(%s, %s)", OrNull(id),
-              OrNull(version));
+    WDX_TRACE(kTraceFlow, L"[PLM Server]==> CAoSComponentList::GetTargetVersion(%s, %s)", OrNull(id), OrNull(version));
     CLockScope lock(*this);
     CAoSComponent* found = nullptr;
     for (const auto& component : m_vecComponents) {
@@ -173,8 +167,7 @@ CAoSComponent* CAoSComponentList::GetTargetVersion(const wchar_t* id, const wcha
             break;
         }
     }
-    WDX_TRACE(kTraceFlow,
-              L"[PLM Server]<== CAoSComponentList::GetTargetVersion(%s), %p", OrNull(id),
+    WDX_TRACE(kTraceFlow, L"[PLM Server]<== CAoSComponentList::GetTargetVersion(%s), %p", OrNull(id),
               static_cast<void*>(found));
     return found;
 }
@@ -244,22 +237,19 @@ void CAoSComponent::WriteFields(OS::CRegKey& aosKey, REGSAM view, bool bOnlyModi
     CVar id, platform, language, version;
     if (!GetVariantByName(L"ID", &id) || !GetVariantByName(L"Platform", &platform) ||
         !GetVariantByName(L"Language", &language) || !GetVariantByName(L"Version", &version)) {
-        WDX_TRACE(kTraceFailure, L"[PLM Server]Failed to find AOS component ID[%s]",
-                  L"ID");
+        WDX_TRACE(kTraceFailure, L"[PLM Server]Failed to find AOS component ID[%s]", L"ID");
         return;
     }
     const std::wstring idText = id.GetText();
     OS::CRegKey addonKey;
     if (addonKey.Create(aosKey.Get(), idText.c_str(), view) != ERROR_SUCCESS) {
-        WDX_TRACE(kTraceFailure, L"[PLM Server]Failed to create subkey[%s]",
-                  idText.c_str());
+        WDX_TRACE(kTraceFailure, L"[PLM Server]Failed to create subkey[%s]", idText.c_str());
         return;
     }
     const std::wstring keyName = ComponentKeyName(platform, language, version);
     OS::CRegKey componentKey;
     if (componentKey.Create(addonKey.Get(), keyName.c_str(), view) != ERROR_SUCCESS) {
-        WDX_TRACE(kTraceFailure,
-                  L"[PLM Server][PLM Server]Failed to create subkey[%s]", keyName.c_str());
+        WDX_TRACE(kTraceFailure, L"[PLM Server][PLM Server]Failed to create subkey[%s]", keyName.c_str());
         return;
     }
     CAoSSaveToRegistryCB writer(&componentKey, bOnlyModified);

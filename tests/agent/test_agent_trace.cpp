@@ -54,7 +54,8 @@ protected:
             Sleep(20);
         }
         for (const std::wstring& line : wanted)
-            EXPECT_NE(texts.end(), std::find(texts.begin(), texts.end(), line)) << "missing: " << testing::PrintToString(line);
+            EXPECT_NE(texts.end(), std::find(texts.begin(), texts.end(), line))
+                << "missing: " << testing::PrintToString(line);
     }
 
     testsupport::Watchdog m_watchdog{60000, "agent trace test"};
@@ -90,8 +91,8 @@ TEST_F(AgentTrace, InstallLinesWithBackupFallback) {
     ItemVersion from = {0x000A0005u, 1000}, to = {0x000A0006u, 1045};
     Get<PFN_StartItem>("StartItem")("item.zip", 3, 4, 0, &from, &to);
     {
-        OS::UniqueFile lock(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
+        OS::UniqueFile lock(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(lock.valid());
         Get<PFN_EndItem>("EndItem")(7, &from, &to);
     }

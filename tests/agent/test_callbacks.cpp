@@ -152,8 +152,8 @@ TEST_F(Callbacks, LockedTargetIsMovedAsideAndReplaced) {
     ASSERT_EQ(1, Check(Stage(L"locked.dll", "new")));
     {
         // Readers that allow renaming but not writing block the plain copy.
-        OS::UniqueFile lock(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
+        OS::UniqueFile lock(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(lock.valid());
         ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
         endItem(1, &from, &to);
@@ -167,7 +167,7 @@ TEST_F(Callbacks, MissingSourceStopsItemAndKeepsBackup) {
     ASSERT_EQ(0, startAction());
     std::wstring present = server.AddonFolder() + L"\\present.dll";
     WriteFileText(present, "old");
-    ASSERT_EQ(1, Check(m_staging.Join(L"present.dll")));   // never staged
+    ASSERT_EQ(1, Check(m_staging.Join(L"present.dll")));  // never staged
     ASSERT_EQ(1, Check(Stage(L"later.dll", "later")));
     ItemVersion from = Version(10, 5, 1000), to = Version(10, 6, 1045);
     EXPECT_EQ(0, endItem(1, &from, &to));
@@ -255,8 +255,10 @@ TEST_F(Callbacks, ExportsLeaveTheArgumentsToTheCaller) {
         int expected;
     } calls[] = {
         {"StartAction", reinterpret_cast<const void*>(startAction), {}, 0},
-        {"StartItem", reinterpret_cast<const void*>(startItem),
-         {word("item.zip"), 3, 4, 0x10u, word(&newer), word(&older)}, 1},
+        {"StartItem",
+         reinterpret_cast<const void*>(startItem),
+         {word("item.zip"), 3, 4, 0x10u, word(&newer), word(&older)},
+         1},
         {"CheckFileEx", reinterpret_cast<const void*>(checkFileEx), {word(path.c_str())}, 1},
         {"EndItem", reinterpret_cast<const void*>(endItem), {1, word(&newer), word(&older)}, 1},  // a rollback
         {"IsRollbackEx", reinterpret_cast<const void*>(isRollbackEx), {}, 1},

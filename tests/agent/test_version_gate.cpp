@@ -13,7 +13,7 @@ TEST(VersionGate, AcceptsFrom10_55AndAnyLaterMajor) {
         const wchar_t* stub;
         bool accepted;
     } cases[] = {
-        {L"10_6", true},   {L"10_55", true},   {L"11_0", true},  {L"10_5", false},
+        {L"10_6", true},   {L"10_55", true},   {L"11_0", true},    {L"10_5", false},
         {L"10_50", false}, {L"10_549", false}, {L"10_100", false}, {L"9_9", false},
     };
     for (const auto& c : cases) {

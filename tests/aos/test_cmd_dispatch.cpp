@@ -128,8 +128,8 @@ TEST_F(SendCommand, CountFieldAndPayloadAsTheManagerReadsThem) {
     // The log server records each line when its writer disconnects, on one thread
     // per pipe instance: lines may be recorded out of order, so each is waited for.
     EXPECT_TRUE(trace.WaitForLine(kSource, 8, exitLine, kWaitMs));
-    EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"[PLM Util] ==> PLMCmdMgr_SendCommand (aosmgr_AOS_PLUGIN_REGISTER)",
-                                  kWaitMs));
+    EXPECT_TRUE(
+        trace.WaitForLine(kSource, 8, L"[PLM Util] ==> PLMCmdMgr_SendCommand (aosmgr_AOS_PLUGIN_REGISTER)", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"buffer size(152)", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"wstring buffer size(76)", kWaitMs));
 }
@@ -217,8 +217,8 @@ TEST_F(SendCommand, NoWholeReplyWithinTheBoundOrTheCapFailsAndAppendsNothing) {
         const std::wstring replyPipe = manager.Commands()[0].replyPipe;
         const size_t bar = c.line.find(L'|');
         EXPECT_TRUE(trace.WaitForLine(kSource, 5, c.line.substr(0, bar) + replyPipe + c.line.substr(bar + 1), kWaitMs));
-        EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"<== PLMCmdMgr_SendCommand(aosmgr_AOS_PLUGIN_REGISTER), 0",
-                                      kWaitMs));
+        EXPECT_TRUE(
+            trace.WaitForLine(kSource, 8, L"<== PLMCmdMgr_SendCommand(aosmgr_AOS_PLUGIN_REGISTER), 0", kWaitMs));
     }
 }
 
@@ -273,7 +273,8 @@ TEST(SendCommandWithoutManager, FailsWithTheOpenErrorTraced) {
     PutRequest150(request);
     EXPECT_FALSE(PLMCmdMgr_SendCommand(request, kRegister, reply));
     EXPECT_EQ(reply.BytesUsed(), 0u);
-    EXPECT_TRUE(trace.WaitForLine(L".\\pipe_Util", 5, L"[PipeSendAndRecvW] Initial pipe client failed! err=2", kWaitMs));
+    EXPECT_TRUE(
+        trace.WaitForLine(L".\\pipe_Util", 5, L"[PipeSendAndRecvW] Initial pipe client failed! err=2", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"<== PLMCmdMgr_SendCommand(aosmgr_AOS_PLUGIN_REGISTER), 0", kWaitMs));
     // The request buffer's exceptions are the caller's (the SDK turns them into its result).
     CIPCMsgBuffer borrowed = CIPCMsgBuffer::Borrow(request.GetData(), request.BytesUsed());

@@ -69,11 +69,12 @@ TEST_F(ServerCommand, TextRoundTrip) {
         EXPECT_EQ(seen.Field(1), replyPipe);
         EXPECT_EQ(seen.Field(2), L"arg 1");
     }
-    EXPECT_TRUE(trace.WaitForLine(kSource, 8, L"[cmdao_PipeSendAndRecv] Send: cmd_QUERY\t" + replyPipe + L"\targ 1",
-                                  kWaitMs));
+    EXPECT_TRUE(
+        trace.WaitForLine(kSource, 8, L"[cmdao_PipeSendAndRecv] Send: cmd_QUERY\t" + replyPipe + L"\targ 1", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(L".\\pipe_Server", 5, L"[CPipeServer::ReadChunk] Refused writer process ", kWaitMs));
-    EXPECT_TRUE(trace.HasLine(L".\\pipe_Server", 5, L" on \\\\.\\pipe\\" + replyPipe + L": the reply must come from process " +
-                                                      std::to_wstring(GetCurrentProcessId())));
+    EXPECT_TRUE(trace.HasLine(L".\\pipe_Server", 5,
+                              L" on \\\\.\\pipe\\" + replyPipe + L": the reply must come from process " +
+                                  std::to_wstring(GetCurrentProcessId())));
 }
 
 // Only byteLength bytes are sent (and traced), whatever follows them.

@@ -27,10 +27,14 @@ TEST(JoinPath, ExactlyOneBackslashBetweenParts) {
     const struct {
         const wchar_t *base, *tail, *joined;
     } cases[] = {
-        {L"", L"\\Addon", L"\\Addon"},          {L"", L"Addon", L"Addon"},
-        {L"D:\\Srv", L"\\Addon", L"D:\\Srv\\Addon"}, {L"D:\\Srv", L"Addon", L"D:\\Srv\\Addon"},
-        {L"D:\\Srv\\", L"\\Addon", L"D:\\Srv\\Addon"}, {L"D:\\Srv\\", L"Addon", L"D:\\Srv\\Addon"},
-        {L"D:\\Srv", L"", L"D:\\Srv"},          {L"D:\\Srv\\", L"", L"D:\\Srv\\"},
+        {L"", L"\\Addon", L"\\Addon"},
+        {L"", L"Addon", L"Addon"},
+        {L"D:\\Srv", L"\\Addon", L"D:\\Srv\\Addon"},
+        {L"D:\\Srv", L"Addon", L"D:\\Srv\\Addon"},
+        {L"D:\\Srv\\", L"\\Addon", L"D:\\Srv\\Addon"},
+        {L"D:\\Srv\\", L"Addon", L"D:\\Srv\\Addon"},
+        {L"D:\\Srv", L"", L"D:\\Srv"},
+        {L"D:\\Srv\\", L"", L"D:\\Srv\\"},
     };
     for (const auto& c : cases) EXPECT_EQ(c.joined, Join(c.base, c.tail)) << testing::PrintToString(c.base);
 }

@@ -83,13 +83,19 @@ TEST(SerializeAoSData, EveryFieldInWireOrder) {
     AoSComponentEntry components[] = {{L"c1", nullptr, -7}};
     AoSUIExtensionData extensions[] = {{L"grp", L"ext.dll", nullptr, 2, 0}, {nullptr, L"e2", L"d2", 1, 1}};
     AoSUIPage pages[] = {{L"Main Page", L"../cgi/page?ID=x"}};
-    AoSData record = {52,         L"KPSE_ADDON_WDX", L"10.6.1045", L"C:\\A\\WDX", nullptr, L"C:\\A\\WDX\\p.dll",
-                      L"C:\\u.exe", 1, components, 2, extensions, 1, pages};
+    AoSData record = {52,           L"KPSE_ADDON_WDX",
+                      L"10.6.1045", L"C:\\A\\WDX",
+                      nullptr,      L"C:\\A\\WDX\\p.dll",
+                      L"C:\\u.exe", 1,
+                      components,   2,
+                      extensions,   1,
+                      pages};
     CIPCMsgBuffer buffer(1024);
     SerializeAoSData(1115, buffer, record);
     Reader r(buffer);
     EXPECT_EQ(1115, r.Int());
-    for (const wchar_t* text : {L"KPSE_ADDON_WDX", L"10.6.1045", L"C:\\A\\WDX", L"", L"C:\\A\\WDX\\p.dll", L"C:\\u.exe"})
+    for (const wchar_t* text :
+         {L"KPSE_ADDON_WDX", L"10.6.1045", L"C:\\A\\WDX", L"", L"C:\\A\\WDX\\p.dll", L"C:\\u.exe"})
         EXPECT_EQ(text, r.Text());
     EXPECT_EQ(1, r.Int());
     EXPECT_EQ(L"c1", r.Text());
@@ -160,8 +166,7 @@ protected:
     }
     static std::wstring Value(const wchar_t* name, DWORD* type = nullptr) {
         OS::UniqueRegKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kComponentKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) !=
-            ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kComponentKey, 0, KEY_READ | KEY_WOW64_64KEY, key.put()) != ERROR_SUCCESS)
             return L"<no key>";
         wchar_t data[8192] = {};
         DWORD cb = sizeof(data) - sizeof(wchar_t), t = 0;

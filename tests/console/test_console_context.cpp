@@ -62,13 +62,16 @@ TEST_F(ConsoleContext, Headers) {
         {"verified login", 0, nullptr, 0, valid.c_str(), 3900,
          kTop + "Set-Cookie: key=k42;path=/quillon\r\nSet-Cookie: session=42;path=/quillon\r\n" + test.Stamps() +
              "Content-type: text/html;charset=utf-8\r\n\r\n"},
-        {"no cookies", 0, nullptr, 0, nullptr, 3906, kTop + test.Stamps() + "Content-type: text/html;charset=utf-8\r\n\r\n"},
+        {"no cookies", 0, nullptr, 0, nullptr, 3906,
+         kTop + test.Stamps() + "Content-type: text/html;charset=utf-8\r\n\r\n"},
         {"download", 1, L"report.csv", 2, nullptr, 3900,
          kTop + "Content-type: text/x-csv;charset=utf-8\r\nContent-Disposition: filename=\"report.csv\"\r\n\r\n"},
         {"download name in UTF-8", 1, L"Bericht-\u00e4.csv", 2, nullptr, 3900,
-         kTop + "Content-type: text/x-csv;charset=utf-8\r\nContent-Disposition: filename=\"Bericht-\xC3\xA4.csv\"\r\n\r\n"},
+         kTop + "Content-type: text/x-csv;charset=utf-8\r\nContent-Disposition: "
+                "filename=\"Bericht-\xC3\xA4.csv\"\r\n\r\n"},
         {"download name with line breaks and quotes", 1, L"a\r\nSet-Cookie: x=\"y\".csv", 2, nullptr, 3900,
-         kTop + "Content-type: text/x-csv;charset=utf-8\r\nContent-Disposition: filename=\"aSet-Cookie: x=y.csv\"\r\n\r\n"},
+         kTop + "Content-type: text/x-csv;charset=utf-8\r\nContent-Disposition: filename=\"aSet-Cookie: "
+                "x=y.csv\"\r\n\r\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -136,8 +139,8 @@ TEST_F(ConsoleContext, SilentHandlerCostsAboutOneBound) {
     const DWORD start = GetTickCount();
     plm::CConsoleCommon context(0, nullptr, 0, false);
     EXPECT_LT(GetTickCount() - start, 2500u);
-    EXPECT_TRUE(trace.WaitForLine(L".\\cmdao_OutputCmd", 5, L"[cmdao_PipeSendAndRecv] Not sent on CMDHO_PR_GET_PFW_AC_INFO",
-                                  kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(L".\\cmdao_OutputCmd", 5,
+                                  L"[cmdao_PipeSendAndRecv] Not sent on CMDHO_PR_GET_PFW_AC_INFO", kWaitMs));
 }
 
 TEST_F(ConsoleContext, SingleSignOn) {
@@ -147,7 +150,8 @@ TEST_F(ConsoleContext, SingleSignOn) {
     } cases[] = {{L"ok-1", 3900}, {L"refused", 3910}};
     for (const auto& c : cases) {
         SCOPED_TRACE(peers::ToUtf8(c.session));
-        const std::wstring cookie = L"HUBC_VirtualPath=/HubConsole/SSO_PKI; HUBC_Session_Data=" + std::wstring(c.session);
+        const std::wstring cookie =
+            L"HUBC_VirtualPath=/HubConsole/SSO_PKI; HUBC_Session_Data=" + std::wstring(c.session);
         ScopedEnv env(L"HTTP_COOKIE", cookie.c_str());
         plm::CConsoleCommon context(0, nullptr, 0, false);
         EXPECT_EQ(context.GetErrorCode(), c.code);  // 3907 from the cookies alone
@@ -274,7 +278,9 @@ TEST_F(ConsoleContext, OutputBytes) {
                << static_cast<const char*>(nullptr);
         copy.WriteBinary("\r\n\0x", 4);
     }
-    EXPECT_EQ(out.Bytes(), context.GetHeader() + "\xC3\xA9\xF0\x9F\x98\x80\xED\xA0\x80" "42-7ab" +
+    EXPECT_EQ(out.Bytes(), context.GetHeader() +
+                               "\xC3\xA9\xF0\x9F\x98\x80\xED\xA0\x80"
+                               "42-7ab" +
                                std::string("\r\n\0x", 4));
 }
 

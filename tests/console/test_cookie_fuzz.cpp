@@ -30,8 +30,9 @@ public:
 private:
     size_t Pick(size_t n) { return static_cast<size_t>(m_rng() % n); }
     std::wstring Name() {
-        static const wchar_t* const names[] = {L"key", L"stamp", L"session", L"timestamp", L" key",
-                                               L"LoginNameIndex", L"session_id", L"a", L"", L"k\u00e9y"};
+        static const wchar_t* const names[] = {L"key",  L"stamp",          L"session",    L"timestamp",
+                                               L" key", L"LoginNameIndex", L"session_id", L"a",
+                                               L"",     L"k\u00e9y"};
         return names[Pick(10)];
     }
     std::wstring Value(size_t length) {
@@ -39,8 +40,9 @@ private:
         std::wstring value;
         for (size_t i = 0; i < length; ++i) {
             const size_t roll = Pick(20);
-            value += roll == 0 ? specials[Pick(6)] : roll == 1 ? static_cast<wchar_t>(0x80 + Pick(0xFF00))
-                                                               : static_cast<wchar_t>(L'0' + Pick(43));
+            value += roll == 0   ? specials[Pick(6)]
+                     : roll == 1 ? static_cast<wchar_t>(0x80 + Pick(0xFF00))
+                                 : static_cast<wchar_t>(L'0' + Pick(43));
         }
         return value;
     }
@@ -88,8 +90,8 @@ TEST(CookieFuzz, GeneratedHeaders) {
             setOk = setOk && IsCleanToken(cookie.first) && cookie.first[0] != L' ' && IsCleanToken(cookie.second);
         if (!fieldsOk || !setOk) {
             ++failures;
-            ADD_FAILURE() << "header " << i << " (" << header.size() << " characters) fields " << fieldsOk
-                          << " set " << setOk;
+            ADD_FAILURE() << "header " << i << " (" << header.size() << " characters) fields " << fieldsOk << " set "
+                          << setOk;
         }
     }
     delete guarded;

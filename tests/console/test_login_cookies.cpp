@@ -86,8 +86,8 @@ TEST_F(LoginCookies, Verification) {
     EXPECT_FALSE(testsupport::FileExists(test.host.serverFolder + L"evil"));
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 5, L"retrieve session key failed.", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 5,
-                                  L"[VerifyLoginCookie]GetTickCount()=" + std::to_wstring(now) +
-                                      L", dwStamp=" + std::to_wstring(now - kPeriodMs - 1),
+                                  L"[VerifyLoginCookie]GetTickCount()=" + std::to_wstring(now) + L", dwStamp=" +
+                                      std::to_wstring(now - kPeriodMs - 1),
                                   kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 8,
                                   L"[VerifyLoginCookie]nExpirePeriod=30 minute, GetTickCount()=" +
@@ -244,7 +244,8 @@ TEST_F(LoginCookies, CookieSetParser) {
 TEST_F(LoginCookies, NewLogin) {
     // The key takes the first three values (joined last first), the session id the fourth.
     const std::string header = SetCookieLines(true, L"session=9; key=9");
-    EXPECT_EQ(header, "Set-Cookie: key=102101100;path=/quillon\r\nSet-Cookie: session=103;path=/quillon\r\n" + test.Stamps());
+    EXPECT_EQ(header,
+              "Set-Cookie: key=102101100;path=/quillon\r\nSet-Cookie: session=103;path=/quillon\r\n" + test.Stamps());
     const std::wstring keyFile = test.KeyFile(L"103");
     EXPECT_TRUE(GetFileAttributesW(keyFile.c_str()) & FILE_ATTRIBUTE_HIDDEN);
     const std::string record = testsupport::ReadFileBytes(keyFile);
@@ -308,8 +309,11 @@ TEST_F(LoginCookies, CookiePaths) {
         int kind;
         bool sso;
         const char* path;
-    } cases[] = {{6, false, "/quillon"},     {88, false, "/Vok"}, {108, false, "/Trel"},
-                 {109, false, "/hubconsole"}, {6, true, "/HubConsole/SSO_PKI"}};
+    } cases[] = {{6, false, "/quillon"},
+                 {88, false, "/Vok"},
+                 {108, false, "/Trel"},
+                 {109, false, "/hubconsole"},
+                 {6, true, "/HubConsole/SSO_PKI"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         test.host.consoleKind = c.kind;
@@ -330,13 +334,13 @@ TEST_F(LoginCookies, CarriedLogin) {
               "Set-Cookie: key=34;path=/quillon\r\n"
               "Set-Cookie: session=12;path=/quillon\r\n" +
                   test.Stamps() + "Set-Cookie: x=new;path=/quillon\r\n");
+    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] Get environmental variable HTTP_COOKIE",
+                                  kWaitMs));
     EXPECT_TRUE(
-        trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] Get environmental variable HTTP_COOKIE", kWaitMs));
-    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] get extra cookie name =x value=new",
-                                  kWaitMs));
-    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68,
-                                  L"[ShowSetCookieInHeader] get extra cookie name =evil value=a\\r\\n\\\\nSet-Cookie: y=1",
-                                  kWaitMs));
+        trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] get extra cookie name =x value=new", kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(
+        kCookieSource, 68, L"[ShowSetCookieInHeader] get extra cookie name =evil value=a\\r\\n\\\\nSet-Cookie: y=1",
+        kWaitMs));
 }
 
 TEST_F(LoginCookies, AccountCheck) {
@@ -402,8 +406,8 @@ TEST_F(LoginCookies, SingleSignOnHandOver) {
         EXPECT_STREQ(session.virtualPath, c.result == 1 ? "" : "/HubConsole/v1");
     }
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ParseCookieValue]SSO case, session data=ok-77", kWaitMs));
-    EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ParseCookieValue]SSO case, virtual path=/HubConsole/v1",
-                                  kWaitMs));
+    EXPECT_TRUE(
+        trace.WaitForLine(kCookieSource, 68, L"[ParseCookieValue]SSO case, virtual path=/HubConsole/v1", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 73, L"[ParseCookieValue]SSO case, check result=2", kWaitMs));
 }
 

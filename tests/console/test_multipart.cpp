@@ -39,8 +39,7 @@ TEST(Multipart, TextFieldFileFieldAndEmptyField) {
         EXPECT_EQ(L"upload", pairs[1].first);
         EXPECT_EQ(L"TempFileName", pairs[2].first);
         EXPECT_EQ(pairs[1].second, pairs[2].second);
-        EXPECT_EQ(0u,
-                  pairs[1].second.find(server.Folder() + L"\\TEMP\\KPS"));
+        EXPECT_EQ(0u, pairs[1].second.find(server.Folder() + L"\\TEMP\\KPS"));
         EXPECT_EQ(data, testsupport::ReadFileBytes(pairs[1].second));
         server.ClearTemp();
     }
@@ -48,8 +47,8 @@ TEST(Multipart, TextFieldFileFieldAndEmptyField) {
     // only the one whose path the page received outlives the list.
     std::wstring received;
     {
-        Parsed parsed = ParseBody(server, MultipartBody("XyZ", {{"TempFileName", "C:\\x"}, {"a", "1", true},
-                                                                {"tempfilename", "2", true}}));
+        Parsed parsed = ParseBody(
+            server, MultipartBody("XyZ", {{"TempFileName", "C:\\x"}, {"a", "1", true}, {"tempfilename", "2", true}}));
         EXPECT_EQ(3u, PairsOf(parsed.list).size());
         received = parsed.list.FindValue(L"a");
     }
@@ -291,8 +290,7 @@ TEST(Multipart, UploadedPathWithPercentAndSpacesSurvivesDecoding) {
     ServerDir server(L"mp 100%");
     Parsed parsed = ParseBody(server, MultipartBody("XyZ", {{"f", "d", true}}));
     ASSERT_EQ(2u, parsed.list.PairCount());
-    EXPECT_EQ(0u,
-              parsed.list.Value(0)->find(server.Folder() + L"\\TEMP\\KPS"));
+    EXPECT_EQ(0u, parsed.list.Value(0)->find(server.Folder() + L"\\TEMP\\KPS"));
     EXPECT_EQ("d", testsupport::ReadFileBytes(*parsed.list.Value(0)));
 }
 

@@ -32,37 +32,49 @@ TEST_F(ServerQueries, MessagesAndReplies) {
         std::vector<std::wstring> arguments;  // after name and request id
         std::function<void()> callAndCheck;
     } cases[] = {
-        {L"CMDHO_GET_INI_INT", L"45", {L"INI_SERVER_SECTION", L"Cookie_Expire_Period", L"30", L""},
+        {L"CMDHO_GET_INI_INT",
+         L"45",
+         {L"INI_SERVER_SECTION", L"Cookie_Expire_Period", L"30", L""},
          [] {
              int value = -1;
              EXPECT_TRUE(plm::CMDHO_GET_INI_INT(L"INI_SERVER_SECTION", L"Cookie_Expire_Period", 30, &value));
              EXPECT_EQ(value, 45);
          }},
-        {L"CMDHO_GET_INI_INT", L"", {L"S", L"K", L"-2", L"Private\\kpsserver.ini"},
+        {L"CMDHO_GET_INI_INT",
+         L"",
+         {L"S", L"K", L"-2", L"Private\\kpsserver.ini"},
          [] {
              int value = -1;  // an empty reply stores 0, not the default
              EXPECT_TRUE(plm::CMDHO_GET_INI_INT(L"S", L"K", -2, &value, L"Private\\kpsserver.ini"));
              EXPECT_EQ(value, 0);
          }},
-        {L"CMDHO_GET_INI_INT_BY_CACHE", L"7", {L"PRODUCT_INFO", L"Registered", L"0", L"1"},
+        {L"CMDHO_GET_INI_INT_BY_CACHE",
+         L"7",
+         {L"PRODUCT_INFO", L"Registered", L"0", L"1"},
          [] {
              int value = -1;
              EXPECT_TRUE(plm::CMDHO_GET_INI_INT_BY_CACHE(L"PRODUCT_INFO", L"Registered", 0, 1, &value));
              EXPECT_EQ(value, 7);
          }},
-        {L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT", L"3", {L"5"},
+        {L"CMDHO_DBCMD_GET_NUMBER_OF_CLIENT",
+         L"3",
+         {L"5"},
          [] {
              int value = -1;
              plm::CMDHO_DBCMD_GET_NUMBER_OF_CLIENT(5, &value);
              EXPECT_EQ(value, 3);
          }},
-        {L"CMDHO_GET_ACCOUNT_BY_INDEX", L"0\tadmin", {L"12"},
+        {L"CMDHO_GET_ACCOUNT_BY_INDEX",
+         L"0\tadmin",
+         {L"12"},
          [] {
              std::wstring account = L"stale";
              EXPECT_FALSE(plm::CMDHO_GET_ACCOUNT_BY_INDEX(12, account));
              EXPECT_EQ(account, L"admin");
          }},
-        {L"CMDHO_GET_ACCOUNT_BY_INDEX", L"1", {L"0"},
+        {L"CMDHO_GET_ACCOUNT_BY_INDEX",
+         L"1",
+         {L"0"},
          [] {
              std::wstring account = L"stale";
              EXPECT_TRUE(plm::CMDHO_GET_ACCOUNT_BY_INDEX(0, account));
@@ -71,9 +83,13 @@ TEST_F(ServerQueries, MessagesAndReplies) {
         {L"CMDHO_PR_GET_PRODUCT_ID", L"", {}, [] { EXPECT_EQ(plm::CMDHO_PR_GET_PRODUCT_ID(), 6u); }},
         {L"CMDHO_PR_GET_PRODUCT_ID", L"88", {}, [] { EXPECT_EQ(plm::CMDHO_PR_GET_PRODUCT_ID(), 88u); }},
         {L"CMDHO_PR_GET_AC_SERVICE", L"", {}, [] { EXPECT_EQ(plm::CMDHO_PR_GET_AC_SERVICE(), 0u); }},
-        {L"CMDHO_PR_GET_AC_SERVICE", L"4294967295", {},
+        {L"CMDHO_PR_GET_AC_SERVICE",
+         L"4294967295",
+         {},
          [] { EXPECT_EQ(plm::CMDHO_PR_GET_AC_SERVICE(), 4294967295ul); }},
-        {L"CMDHO_PR_GET_PFW_AC_INFO", L"1\t0", {},
+        {L"CMDHO_PR_GET_PFW_AC_INFO",
+         L"1\t0",
+         {},
          [] {
              bool first = false, second = true;
              EXPECT_TRUE(plm::CMDHO_PR_GET_PFW_AC_INFO(&first, &second));
@@ -81,7 +97,9 @@ TEST_F(ServerQueries, MessagesAndReplies) {
              EXPECT_FALSE(second);
          }},
         // The handler sends day, day of week, hour, milliseconds, minute, month, second, year.
-        {L"CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS", L"1\t15\t2\t10\t0\t30\t6\t0\t2026", {},
+        {L"CMDHO_IS_DATABASE_BACKUP_IN_PROGRESS",
+         L"1\t15\t2\t10\t0\t30\t6\t0\t2026",
+         {},
          [] {
              bool busy = false;
              SYSTEMTIME when;
@@ -97,7 +115,9 @@ TEST_F(ServerQueries, MessagesAndReplies) {
              EXPECT_EQ(when.wSecond, 0);
              EXPECT_EQ(when.wYear, 2026);
          }},
-        {L"CMDHO_GET_SSO_CFG", L"first\tsecond", {},
+        {L"CMDHO_GET_SSO_CFG",
+         L"first\tsecond",
+         {},
          [] {
              std::wstring reply;
              EXPECT_TRUE(plm::CMDHO_GET_SSO_CFG(reply));
@@ -186,9 +206,8 @@ TEST_F(SingleSignOn, UnavailableHelper) {
     Preset();
     EXPECT_EQ(plm::ValidateSSOFrom(folder.c_str(), L"ok", "s2", "s1", response), 1);
     EXPECT_EQ(response[0], 'Z');
-    EXPECT_TRUE(trace.WaitForLine(kSsoSource, 87,
-                                  L"[ValidateSSO]Load sso library failed(" + folder + L"SSO_PKIHelper.dll)(126)",
-                                  kWaitMs));
+    EXPECT_TRUE(trace.WaitForLine(
+        kSsoSource, 87, L"[ValidateSSO]Load sso library failed(" + folder + L"SSO_PKIHelper.dll)(126)", kWaitMs));
     // A DLL of that name without the entry points.
     ASSERT_TRUE(CopyFileW((testsupport::ExeDir() + L"\\CGIResUTF8.dll").c_str(),
                           (folder + L"SSO_PKIHelper.dll").c_str(), FALSE));

@@ -121,7 +121,8 @@ TEST(LogClientFailures, ASquatterThatNeverReadsHoldsNoThread) {
     OVERLAPPED ov = {};
     ov.hEvent = connected.get();
     OS::UniqueFile squatter(CreateNamedPipeW(path.c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0, 0, nullptr));
+                                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0, 0,
+                                             nullptr));
     ASSERT_TRUE(squatter.valid());
     ConnectNamedPipe(squatter.get(), &ov);
     const DWORD kBoundMs = 500;
@@ -134,7 +135,8 @@ TEST(LogClientFailures, ASquatterThatNeverReadsHoldsNoThread) {
             const DWORD start = GetTickCount();
             channel.Write(68, L"f", 1, L"line %d", i);
             const DWORD took = GetTickCount() - start;
-            for (DWORD seen = longest; took > seen && !longest.compare_exchange_weak(seen, took);) {}
+            for (DWORD seen = longest; took > seen && !longest.compare_exchange_weak(seen, took);) {
+            }
         }
     });
     EXPECT_LT(longest.load(), kBoundMs + 1500);

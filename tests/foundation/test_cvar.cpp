@@ -14,7 +14,6 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
-
 TEST(CVarKinds, ConstructorsGiveTheDocumentedKinds) {
     EXPECT_EQ(VT_EMPTY, CVar().Type());
     CVar text(L"abc");
@@ -265,9 +264,9 @@ TEST(ComError, MessageUsesTheSystemTextWithoutLineEnd) {
     // Where the system has no message for the HRESULT, the fallback is used.
     for (DWORD hr : {0x80040205UL, 0x80040200UL}) {
         wchar_t* probe = nullptr;
-        const DWORD cch = FormatMessageW(
-            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-            nullptr, hr, 0x0400, reinterpret_cast<wchar_t*>(&probe), 0, nullptr);
+        const DWORD cch =
+            FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                           nullptr, hr, 0x0400, reinterpret_cast<wchar_t*>(&probe), 0, nullptr);
         if (probe) LocalFree(probe);
         if (cch == 0) {
             EXPECT_EQ(OS::ComErrorFallbackMessage(static_cast<HRESULT>(hr)),
@@ -281,9 +280,9 @@ TEST(ComError, MessageUsesTheSystemTextWithoutLineEnd) {
 DWORD FindMessageWithInsert() {
     for (DWORD code = 1; code < 16000; ++code) {
         wchar_t* text = nullptr;
-        const DWORD cch = FormatMessageW(
-            FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-            nullptr, code, 0x0400, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+        const DWORD cch =
+            FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+                           nullptr, code, 0x0400, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
         const bool found = cch != 0 && text && std::wcsstr(text, L"%1") != nullptr;
         if (text) LocalFree(text);
         if (found) return code;

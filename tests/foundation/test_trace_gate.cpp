@@ -29,7 +29,7 @@ TEST_F(TraceGate, FailedLineSuspendsThenTenAreDroppedWithoutAttempt) {
     sink.result = false;
     EXPECT_EQ(WriteLines(1), 1u);  // line 1 is attempted and fails
     EXPECT_FALSE(channel.IsSending());
-    g_fakeTick += 60000;           // even long after the failure...
+    g_fakeTick += 60000;            // even long after the failure...
     EXPECT_EQ(WriteLines(10), 0u);  // ...lines 2 to 11 are never attempted
     EXPECT_EQ(channel.SkipCount(), 10);
     EXPECT_EQ(WriteLines(1), 1u);  // line 12 checks the clock: retried
@@ -59,7 +59,7 @@ TEST_F(TraceGate, DroppedRetryRestartsTheCount) {
     WriteLines(1);
     WriteLines(10);
     g_fakeTick = 50 + 5000;
-    EXPECT_EQ(WriteLines(1), 0u);   // line 12: too early, dropped
+    EXPECT_EQ(WriteLines(1), 0u);  // line 12: too early, dropped
     g_fakeTick = 50 + 9000;
     EXPECT_EQ(WriteLines(10), 0u);  // lines 13 to 22: counted again, no clock check
     EXPECT_EQ(WriteLines(1), 1u);   // line 23: late enough, retried

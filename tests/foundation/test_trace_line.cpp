@@ -101,7 +101,7 @@ TEST(TraceLine, TagPassesThroughTheAnsiCodePage) {
         {L"PLS_WDX", L"PLS_WDX"},
         {L"", L""},
         {std::wstring(1023, L't'), std::wstring(1023, L't')},  // fits 1024 bytes with its NUL
-        {std::wstring(1024, L't'), L""},                      // does not fit: no tag rather than a cut one
+        {std::wstring(1024, L't'), L""},                       // does not fit: no tag rather than a cut one
     };
     for (const Case& c : cases) {
         FakeSink sink;
@@ -163,7 +163,7 @@ TEST(TraceLabel, NameAndVersionTable) {
         {ownExe.c_str(), true, OwnExeName() + L":" + kOwnVersion},  // via the 040904E4 fallback
         {ownExe.c_str(), false, OwnExeName()},
         {dll.c_str(), true, L"WDXPatchAgent.dll:1.0.0.1045"},  // via the listed translation
-        {plainPath.c_str(), true, L"Plain.exe"},                // no version resource
+        {plainPath.c_str(), true, L"Plain.exe"},               // no version resource
         {"C:\\no\\such\\Name.exe", true, L"Name.exe"},
         {"Setup.exe", true, L"Setup.exe"},  // no backslash: the whole name
         {"C:\\dir\\", true, L""},

@@ -39,8 +39,12 @@ TEST(CmdProtocolBuild, NumbersTable) {
         long long value;
         const wchar_t* text;
     } cases[] = {
-        {true, -5, L"-5"}, {true, 0, L"0"}, {true, 2147483647, L"2147483647"},
-        {true, -2147483647LL - 1, L"-2147483648"}, {false, 4294967295LL, L"4294967295"}, {false, 0, L"0"},
+        {true, -5, L"-5"},
+        {true, 0, L"0"},
+        {true, 2147483647, L"2147483647"},
+        {true, -2147483647LL - 1, L"-2147483648"},
+        {false, 4294967295LL, L"4294967295"},
+        {false, 0, L"0"},
     };
     for (const Case& c : cases) {
         CCmdProtocol cmd;  // the same class outside the namespace
@@ -127,7 +131,7 @@ TEST(CmdProtocolParse, NextIntTable) {
         {L"", 0},
         {L"abc", 0},
         {L"7x", 7},
-        {L"00000000000000000042", 4},           // 20 characters: the last one is cut off
+        {L"00000000000000000042", 4},  // 20 characters: the last one is cut off
         {L"0000000000000000004", 4},
     };
     for (const Case& c : cases) {

@@ -17,8 +17,8 @@ const int kRounds = 100000;
 
 // TAB most often, then what number fields and texts are made of, NUL and
 // code units outside ASCII (a lone surrogate among them).
-const wchar_t kAlphabet[] = {L'\t', L'\t', L'\t', L'\t', L'0', L'1', L'7', L'9', L'-', L'+', L' ', L'\n',
-                             L'a', L'Z', L'.', L'\0', L'\u00e9', L'\u4e2d', L'\xd83d', L'\xffff'};
+const wchar_t kAlphabet[] = {L'\t', L'\t', L'\t', L'\t', L'0', L'1',  L'7',      L'9',      L'-',      L'+',
+                             L' ',  L'\n', L'a',  L'Z',  L'.', L'\0', L'\u00e9', L'\u4e2d', L'\xd83d', L'\xffff'};
 
 std::wstring RandomText(std::mt19937& rng, size_t maxLength, bool withTabs) {
     std::wstring text(rng() % (maxLength + 1), L'a');
@@ -103,9 +103,9 @@ TEST(CmdProtocolRandom, ParsedFieldsGiveBackTheText) {
         // A final TAB ends the last field without starting another.
         const bool finalTab = !text.empty() && text.back() == L'\t';
         EXPECT_EQ(text, Join(fields) + (finalTab ? L"\t" : L""));
-        EXPECT_EQ(text.empty() ? 0u : static_cast<size_t>(std::count(text.begin(), text.end(), L'\t')) +
-                                          (finalTab ? 0u : 1u),
-                  fields.size());
+        EXPECT_EQ(
+            text.empty() ? 0u : static_cast<size_t>(std::count(text.begin(), text.end(), L'\t')) + (finalTab ? 0u : 1u),
+            fields.size());
 
         plm::CCmdProtocol numbers(text.c_str(), byteLength);
         for (const std::wstring& field : fields) {

@@ -20,14 +20,14 @@ TEST(IPCMsgBufferWrite, ByteExactEncodings) {
         std::function<void(CIPCMsgBuffer&)> write;
         Bytes expected;
     } cases[] = {
-        {"text abc", [](CIPCMsgBuffer& b) { b.PutText(L"abc"); },
-         {8, 0, 0, 0, 0x61, 0, 0x62, 0, 0x63, 0, 0, 0}},
+        {"text abc", [](CIPCMsgBuffer& b) { b.PutText(L"abc"); }, {8, 0, 0, 0, 0x61, 0, 0x62, 0, 0x63, 0, 0, 0}},
         {"empty text", [](CIPCMsgBuffer& b) { b.PutText(L""); }, {2, 0, 0, 0, 0, 0}},
-        {"null text", [](CIPCMsgBuffer& b) { b.PutText(static_cast<const wchar_t*>(nullptr)); },
-         {2, 0, 0, 0, 0, 0}},
-        {"string stops at NUL", [](CIPCMsgBuffer& b) { b.PutText(std::wstring(L"a\0b", 3)); },
+        {"null text", [](CIPCMsgBuffer& b) { b.PutText(static_cast<const wchar_t*>(nullptr)); }, {2, 0, 0, 0, 0, 0}},
+        {"string stops at NUL",
+         [](CIPCMsgBuffer& b) { b.PutText(std::wstring(L"a\0b", 3)); },
          {4, 0, 0, 0, 0x61, 0, 0, 0}},
-        {"non-ASCII text", [](CIPCMsgBuffer& b) { b.PutText(L"\x00E9\x4E2D"); },
+        {"non-ASCII text",
+         [](CIPCMsgBuffer& b) { b.PutText(L"\x00E9\x4E2D"); },
          {6, 0, 0, 0, 0xE9, 0, 0x2D, 0x4E, 0, 0}},
         {"int32 1115", [](CIPCMsgBuffer& b) { b.PutInt32(1115); }, {0x5B, 0x04, 0, 0}},
         {"int32 -2", [](CIPCMsgBuffer& b) { b.PutInt32(-2); }, {0xFE, 0xFF, 0xFF, 0xFF}},
@@ -36,7 +36,8 @@ TEST(IPCMsgBufferWrite, ByteExactEncodings) {
         {"uint16", [](CIPCMsgBuffer& b) { b.PutUInt16(0x2011); }, {0x11, 0x20}},
         {"true", [](CIPCMsgBuffer& b) { b.PutBool(true); }, {1, 0, 0, 0}},
         {"false", [](CIPCMsgBuffer& b) { b.PutBool(false); }, {0, 0, 0, 0}},
-        {"chained", [](CIPCMsgBuffer& b) { b.PutInt32(1117).PutBool(true).PutBytes("xy", 2); },
+        {"chained",
+         [](CIPCMsgBuffer& b) { b.PutInt32(1117).PutBool(true).PutBytes("xy", 2); },
          {0x5D, 0x04, 0, 0, 1, 0, 0, 0, 'x', 'y'}},
     };
     for (const Case& c : cases) {
@@ -155,10 +156,8 @@ TEST(AccBuffer, GrowthFollowsCapacityPlusN) {
     struct Case {
         unsigned unit, first, second, capacity;
     } cases[] = {
-        {32768, 4, 0, 32768},
-        {1024, 1024, 0, 2048},  // exactly one unit still gets floor(1024 / 1024) + 1 units
-        {1024, 1023, 0, 1024},
-        {1024, 1000, 100, 2048},  // second append: (1024 + 100) / 1024 + 1 units
+        {32768, 4, 0, 32768},  {1024, 1024, 0, 2048},    // exactly one unit still gets floor(1024 / 1024) + 1 units
+        {1024, 1023, 0, 1024}, {1024, 1000, 100, 2048},  // second append: (1024 + 100) / 1024 + 1 units
         {16, 10, 10, 32},
     };
     for (const Case& c : cases) {
@@ -203,11 +202,10 @@ TEST(IPCMsgBufferFailure, FreshBufferIsInvalidForEveryRead) {
     void* block;
     Bytes bytes;
     const std::function<void()> reads[] = {
-        [&] { buffer.GetInt16(s); },        [&] { buffer.GetUInt16(us); },
-        [&] { buffer.GetInt32(i); },        [&] { buffer.GetUInt32(u); },
-        [&] { buffer.GetBool(b); },         [&] { buffer.GetText(text); },
-        [&] { buffer.GetText(text, cch); }, [&] { buffer.GetText(copy); },
-        [&] { buffer.GetBytes(0, block); }, [&] { buffer.GetBytes(1, bytes); },
+        [&] { buffer.GetInt16(s); },        [&] { buffer.GetUInt16(us); }, [&] { buffer.GetInt32(i); },
+        [&] { buffer.GetUInt32(u); },       [&] { buffer.GetBool(b); },    [&] { buffer.GetText(text); },
+        [&] { buffer.GetText(text, cch); }, [&] { buffer.GetText(copy); }, [&] { buffer.GetBytes(0, block); },
+        [&] { buffer.GetBytes(1, bytes); },
     };
     for (const auto& read : reads) {
         EXPECT_TRUE(RaisesCode(1, read));
@@ -221,17 +219,61 @@ TEST(IPCMsgBufferFailure, ShortReadsAreOutOfRangeAndChangeNothing) {
         Bytes data;
         std::function<void(CIPCMsgBuffer&)> read;
     } cases[] = {
-        {"int32 from 3 bytes", {1, 2, 3}, [](CIPCMsgBuffer& b) { int v; b.GetInt32(v); }},
-        {"int16 from 1 byte", {1}, [](CIPCMsgBuffer& b) { short v; b.GetInt16(v); }},
-        {"bool from 2 bytes", {1, 0}, [](CIPCMsgBuffer& b) { bool v; b.GetBool(v); }},
-        {"text length cut", {2, 0, 0}, [](CIPCMsgBuffer& b) { std::wstring v; b.GetText(v); }},
-        {"text body cut", {8, 0, 0, 0, 'a', 0, 0}, [](CIPCMsgBuffer& b) { const wchar_t* v; b.GetText(v); }},
-        {"huge text length", {0xFC, 0xFF, 0xFF, 0xFF, 'a', 0, 0, 0},
-         [](CIPCMsgBuffer& b) { const wchar_t* v; b.GetText(v); }},
-        {"huge bounded text", {0xFC, 0xFF, 0xFF, 0xFF, 0, 0},
-         [](CIPCMsgBuffer& b) { const wchar_t* v; unsigned n; b.GetText(v, n); }},
-        {"bytes past end", {1, 2}, [](CIPCMsgBuffer& b) { Bytes v; b.GetBytes(3, v); }},
-        {"huge byte count", {1, 2}, [](CIPCMsgBuffer& b) { void* v; b.GetBytes(0xFFFFFFFFu, v); }},
+        {"int32 from 3 bytes",
+         {1, 2, 3},
+         [](CIPCMsgBuffer& b) {
+             int v;
+             b.GetInt32(v);
+         }},
+        {"int16 from 1 byte",
+         {1},
+         [](CIPCMsgBuffer& b) {
+             short v;
+             b.GetInt16(v);
+         }},
+        {"bool from 2 bytes",
+         {1, 0},
+         [](CIPCMsgBuffer& b) {
+             bool v;
+             b.GetBool(v);
+         }},
+        {"text length cut",
+         {2, 0, 0},
+         [](CIPCMsgBuffer& b) {
+             std::wstring v;
+             b.GetText(v);
+         }},
+        {"text body cut",
+         {8, 0, 0, 0, 'a', 0, 0},
+         [](CIPCMsgBuffer& b) {
+             const wchar_t* v;
+             b.GetText(v);
+         }},
+        {"huge text length",
+         {0xFC, 0xFF, 0xFF, 0xFF, 'a', 0, 0, 0},
+         [](CIPCMsgBuffer& b) {
+             const wchar_t* v;
+             b.GetText(v);
+         }},
+        {"huge bounded text",
+         {0xFC, 0xFF, 0xFF, 0xFF, 0, 0},
+         [](CIPCMsgBuffer& b) {
+             const wchar_t* v;
+             unsigned n;
+             b.GetText(v, n);
+         }},
+        {"bytes past end",
+         {1, 2},
+         [](CIPCMsgBuffer& b) {
+             Bytes v;
+             b.GetBytes(3, v);
+         }},
+        {"huge byte count",
+         {1, 2},
+         [](CIPCMsgBuffer& b) {
+             void* v;
+             b.GetBytes(0xFFFFFFFFu, v);
+         }},
     };
     for (const Case& c : cases) {
         CIPCMsgBuffer buffer = BufferOf(c.data);
@@ -281,7 +323,10 @@ TEST(IPCMsgBufferFailure, BorrowedViewReadsButIsNotOwner) {
     EXPECT_EQ(8u, copy.BytesUsed());
 
     CIPCMsgBuffer empty = CIPCMsgBuffer::Borrow(nullptr, 10);
-    EXPECT_TRUE(RaisesCode(1, [&] { int v; empty.GetInt32(v); }));
+    EXPECT_TRUE(RaisesCode(1, [&] {
+        int v;
+        empty.GetInt32(v);
+    }));
 }
 
 TEST(IPCMsgBufferFailure, RestoreRejectsMarksPastTheData) {
@@ -323,7 +368,10 @@ TEST(IPCMsgBufferCopy, CopyOfFreshBufferIsStillInvalid) {
     CIPCMsgBuffer fresh(16);
     CIPCMsgBuffer copy(fresh);
     EXPECT_EQ(nullptr, copy.GetData());
-    EXPECT_TRUE(RaisesCode(1, [&] { int v; copy.GetInt32(v); }));
+    EXPECT_TRUE(RaisesCode(1, [&] {
+        int v;
+        copy.GetInt32(v);
+    }));
 }
 
 TEST(IPCMsgBufferCopy, AssignmentKeepsTargetGrowthUnit) {
@@ -388,8 +436,7 @@ TEST(Exception, BufferCodeTexts) {
     struct Case {
         int code;
         const wchar_t* text;
-    } cases[] = {{0, L"Out of range"}, {1, L"Invalid buffer"}, {2, L"Not owner"},
-                 {3, L""},             {-1, L""},              {100, L""}};
+    } cases[] = {{0, L"Out of range"}, {1, L"Invalid buffer"}, {2, L"Not owner"}, {3, L""}, {-1, L""}, {100, L""}};
     for (const Case& c : cases) {
         EXPECT_EQ(c.text, CIPCMsgBufferException(c.code, nullptr, 0, 4).GetCodeText()) << c.code;
     }

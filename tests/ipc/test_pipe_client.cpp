@@ -76,8 +76,8 @@ TEST(PipeClientOpen, BusyPipeIsOpenedOnceAnInstanceFrees) {
     testsupport::Watchdog watchdog(60000, "busy pipe test");
     const std::wstring name = UniquePipeName(L"busy");
     OS::UniqueFile server(CreateNamedPipeW(PathOf(name).c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024,
-                                           1000, nullptr));
+                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024, 1000,
+                                           nullptr));
     ASSERT_TRUE(server.valid());
     OS::UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     OVERLAPPED ov = {};
@@ -145,7 +145,10 @@ TEST_F(PipeClientWrite, PiecesOfAtMost1024Bytes) {
         size_t cb;
         std::vector<DWORD> messages;
     } cases[] = {
-        {3000, {1024, 1024, 952}}, {1024, {1024}}, {1025, {1024, 1}}, {2, {2}},
+        {3000, {1024, 1024, 952}},
+        {1024, {1024}},
+        {1025, {1024, 1}},
+        {2, {2}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cb);

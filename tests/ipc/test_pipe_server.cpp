@@ -239,8 +239,8 @@ TEST_F(PipeServerTest, InitialFailuresAreTraced) {
     CPipeServer tooLong;
     EXPECT_FALSE(tooLong.Initial(std::wstring(247, L'f').c_str(), nullptr));
     EXPECT_STREQ(tooLong.GetPath(), L"");
-    EXPECT_TRUE(trace.WaitForLine(kServerSource, 5, L"[CPipeServer::Initial] Pipe name does not fit! err=206",
-                                  kWaitMs));
+    EXPECT_TRUE(
+        trace.WaitForLine(kServerSource, 5, L"[CPipeServer::Initial] Pipe name does not fit! err=206", kWaitMs));
 }
 
 TEST_F(PipeServerTest, BusyNameIsRetriedFiveTimes) {
@@ -249,8 +249,8 @@ TEST_F(PipeServerTest, BusyNameIsRetriedFiveTimes) {
     const std::wstring path = L"\\\\.\\pipe\\" + name;
     auto holdName = [&] {
         return OS::UniqueFile(CreateNamedPipeW(path.c_str(), PIPE_ACCESS_INBOUND,
-                                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024,
-                                               1024, 1000, nullptr));
+                                               PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024,
+                                               1000, nullptr));
     };
     {
         OS::UniqueFile holder = holdName();
@@ -259,8 +259,8 @@ TEST_F(PipeServerTest, BusyNameIsRetriedFiveTimes) {
         const DWORD start = GetTickCount();
         EXPECT_FALSE(server.Initial(name.c_str(), nullptr));
         EXPECT_GE(GetTickCount() - start, 450u);
-        EXPECT_TRUE(trace.WaitForLine(kServerSource, 5, L"[CPipeServer::Initial] Retry 5 times. Still Failed!",
-                                      kWaitMs));
+        EXPECT_TRUE(
+            trace.WaitForLine(kServerSource, 5, L"[CPipeServer::Initial] Retry 5 times. Still Failed!", kWaitMs));
     }
     OS::UniqueFile holder = holdName();
     std::thread release([&] {

@@ -144,8 +144,8 @@ Bytes ValidRequest(std::mt19937& rng) {
 
 Bytes ValidTagged() {
     CIPCMsgBuffer b;
-    const CVar values[] = {CVar(static_cast<short>(3)), CVar(77), CVar(true), CVar(L"name"),
-                           CVar::FromDate(40242.5), CVar(Bytes{1, 2, 3}), CVar()};
+    const CVar values[] = {CVar(static_cast<short>(3)), CVar(77), CVar(true), CVar(L"name"), CVar::FromDate(40242.5),
+                           CVar(Bytes{1, 2, 3}),        CVar()};
     for (const CVar& v : values) IPCMsg_PutTaggedVar(b, v);
     return Contents(b);
 }

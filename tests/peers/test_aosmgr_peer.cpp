@@ -26,9 +26,7 @@ std::vector<BYTE> Join(std::vector<BYTE> a, const std::vector<BYTE>& b) {
     return a;
 }
 
-std::vector<BYTE> Le32(unsigned value) {
-    return {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)};
-}
+std::vector<BYTE> Le32(unsigned value) { return {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)}; }
 
 TEST(AoSMgrPeerParsing, MalformedCommandsAreReported) {
     const std::vector<BYTE> payload = {1, 2, 3, 4};
@@ -115,8 +113,7 @@ std::wstring ReadText(const std::wstring& path, const wchar_t* name) {
 
 bool KeyExists(const std::wstring& path) {
     OS::UniqueRegKey key;
-    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) ==
-           ERROR_SUCCESS;
+    return RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, key.put()) == ERROR_SUCCESS;
 }
 
 // Removes the test add-on's key, and the AoS root when the test created it.
@@ -128,8 +125,8 @@ public:
 private:
     void Clean() {
         OS::UniqueRegKey root;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, peers::kAoSRootKey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
-                          root.put()) != ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, peers::kAoSRootKey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, root.put()) !=
+            ERROR_SUCCESS)
             return;
         RegDeleteTreeW(root.get(), kAddonId);
         root.reset();

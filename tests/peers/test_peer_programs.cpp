@@ -20,8 +20,7 @@ public:
         STARTUPINFOW si = {};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi = {};
-        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-            return;
+        if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
         m_process.reset(pi.hProcess);
         OS::UniqueHandle thread(pi.hThread);
         const std::wstring path = std::wstring(L"\\\\.\\pipe\\") + pipeName;
@@ -61,10 +60,10 @@ TEST(PeerPrograms, AddOnManagerPrintsTheRequestAndItsAnswer) {
     EXPECT_EQ(id, 1116);
     EXPECT_EQ(status, 5);
     const std::string text = testsupport::ReadFileBytes(out);  // flushed per request
-    for (const char* part : {"command: aosmgr_AOS_PLUGIN_REGISTER\n", "byte count: ", "message id: 1115\n",
-                             "wpszPLSId: KPSE_ADDON_WDX\n", "wpszPLSVersion: 10.6.1045\n",
-                             "  page[0] wpszPageName: Main Page\n", "  page[0] wpszPageURL: /wdx/\xc3\xa9\n",
-                             "answer: status 5 (no room)\n"})
+    for (const char* part :
+         {"command: aosmgr_AOS_PLUGIN_REGISTER\n", "byte count: ", "message id: 1115\n", "wpszPLSId: KPSE_ADDON_WDX\n",
+          "wpszPLSVersion: 10.6.1045\n", "  page[0] wpszPageName: Main Page\n",
+          "  page[0] wpszPageURL: /wdx/\xc3\xa9\n", "answer: status 5 (no room)\n"})
         EXPECT_NE(text.find(part), std::string::npos) << part << "\n" << text;
 }
 

@@ -80,8 +80,8 @@ private:
 // A pipe of the given name that someone else created first.
 OS::UniqueFile Squat(const std::wstring& name, DWORD maxInstances) {
     return OS::UniqueFile(CreateNamedPipeW(PathOf(name).c_str(), PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED,
-                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, maxInstances,
-                                           1024, 1024, 1000, nullptr));
+                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, maxInstances, 1024,
+                                           1024, 1000, nullptr));
 }
 
 void PutRequest(CIPCMsgBuffer& request) {
@@ -240,9 +240,9 @@ TEST(ReplyPipeSquatter, RegistrationRefusesAReplyPipeItDidNotCreate) {
 struct PipeCall {
     bool open = false;  // CreateFileW, else CreateNamedPipeW
     std::wstring path;
-    DWORD flags = 0;      // CreateFileW: flags and attributes
-    DWORD openMode = 0;   // CreateNamedPipeW
-    DWORD pipeMode = 0;   // CreateNamedPipeW
+    DWORD flags = 0;     // CreateFileW: flags and attributes
+    DWORD openMode = 0;  // CreateNamedPipeW
+    DWORD pipeMode = 0;  // CreateNamedPipeW
     DWORD maxInstances = 0;
     bool nullDacl = false;
     HANDLE handle = nullptr;  // what CreateNamedPipeW returned
@@ -271,8 +271,8 @@ CreateNamedPipeWFn RealCreateNamedPipeW() {
         reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "CreateNamedPipeW")));
 }
 
-HANDLE WINAPI RecordingCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
-                                   DWORD disposition, DWORD flags, HANDLE templateFile) {
+HANDLE WINAPI RecordingCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                                   DWORD flags, HANDLE templateFile) {
     if (path != nullptr) {
         PipeCall call;
         call.open = true;
@@ -295,8 +295,8 @@ HANDLE WINAPI RecordingCreateNamedPipeW(LPCWSTR path, DWORD openMode, DWORD pipe
         BOOL present = FALSE, defaulted = FALSE;
         PACL dacl = nullptr;
         call.nullDacl = sa != nullptr && sa->lpSecurityDescriptor != nullptr &&
-                        GetSecurityDescriptorDacl(sa->lpSecurityDescriptor, &present, &dacl, &defaulted) &&
-                        present && dacl == nullptr;
+                        GetSecurityDescriptorDacl(sa->lpSecurityDescriptor, &present, &dacl, &defaulted) && present &&
+                        dacl == nullptr;
         call.handle = RealCreateNamedPipeW()(path, openMode, pipeMode, maxInstances, outBytes, inBytes, timeoutMs, sa);
         std::lock_guard<std::mutex> guard(g_callsLock);
         g_calls.push_back(call);
@@ -414,8 +414,8 @@ TEST_F(PipeCalls, ReplyPipesAreFirstInstancesThatRefuseRemoteClients) {
 // for identification only.
 int ImpersonationLevelSeenBy(const std::wstring& name, const std::function<bool()>& connectAndWrite) {
     OS::UniqueFile server(CreateNamedPipeW(PathOf(name).c_str(), PIPE_ACCESS_INBOUND,
-                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024,
-                                           1000, nullptr));
+                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024, 1000,
+                                           nullptr));
     if (!server) return -2;
     int level = -1;  // impersonation refused
     std::thread service([&] {

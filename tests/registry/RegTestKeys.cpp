@@ -20,8 +20,8 @@ bool MoveAside(REGSAM view) {
         return false;
     DeleteTree(HKEY_CURRENT_USER, BackupPath(view), 0);
     OS::UniqueRegKey backup;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, BackupPath(view).c_str(), 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, backup.put(), nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, BackupPath(view).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, backup.put(), nullptr));
     EXPECT_EQ(ERROR_SUCCESS, RegCopyTreeW(source.get(), nullptr, backup.get()));
     source.reset();
     DeleteTree(HKEY_LOCAL_MACHINE, kAoSRootKeyPath, view);
@@ -30,11 +30,10 @@ bool MoveAside(REGSAM view) {
 
 void PutBack(REGSAM view) {
     OS::UniqueRegKey backup;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegOpenKeyExW(HKEY_CURRENT_USER, BackupPath(view).c_str(), 0, KEY_READ, backup.put()));
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, BackupPath(view).c_str(), 0, KEY_READ, backup.put()));
     OS::UniqueRegKey target;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAoSRootKeyPath, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS | view, nullptr, target.put(), nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, kAoSRootKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS | view,
+                                             nullptr, target.put(), nullptr));
     EXPECT_EQ(ERROR_SUCCESS, RegCopyTreeW(backup.get(), nullptr, target.get()));
 }
 }  // namespace
@@ -66,8 +65,8 @@ void RemoveEmptyKeys(HKEY root, const std::vector<std::wstring>& paths, REGSAM v
 OwnedKey::OwnedKey(HKEY root, std::wstring path, REGSAM view) : m_root(root), m_path(std::move(path)), m_view(view) {
     DeleteTree(m_root, m_path, m_view);
     m_createdParents = MissingAncestors(m_root, m_path, m_view);
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_root, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | m_view,
-                                             nullptr, m_key.put(), nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_root, m_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | m_view, nullptr,
+                                             m_key.put(), nullptr));
 }
 
 OwnedKey::~OwnedKey() {
@@ -78,8 +77,8 @@ OwnedKey::~OwnedKey() {
 
 OS::UniqueRegKey OwnedKey::Sub(const std::wstring& sub) const {
     OS::UniqueRegKey key;
-    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_key.get(), sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | m_view,
-                                             nullptr, key.put(), nullptr));
+    EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(m_key.get(), sub.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | m_view, nullptr,
+                                             key.put(), nullptr));
     return key;
 }
 

@@ -34,8 +34,7 @@ public:
 
     // Creates (or opens) a sub-key path below this key in the same view.
     OS::UniqueRegKey Sub(const std::wstring& sub) const;
-    void SetText(const std::wstring& sub, const wchar_t* name, const std::wstring& text,
-                 DWORD type = REG_SZ) const;
+    void SetText(const std::wstring& sub, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) const;
     void SetDword(const std::wstring& sub, const wchar_t* name, DWORD value) const;
     void SetRaw(const std::wstring& sub, const wchar_t* name, DWORD type, const void* data, DWORD cb) const;
 

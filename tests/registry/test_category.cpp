@@ -370,8 +370,10 @@ VARIANT Raw(VARTYPE type, unsigned value) {
     VariantInit(&raw);
     raw.vt = type;
     raw.ulVal = 0;
-    if (type == VT_UI2) raw.uiVal = static_cast<USHORT>(value);
-    else raw.ulVal = value;
+    if (type == VT_UI2)
+        raw.uiVal = static_cast<USHORT>(value);
+    else
+        raw.ulVal = value;
     return raw;
 }
 

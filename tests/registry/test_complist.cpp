@@ -16,9 +16,8 @@ namespace {
 const wchar_t kTestAoS[] = L"Software\\WDXTest\\AoS";
 const wchar_t kWdx[] = L"KPSE_ADDON_WDX";
 
-void AddComponent(const regtest::OwnedKey& aos, const std::wstring& addon, const std::wstring& key,
-                  const wchar_t* id, const wchar_t* version, const wchar_t* platform = L"1",
-                  const wchar_t* language = L"9") {
+void AddComponent(const regtest::OwnedKey& aos, const std::wstring& addon, const std::wstring& key, const wchar_t* id,
+                  const wchar_t* version, const wchar_t* platform = L"1", const wchar_t* language = L"9") {
     const std::wstring path = addon + L"\\" + key;
     aos.Sub(path);
     if (id) aos.SetText(path, L"ID", id);
@@ -38,8 +37,7 @@ class BrokenLink {
 public:
     BrokenLink(HKEY parent, const wchar_t* name) {
         EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_CREATE_LINK,
-                                                 KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, m_link.put(),
-                                                 nullptr));
+                                                 KEY_ALL_ACCESS | KEY_CREATE_LINK, nullptr, m_link.put(), nullptr));
         const std::wstring target = L"\\Registry\\Machine\\Software\\WDXTest\\Nowhere";
         EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(m_link.get(), L"SymbolicLinkValue", 0, REG_LINK,
                                                 reinterpret_cast<const BYTE*>(target.c_str()),
@@ -296,8 +294,7 @@ std::vector<ExpectedLine> CapturedLines(peers::LogServerPeer& peer, size_t count
         if (file.size() < 17 || file.compare(file.size() - 17, 17, L"util_plm_compList") != 0) continue;
         const std::wstring text = record.Field(7);
         const size_t message = text.find(L"[PLM Server]");
-        lines.push_back({_wtoi(record.Field(4).c_str()),
-                         message == std::wstring::npos ? text : text.substr(message)});
+        lines.push_back({_wtoi(record.Field(4).c_str()), message == std::wstring::npos ? text : text.substr(message)});
     }
     return lines;
 }
@@ -347,7 +344,8 @@ TEST_F(SaveToRegistry, TraceLines) {
     EXPECT_TRUE(Has(lines, 68, L"[PLM Server]<== CAoSComponentList::Read()"));
     EXPECT_TRUE(Has(lines, 87, L"[PLM Server]Failed regSubKey.Open(BROKEN)"));
     EXPECT_TRUE(Has(lines, 68, L"[PLM Server]==> CAoSComponentList::GetTargetVersion(KPSE_ADDON_WDX, 1.0.1000)"));
-    EXPECT_TRUE(Has(lines, 68, std::wstring(L"[PLM Server]<== CAoSComponentList::GetTargetVersion(KPSE_ADDON_WDX), ") + found));
+    EXPECT_TRUE(
+        Has(lines, 68, std::wstring(L"[PLM Server]<== CAoSComponentList::GetTargetVersion(KPSE_ADDON_WDX), ") + found));
     EXPECT_TRUE(Has(lines, 68, std::wstring(L"[PLM Server]<== CAoSComponentList::GetTargetVersion(nope), ") + none));
     EXPECT_TRUE(Has(lines, 5, L"[PLM Server]Failed to find AOS component ID[ID]"));
     EXPECT_TRUE(Has(lines, 5, L"[PLM Server][PLM Server]Failed to create subkey[1_9_" + tooLong + L"]"));

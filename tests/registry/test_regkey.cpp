@@ -70,8 +70,7 @@ TEST(RegKey, CreateOpensExistingAndFailureKeepsHeldKey) {
     regtest::OwnedKey owned(HKEY_CURRENT_USER, kBase);
     OS::CRegKey key;
     ASSERT_EQ(ERROR_SUCCESS, key.Create(owned.Get(), L"child"));
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), L"v", 0, REG_SZ,
-                                            reinterpret_cast<const BYTE*>(L"1"), 4));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key.Get(), L"v", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4));
     OS::CRegKey again;
     ASSERT_EQ(ERROR_SUCCESS, again.Create(owned.Get(), L"child"));
     EXPECT_EQ(L"1", regtest::ReadText(HKEY_CURRENT_USER, std::wstring(kBase) + L"\\child", 0, L"v"));

@@ -15,8 +15,8 @@ namespace {
 
 const int kRounds = 100000;
 
-const wchar_t kAlphabet[] = {L'.', L'.', L'.', L'0', L'1', L'2', L'5', L'9', L'9', L' ', L'\t', L'-', L'+',
-                             L'x', L'\u00e9', L'\u3000', L'\xd800'};
+const wchar_t kAlphabet[] = {L'.', L'.',  L'.', L'0', L'1', L'2',      L'5',      L'9',     L'9',
+                             L' ', L'\t', L'-', L'+', L'x', L'\u00e9', L'\u3000', L'\xd800'};
 
 std::wstring RandomVersion(std::mt19937& rng) {
     std::wstring text(rng() % 31, L'0');

@@ -78,8 +78,9 @@ std::string FormatCommand(const peers::AoSCommand& c) {
     std::wstring out;
     Line(out, L"command", c.name);
     Line(out, L"reply pipe", c.replyPipe);
-    Line(out, L"byte count", c.countField + L" (" + std::to_wstring(c.payload.size()) + L" payload bytes, " +
-                                 std::to_wstring(c.messageBytes.size()) + L" pipe messages)");
+    Line(out, L"byte count",
+         c.countField + L" (" + std::to_wstring(c.payload.size()) + L" payload bytes, " +
+             std::to_wstring(c.messageBytes.size()) + L" pipe messages)");
     if (c.decoded) DescribeMessage(out, c.message);
     if (!c.error.empty()) Line(out, L"not understood", c.error);
     Line(out, L"answer", c.answer.Describe());

@@ -107,7 +107,8 @@ void BareRequestReply(const std::vector<BYTE>& payload) {
     OS::UniqueFile reply(CreateNamedPipeW(replyPath.c_str(), PIPE_ACCESS_INBOUND,
                                           PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kPipeBuffer,
                                           kPipeBuffer, 1000, nullptr));
-    std::wstring command = L"aosmgr_AOS_PLUGIN_REGISTER\t" + replyName + L"\t" + std::to_wstring(payload.size()) + L"\t";
+    std::wstring command =
+        L"aosmgr_AOS_PLUGIN_REGISTER\t" + replyName + L"\t" + std::to_wstring(payload.size()) + L"\t";
     std::vector<BYTE> bytes(reinterpret_cast<const BYTE*>(command.data()),
                             reinterpret_cast<const BYTE*>(command.data() + command.size()));
     bytes.insert(bytes.end(), payload.begin(), payload.end());
@@ -116,7 +117,8 @@ void BareRequestReply(const std::vector<BYTE>& payload) {
         DWORD mode = PIPE_READMODE_MESSAGE;
         SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
         for (size_t at = 0; at < bytes.size(); at += kPipeBuffer)
-            WriteAll(pipe.get(), bytes.data() + at, static_cast<DWORD>(std::min<size_t>(kPipeBuffer, bytes.size() - at)));
+            WriteAll(pipe.get(), bytes.data() + at,
+                     static_cast<DWORD>(std::min<size_t>(kPipeBuffer, bytes.size() - at)));
     }
     if (ConnectNamedPipe(reply.get(), nullptr) || GetLastError() == ERROR_PIPE_CONNECTED) ReadAll(reply.get());
 }
@@ -154,7 +156,8 @@ void MeasureRegistration(int rounds) {
     // whose cost drifts with the machine's load.
     auto times = Compare([&] { AoSSrv_Register(&record); }, [&] { BareRequestReply(payload); }, rounds, 15);
     Report("(1) AoSSrv_Register round trip vs bare two pipes", times.first, times.second, "target <= 1.3x");
-    if (manager.AnswerFailures() != 0) std::printf("    (the manager could not answer %zu requests)\n", manager.AnswerFailures());
+    if (manager.AnswerFailures() != 0)
+        std::printf("    (the manager could not answer %zu requests)\n", manager.AnswerFailures());
     manager.Stop();
 }
 
@@ -169,7 +172,10 @@ void MeasureTracing(int rounds) {
     FrameworkChannel::Channel().ResetGate();
     FrameworkChannel::TraceWrite(68, L".\\bench", 146, L"[bench] warm-up");
     auto times = Compare(
-        [&] { FrameworkChannel::TraceWrite(68, L".\\bench", 146, L"[bench] a trace line of ordinary length, value %d", 42); },
+        [&] {
+            FrameworkChannel::TraceWrite(68, L".\\bench", 146, L"[bench] a trace line of ordinary length, value %d",
+                                         42);
+        },
         [&] {
             OS::UniqueFile pipe = OpenForWrite(kLogPipe);
             DWORD mode = PIPE_READMODE_MESSAGE;
@@ -183,8 +189,8 @@ void MeasureTracing(int rounds) {
 
     FrameworkChannel::Channel().ResetGate();
     FrameworkChannel::TraceWrite(68, L".\\bench", 1, L"[bench] fails and suspends the channel");
-    double suspended = PerCall([&] { FrameworkChannel::TraceWrite(68, L".\\bench", 146, L"[bench] dropped %d", 42); },
-                               1000000);
+    double suspended =
+        PerCall([&] { FrameworkChannel::TraceWrite(68, L".\\bench", 146, L"[bench] dropped %d", 42); }, 1000000);
     Report("(3) sent trace line vs suspended trace call", traced, suspended, "target >= 1000x");
 }
 
@@ -192,23 +198,27 @@ void MeasureMessageBuffer() {
     const size_t kTexts = 1000;
     const std::wstring text(511, L'm');  // 1028 bytes encoded: about 1 MB in all
     std::vector<BYTE> flat;
-    double encodeDecode = PerCall([&] {
-        CIPCMsgBuffer message;
-        for (size_t i = 0; i < kTexts; ++i) message.PutInt32(static_cast<int>(i)).PutText(text);
-        CIPCMsgBuffer reader(message);
-        int value = 0;
-        const wchar_t* view = nullptr;
-        for (size_t i = 0; i < kTexts; ++i) {
-            reader.GetInt32(value);
-            reader.GetText(view);
-        }
-        if (flat.empty()) flat.assign(message.GetData(), message.GetData() + message.BytesUsed());
-    }, 20);
+    double encodeDecode = PerCall(
+        [&] {
+            CIPCMsgBuffer message;
+            for (size_t i = 0; i < kTexts; ++i) message.PutInt32(static_cast<int>(i)).PutText(text);
+            CIPCMsgBuffer reader(message);
+            int value = 0;
+            const wchar_t* view = nullptr;
+            for (size_t i = 0; i < kTexts; ++i) {
+                reader.GetInt32(value);
+                reader.GetText(view);
+            }
+            if (flat.empty()) flat.assign(message.GetData(), message.GetData() + message.BytesUsed());
+        },
+        20);
     std::vector<BYTE> target(flat.size());
-    double copy = PerCall([&] {
-        std::memcpy(target.data(), flat.data(), flat.size());
-        std::memcpy(flat.data(), target.data(), target.size());
-    }, 200);
+    double copy = PerCall(
+        [&] {
+            std::memcpy(target.data(), flat.data(), flat.size());
+            std::memcpy(flat.data(), target.data(), target.size());
+        },
+        200);
     char what[96];
     std::snprintf(what, sizeof what, "(4) encode+decode %zu-byte message vs memcpy", flat.size());
     Report(what, encodeDecode, copy, "reported only");

@@ -40,8 +40,8 @@ bool AddReplyEntry(const std::wstring& entry, std::vector<std::pair<std::wstring
     const size_t equals = entry.find(L'=');
     if (equals == std::wstring::npos || equals == 0) return false;
     const std::wstring text = Unescape(entry.substr(equals + 1));
-    replies.emplace_back(entry.substr(0, equals), text.empty() ? peers::CmdReply::Of(peers::CmdReply::kEmpty)
-                                                               : peers::CmdReply::Text(text));
+    replies.emplace_back(entry.substr(0, equals),
+                         text.empty() ? peers::CmdReply::Of(peers::CmdReply::kEmpty) : peers::CmdReply::Text(text));
     return true;
 }
 
@@ -98,11 +98,21 @@ std::wstring Visible(const std::wstring& text) {
 std::string FormatCommand(const peers::ServerCommand& command) {
     std::wstring answer;
     switch (command.answer.kind) {
-    case peers::CmdReply::kText: answer = L"\"" + Visible(command.answer.text) + L"\""; break;
-    case peers::CmdReply::kEmpty: answer = L"empty reply"; break;
-    case peers::CmdReply::kSilence: answer = L"silence"; break;
-    case peers::CmdReply::kStall: answer = L"stall"; break;
-    case peers::CmdReply::kEndless: answer = L"endless reply"; break;
+    case peers::CmdReply::kText:
+        answer = L"\"" + Visible(command.answer.text) + L"\"";
+        break;
+    case peers::CmdReply::kEmpty:
+        answer = L"empty reply";
+        break;
+    case peers::CmdReply::kSilence:
+        answer = L"silence";
+        break;
+    case peers::CmdReply::kStall:
+        answer = L"stall";
+        break;
+    case peers::CmdReply::kEndless:
+        answer = L"endless reply";
+        break;
     }
     return peers::ToUtf8(Visible(command.raw) + L"  ->  " + answer + L"\n");
 }

@@ -14,12 +14,12 @@ namespace page {
 // missing.
 inline std::unique_ptr<plm::CConsoleCommon> OpenConsole(int contentKind, const wchar_t* downloadName, int loginMode) {
     try {
-        return std::unique_ptr<plm::CConsoleCommon>(
-            new plm::CConsoleCommon(contentKind, downloadName, loginMode));
+        return std::unique_ptr<plm::CConsoleCommon>(new plm::CConsoleCommon(contentKind, downloadName, loginMode));
     } catch (plm::CResourceLoaderException* error) {
         delete error;
-        WriteRaw("Status: 500 Internal Server Error\r\nContent-type: text/plain;charset=utf-8\r\n\r\n"
-                 "The console's resource DLL CGIResUTF8.dll cannot be loaded.\n");
+        WriteRaw(
+            "Status: 500 Internal Server Error\r\nContent-type: text/plain;charset=utf-8\r\n\r\n"
+            "The console's resource DLL CGIResUTF8.dll cannot be loaded.\n");
         return nullptr;
     }
 }
@@ -46,8 +46,10 @@ inline int MeaningOf(int code) {
     case plm::CGI_LOGIN_NO_COOKIE:
     case plm::CGI_LOGIN_NO_KEY_FILE:
     case plm::CGI_LOGIN_NOT_CREATED:
-    case plm::CGI_SSO_CHECK_FAILED: return CGIRES_CODE(code);
-    default: return CGIRES_CODE_UNKNOWN;
+    case plm::CGI_SSO_CHECK_FAILED:
+        return CGIRES_CODE(code);
+    default:
+        return CGIRES_CODE_UNKNOWN;
     }
 }
 

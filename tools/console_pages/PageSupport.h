@@ -23,12 +23,23 @@ inline std::wstring Html(const std::wstring& text) {
     std::wstring out;
     for (wchar_t c : text) {
         switch (c) {
-        case L'&': out += L"&amp;"; break;
-        case L'<': out += L"&lt;"; break;
-        case L'>': out += L"&gt;"; break;
-        case L'"': out += L"&quot;"; break;
-        case L'\'': out += L"&#39;"; break;
-        default: out += c;
+        case L'&':
+            out += L"&amp;";
+            break;
+        case L'<':
+            out += L"&lt;";
+            break;
+        case L'>':
+            out += L"&gt;";
+            break;
+        case L'"':
+            out += L"&quot;";
+            break;
+        case L'\'':
+            out += L"&#39;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;

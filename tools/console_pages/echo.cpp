@@ -13,7 +13,11 @@ std::string Visible(const wchar_t* text) {
     auto flush = [&] { out += page::Utf8(plain), plain.clear(); };
     for (const wchar_t* p = text; p && *p; ++p) {
         const wchar_t c = *p;
-        const char* escape = c == L'\\' ? "\\\\" : c == L'\t' ? "\\t" : c == L'\r' ? "\\r" : c == L'\n' ? "\\n" : nullptr;
+        const char* escape = c == L'\\'   ? "\\\\"
+                             : c == L'\t' ? "\\t"
+                             : c == L'\r' ? "\\r"
+                             : c == L'\n' ? "\\n"
+                                          : nullptr;
         if (!escape && c >= 0x20) {
             plain += c;
             continue;

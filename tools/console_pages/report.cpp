@@ -8,7 +8,6 @@ int main() {
     const int code = console->GetErrorCode();
     plm::CPutStream out;
     out << L"login code," << code << L"\n";
-    if (code == plm::CGI_OK)
-        out << L"item,count\nscanned files,1045\nblocked transfers,7\nreleased messages,3\n";
+    if (code == plm::CGI_OK) out << L"item,count\nscanned files,1045\nblocked transfers,7\nreleased messages,3\n";
     return 0;
 }

@@ -41,8 +41,7 @@ bool IsUploadPath(const std::wstring& path) {
     if (collapsed.size() <= folder.size() || _wcsnicmp(collapsed.c_str(), folder.c_str(), folder.size()) != 0)
         return false;
     const std::wstring name = collapsed.substr(folder.size());
-    if (name.size() != 15 || name.compare(0, 3, L"KPS") != 0 || _wcsicmp(name.c_str() + 11, L".tmp") != 0)
-        return false;
+    if (name.size() != 15 || name.compare(0, 3, L"KPS") != 0 || _wcsicmp(name.c_str() + 11, L".tmp") != 0) return false;
     for (size_t i = 3; i < 11; ++i)
         if (name[i] >= 0x80 || !iswxdigit(name[i])) return false;
     return true;
@@ -67,11 +66,11 @@ std::string Received(plm::CGetParameter& params) {
     const wchar_t* value = nullptr;
     for (bool reset = true; params.GetNextPara(name, value, reset); reset = false) {
         if (_wcsicmp(name, L"TempFileName") == 0) {
-            files += L"<li class=\"file\"><code>" + page::Html(value) + L"</code>: " + SizeThenDelete(value) +
-                     L"</li>\n";
+            files +=
+                L"<li class=\"file\"><code>" + page::Html(value) + L"</code>: " + SizeThenDelete(value) + L"</li>\n";
         } else {
-            fields += L"<li class=\"field\"><b>" + page::Html(name) + L"</b>: <pre>" + page::Html(value) +
-                      L"</pre></li>\n";
+            fields +=
+                L"<li class=\"field\"><b>" + page::Html(name) + L"</b>: <pre>" + page::Html(value) + L"</pre></li>\n";
         }
     }
     return "<p>Status: <span id=\"status\">" + std::to_string(params.GetErrorCode()) + "</span></p>\n" +

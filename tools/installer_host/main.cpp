@@ -15,8 +15,7 @@ namespace {
 
 bool ParseVersion(const wchar_t* text, ItemVersion& out) {
     unsigned major = 0, minor = 0, build = 0;
-    if (swscanf(text, L"%u.%u.%u", &major, &minor, &build) != 3 || major > 0xFFFF || minor > 0xFFFF)
-        return false;
+    if (swscanf(text, L"%u.%u.%u", &major, &minor, &build) != 3 || major > 0xFFFF || minor > 0xFFFF) return false;
     out.version = (major << 16) | minor;
     out.build = build;
     return true;

@@ -182,8 +182,8 @@ bool AoSBehaviour::Parse(const std::wstring& text, AoSBehaviour& behaviour) {
     const struct {
         const wchar_t* name;
         Kind kind;
-    } plain[] = {{L"wrongid", kWrongId}, {L"short", kShort}, {L"empty", kEmpty}, {L"silence", kSilence},
-                 {L"stall", kStall}, {L"endless", kEndless}};
+    } plain[] = {{L"wrongid", kWrongId}, {L"short", kShort}, {L"empty", kEmpty},
+                 {L"silence", kSilence}, {L"stall", kStall}, {L"endless", kEndless}};
     for (const auto& p : plain) {
         if (text == p.name) {
             behaviour = Of(p.kind);
@@ -202,13 +202,20 @@ bool AoSBehaviour::Parse(const std::wstring& text, AoSBehaviour& behaviour) {
 
 std::wstring AoSBehaviour::Describe() const {
     switch (kind) {
-    case kStatus: return L"status " + std::to_wstring(status) + (errorText.empty() ? L"" : L" (" + errorText + L")");
-    case kWrongId: return L"wrong reply id";
-    case kShort: return L"short reply";
-    case kEmpty: return L"empty reply";
-    case kSilence: return L"silence";
-    case kStall: return L"stall";
-    case kEndless: return L"endless reply";
+    case kStatus:
+        return L"status " + std::to_wstring(status) + (errorText.empty() ? L"" : L" (" + errorText + L")");
+    case kWrongId:
+        return L"wrong reply id";
+    case kShort:
+        return L"short reply";
+    case kEmpty:
+        return L"empty reply";
+    case kSilence:
+        return L"silence";
+    case kStall:
+        return L"stall";
+    case kEndless:
+        return L"endless reply";
     }
     return L"?";
 }
@@ -235,8 +242,7 @@ bool ParseAoSCommand(const std::vector<BYTE>& bytes, AoSCommand& command) {
     const size_t available = bytes.size() - start;
     if (available < command.declaredBytes) {
         command.payload.assign(bytes.begin() + start, bytes.end());
-        command.error = L"payload has " + std::to_wstring(available) + L" bytes, " + command.countField +
-                        L" declared";
+        command.error = L"payload has " + std::to_wstring(available) + L" bytes, " + command.countField + L" declared";
         return false;
     }
     command.payload.assign(bytes.begin() + start, bytes.begin() + start + command.declaredBytes);
@@ -298,8 +304,9 @@ void AoSMgrPeer::Handle(Connection& connection) {
     AoSCommand command;
     command.messageBytes = connection.messageBytes;
     const bool parsed = ParseAoSCommand(connection.bytes, command);
-    if (parsed) command.decoded = DecodeAoSRequest(command.payload.data(), command.payload.size(), command.message,
-                                                   command.error);
+    if (parsed)
+        command.decoded =
+            DecodeAoSRequest(command.payload.data(), command.payload.size(), command.message, command.error);
     command.answer = NextBehaviour(command);
     const bool answerable = !command.replyPipe.empty();
     if (!answerable) command.answer = AoSBehaviour::Of(AoSBehaviour::kSilence);

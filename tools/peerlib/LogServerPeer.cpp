@@ -2,8 +2,7 @@
 
 namespace peers {
 
-LogServerPeer::LogServerPeer(std::wstring pipeName, unsigned instances)
-    : m_collector(std::move(pipeName), instances) {}
+LogServerPeer::LogServerPeer(std::wstring pipeName, unsigned instances) : m_collector(std::move(pipeName), instances) {}
 
 LogServerPeer::~LogServerPeer() { Stop(); }
 

@@ -21,8 +21,8 @@ std::vector<std::wstring> SplitTabs(const std::wstring& text) {
 
 std::string ToUtf8(const std::wstring& text) {
     if (text.empty()) return std::string();
-    const int cb = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                       nullptr, nullptr);
+    const int cb =
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(cb > 0 ? static_cast<size_t>(cb) : 0, '\0');
     if (cb > 0)
         WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], cb, nullptr, nullptr);

@@ -32,8 +32,8 @@ void Print(const wchar_t* format, ...) {
 
 int SetLocalPath(const wchar_t* folder) {
     OS::UniqueRegKey key;
-    LONG err = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kServerInformationKey, 0, nullptr, 0,
-                               KEY_WRITE | KEY_WOW64_64KEY, nullptr, key.put(), nullptr);
+    LONG err = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kServerInformationKey, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY,
+                               nullptr, key.put(), nullptr);
     if (err != ERROR_SUCCESS) return fwprintf(stderr, L"cannot create key (err=%ld)\n", err), 1;
     err = RegSetValueExW(key.get(), kServerLocalPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(folder),
                          static_cast<DWORD>((wcslen(folder) + 1) * sizeof(wchar_t)));

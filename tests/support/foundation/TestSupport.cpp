@@ -16,8 +16,8 @@ namespace testsupport {
 TempDir::TempDir(const wchar_t* tag) {
     wchar_t base[MAX_PATH] = {};
     GetTempPathW(MAX_PATH, base);
-    m_path = std::wstring(base) + L"wdxtest_" + tag + L"_" + std::to_wstring(GetCurrentProcessId()) +
-             L"_" + std::to_wstring(GetTickCount());
+    m_path = std::wstring(base) + L"wdxtest_" + tag + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+             std::to_wstring(GetTickCount());
     RemoveTree(m_path);
     CreateDirectoryW(m_path.c_str(), nullptr);
 }
@@ -36,20 +36,18 @@ void RemoveTree(const std::wstring& path) {
 }
 
 void WriteFileText(const std::wstring& path, const std::string& bytes) {
-    OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    OS::UniqueFile file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     DWORD written = 0;
     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-bool FileExists(const std::wstring& path) {
-    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool FileExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string ReadFileBytes(const std::wstring& path) {
-    OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr));
+    OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
     std::string out;
     if (!file) return out;
     char chunk[4096];
@@ -85,7 +83,8 @@ bool InOwnProcess() {
     const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
     wchar_t exe[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=" + std::wstring(filter.begin(), filter.end());
+    std::wstring command =
+        L"\"" + std::wstring(exe) + L"\" --gtest_filter=" + std::wstring(filter.begin(), filter.end());
     SetEnvironmentVariableW(kMarker, L"1");
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

@@ -47,8 +47,8 @@ bool TraceCapture::HasLine(const std::wstring& sourceFile, int level, const std:
     return WaitForLine(sourceFile, level, part, 0);
 }
 
-bool TraceCapture::WaitForLine(const std::wstring& sourceFile, int level, const std::wstring& part,
-                               DWORD timeoutMs, TraceLine* found) const {
+bool TraceCapture::WaitForLine(const std::wstring& sourceFile, int level, const std::wstring& part, DWORD timeoutMs,
+                               TraceLine* found) const {
     const DWORD start = GetTickCount();
     for (;;) {
         for (const TraceLine& line : Lines()) {

@@ -26,8 +26,8 @@ public:
     bool result = true;
     std::vector<SentRecord> sent;
 
-    bool SendLogWrite(int time, unsigned processId, unsigned threadId, int level, const wchar_t* sourceFile,
-                      int line, const wchar_t* text) override {
+    bool SendLogWrite(int time, unsigned processId, unsigned threadId, int level, const wchar_t* sourceFile, int line,
+                      const wchar_t* text) override {
         sent.push_back({time, processId, threadId, level, sourceFile ? sourceFile : L"", line, text ? text : L""});
         return result;
     }

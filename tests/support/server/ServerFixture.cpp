@@ -9,8 +9,8 @@ namespace testsupport {
 namespace {
 OS::UniqueRegKey OpenInformationKey() {
     OS::UniqueRegKey key;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kServerInformationKey, 0, nullptr, 0,
-                    KEY_READ | KEY_WRITE | KEY_WOW64_64KEY, nullptr, key.put(), nullptr);
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kServerInformationKey, 0, nullptr, 0, KEY_READ | KEY_WRITE | KEY_WOW64_64KEY,
+                    nullptr, key.put(), nullptr);
     return key;
 }
 
@@ -24,8 +24,8 @@ LocalPathOverride::LocalPathOverride(const std::wstring* value) {
     OS::UniqueRegKey key = OpenInformationKey();
     wchar_t old[1024] = {};
     DWORD cb = sizeof(old) - sizeof(wchar_t);
-    m_hadValue = RegQueryValueExW(key.get(), kServerLocalPathValue, nullptr, nullptr,
-                                  reinterpret_cast<BYTE*>(old), &cb) == ERROR_SUCCESS;
+    m_hadValue = RegQueryValueExW(key.get(), kServerLocalPathValue, nullptr, nullptr, reinterpret_cast<BYTE*>(old),
+                                  &cb) == ERROR_SUCCESS;
     m_oldValue = old;
     if (value)
         WriteLocalPath(key.get(), *value);
@@ -46,14 +46,13 @@ void DeleteAoSRoot() {
     const size_t slash = root.find_last_of(L'\\');
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
         OS::UniqueRegKey parent;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, root.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | view,
-                          parent.put()) == ERROR_SUCCESS)
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, root.substr(0, slash).c_str(), 0, KEY_ALL_ACCESS | view, parent.put()) ==
+            ERROR_SUCCESS)
             RegDeleteTreeW(parent.get(), root.substr(slash + 1).c_str());
     }
 }
 
-SimulatedServer::SimulatedServer(const wchar_t* tag, const std::wstring& serverVersion,
-                                 const std::wstring& subFolder)
+SimulatedServer::SimulatedServer(const wchar_t* tag, const std::wstring& serverVersion, const std::wstring& subFolder)
     : m_dir(tag) {
     m_install = m_dir.path() + L"\\" + subFolder + L"\\";
     std::wstring serviceDir = m_install + L"Web\\Service";

@@ -34,8 +34,7 @@ void DeleteAoSRoot();
 class SimulatedServer {
 public:
     // serverVersion names a stand-in program such as L"10_6"; empty: no executable.
-    SimulatedServer(const wchar_t* tag, const std::wstring& serverVersion,
-                    const std::wstring& subFolder = L"KPSSRV");
+    SimulatedServer(const wchar_t* tag, const std::wstring& serverVersion, const std::wstring& subFolder = L"KPSSRV");
     const std::wstring& Root() const { return m_dir.path(); }
     // The server's install folder, as Local_Path holds it (ends with a backslash).
     const std::wstring& InstallFolder() const { return m_install; }
