@@ -2,6 +2,7 @@
 // environment and standard input when the first instance is built, and the
 // lookups and enumerations over it.
 #include <cwchar>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -9,6 +10,7 @@
 #include "cgi_HostPaths.h"
 #include "cgi_IniValueCache.h"
 #include "cgi_ParamParser.h"
+#include "cgi_TempFiles.h"
 #include "cgi_Utf8.h"
 #include "console/plm_Console.h"
 #include "foundation/trace_Trace.h"
@@ -67,6 +69,20 @@ void ParseProcessRequest() {
     }
 }
 
+// Uploads that pages kept, or that killed pages left, go once past their
+// bound; any request may find the minute's sweep due. Nothing of it reaches
+// the page: a sweep that fails is left to a later request.
+std::once_flag g_sweepOnce;
+void SweepProcessUploads() {
+    try {
+        wchar_t folder[MAX_PATH] = {};
+        GetServerFolder(folder, MAX_PATH);
+        SweepUploadsInTurn(folder);
+    } catch (const std::exception&) {
+        WDX_TRACE(kTraceFailure, L"[CGetParameter] the uploads' sweep failed; a later request makes it");
+    }
+}
+
 // The list itself stays (pointers into it may be used until the very end), but
 // the uploads the page never received go with the process.
 struct SUnclaimedFilesAtExit {
@@ -79,7 +95,10 @@ struct SUnclaimedFilesAtExit {
 
 CCgiParamList* ProcessParamList() { return g_pParamList; }
 
-CGetParameter::CGetParameter() { std::call_once(g_parseOnce, ParseProcessRequest); }
+CGetParameter::CGetParameter() {
+    std::call_once(g_parseOnce, ParseProcessRequest);
+    std::call_once(g_sweepOnce, SweepProcessUploads);
+}
 
 CGetParameter& CGetParameter::operator=(const CGetParameter&) { return *this; }
 

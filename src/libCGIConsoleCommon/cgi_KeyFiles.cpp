@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cgi_TempFiles.h"
 #include "console/plm_Console.h"
 #include "foundation/mbwc_MBWC.h"
 #include "foundation/trace_Trace.h"
@@ -17,6 +18,10 @@ const wchar_t* const kSourceFile = kConsoleCommonSource;
 const size_t kKeyRecordBytes = 36;
 const size_t kKeyTextBytes = 32;
 const DWORD kKeyFileIdleMs = 1440u * 60000u;
+// A tick up to this far after the purge's clock is a login made or used since
+// the clock was read; further ahead it is from before the tick count restarted
+// (a reboot), and the login is idle.
+const DWORD kTickAheadMarginMs = 5u * 60000u;
 const int kKeyFileTries = 16;
 
 std::wstring TempFolder(const SCookieHost& host) {
@@ -98,14 +103,17 @@ std::wstring KeyFilePath(const SCookieHost& host, const wchar_t* sessionId) {
 // is refreshing. Checks wait for the lock (bounded); purges never wait.
 class CRecordLock {
 public:
+    // The wait is bounded by the time that passed, not by the sleeps taken:
+    // a sleep may last much longer than asked on a busy machine.
     CRecordLock(HANDLE file, bool wait) : m_file(file) {
-        for (DWORD waitedMs = 0;; waitedMs += kLockPollMs) {
+        const DWORD start = GetTickCount();
+        for (;;) {
             OVERLAPPED at = {};
             if (LockFileEx(m_file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, kKeyRecordBytes, 0, &at)) {
                 m_held = true;
                 return;
             }
-            if (!wait || GetLastError() != ERROR_LOCK_VIOLATION || waitedMs >= kLockWaitMs) return;
+            if (!wait || GetLastError() != ERROR_LOCK_VIOLATION || GetTickCount() - start >= kLockWaitMs) return;
             Sleep(kLockPollMs);
         }
     }
@@ -124,11 +132,21 @@ private:
     bool m_held = false;
 };
 
-// A tick later than the purge's clock (a login made or used since the clock was
-// read) is not idle; the tick count's wrap is read the same way.
+// Unsigned differences, so the tick count's wrap reads like any other time.
 bool IsIdle(DWORD now, DWORD lastAccess) {
-    const DWORD idleMs = now - lastAccess;
-    return static_cast<LONG>(idleMs) >= 0 && idleMs > kKeyFileIdleMs;
+    if (lastAccess - now <= kTickAheadMarginMs) return false;
+    return now - lastAccess > kKeyFileIdleMs;
+}
+
+// A key file's last write by the system clock is more than a day ago.
+bool WrittenBeforeADay(HANDLE file) {
+    FILETIME written, now;
+    if (!GetFileTime(file, nullptr, nullptr, &written)) return false;
+    GetSystemTimeAsFileTime(&now);
+    const ULONGLONG writtenMs =
+        ((static_cast<ULONGLONG>(written.dwHighDateTime) << 32) | written.dwLowDateTime) / 10000u;
+    const ULONGLONG nowMs = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000u;
+    return writtenMs < nowMs && nowMs - writtenMs > kKeyFileIdleMs;
 }
 
 void PurgeKeyFiles(const std::wstring& folder, DWORD now) {
@@ -140,8 +158,15 @@ void PurgeKeyFiles(const std::wstring& folder, DWORD now) {
         CRecordLock lock(file.get(), false);
         if (!lock.Held()) return;  // in use this moment: not idle
         SKeyRecord record;
-        // A short file may still be being written by its creator: leave it.
-        if (!ReadExactly(file.get(), record.bytes, kKeyRecordBytes) || !IsIdle(now, record.Tick())) return;
+        if (ReadExactly(file.get(), record.bytes, kKeyRecordBytes)) {
+            if (!IsIdle(now, record.Tick())) return;
+        } else if (!WrittenBeforeADay(file.get())) {
+            // A short or empty record without a tick (a creator that failed to
+            // write it, a purge that emptied it but could not delete it) is
+            // judged by its file's time, so it never holds its id for good; a
+            // young one may still be being written.
+            return;
+        }
         // Emptied first: a check already waiting for the lock then finds no
         // record instead of refreshing a file that is going away.
         FILE_DISPOSITION_INFO disposition = {TRUE};
@@ -176,6 +201,12 @@ void EnsureFolder(const std::wstring& folder) {
 void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs) {
     const std::wstring folder = TempFolder(host);
     if (folder.empty()) return;
+    // The full pass costs every live login a few file calls: it is made at
+    // most once a minute for the whole server, so a page's cost does not grow
+    // with the number of logins, and an idle login is still gone within about
+    // a minute of its day.
+    CSweepTurn turn(folder + L"\\.logins_purged", kSweepIntervalMs);
+    if (!turn.Taken()) return;
     PurgeKeyFiles(folder, host.tick());
     PurgeCompanionFiles(folder, host.tick(), periodMs);
 }
@@ -220,18 +251,29 @@ bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessio
         }
         const std::wstring path = KeyFilePath(host, std::to_wstring(drawn).c_str());
         OS::UniqueFile file(
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
+            CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
         // Taken, or still going away after a purge: draw again.
         if (!file && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ACCESS_DENIED)) continue;
-        sessionId = drawn;
-        if (!file) return true;
+        if (!file) {
+            sessionId = drawn;
+            return true;
+        }
         SKeyRecord record = {};
         const std::string ansiKey = MBWC::ToAnsi(key, kKeyTextBytes - 1);
         memcpy(record.bytes, ansiKey.data(), ansiKey.size());
         record.SetTick(host.tick());
         DWORD cbWritten = 0;
-        WriteFile(file.get(), record.bytes, kKeyRecordBytes, &cbWritten, nullptr);
-        return true;
+        if (WriteFile(file.get(), record.bytes, kKeyRecordBytes, &cbWritten, nullptr) && cbWritten == kKeyRecordBytes) {
+            sessionId = drawn;
+            return true;
+        }
+        // A record cut short would never verify: its file goes (through the
+        // handle that made it, still unshared) and another id is drawn.
+        const DWORD error = GetLastError();
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+        WDX_TRACE(kTraceFailure, L"[ShowSetCookieInHeader] key file not written (%u bytes, error %u); drawing again",
+                  cbWritten, error);
     }
     WDX_TRACE(kTraceFailure, L"[ShowSetCookieInHeader] no login created: %d session ids drawn, all taken",
               kKeyFileTries);

@@ -6,10 +6,24 @@
 
 #include <cstdio>
 
+#include "cgi_HostPaths.h"
+
 namespace plm {
 namespace {
 
 const int kNameTries = 16;
+// A marker time further ahead than this means the clock was set back.
+const ULONGLONG kClockAheadMs = 5u * 60000u;
+
+ULONGLONG Milliseconds(const FILETIME& time) {
+    return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000u;
+}
+
+ULONGLONG SystemNowMs() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return Milliseconds(now);
+}
 
 HANDLE CreateNewFile(const wchar_t* path) {
     return CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
@@ -65,6 +79,87 @@ void CRequestTempFiles::Delete(SFile& file) {
     }
     file.handle.reset();
     DeleteFileW(file.path.c_str());
+}
+
+CSweepTurn::CSweepTurn(const std::wstring& markerPath, ULONGLONG intervalMs) {
+    m_marker.reset(CreateFileW(markerPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!m_marker) return;
+    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
+    OVERLAPPED at = {};
+    if (!LockFileEx(m_marker.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+        m_marker.reset();
+        return;
+    }
+    FILETIME lastPass = {};
+    const ULONGLONG now = SystemNowMs();
+    if (!created && GetFileTime(m_marker.get(), nullptr, nullptr, &lastPass)) {
+        const ULONGLONG last = Milliseconds(lastPass);
+        const bool due = last <= now ? now - last >= intervalMs : last - now > kClockAheadMs;
+        if (!due) return;
+    }
+    FILETIME stamp;
+    GetSystemTimeAsFileTime(&stamp);
+    // A turn that cannot be recorded is not taken: otherwise every request
+    // would make the full pass.
+    m_taken = SetFileTime(m_marker.get(), nullptr, nullptr, &stamp) != FALSE;
+}
+
+CSweepTurn::~CSweepTurn() {
+    OVERLAPPED at = {};
+    if (m_marker) UnlockFileEx(m_marker.get(), 0, 1, 0, &at);
+}
+
+bool IsUploadFileName(const wchar_t* name) {
+    if (!name || (wcsncmp(name, L"KPS", 3) != 0 && wcsncmp(name, L"Cfw", 3) != 0)) return false;
+    for (int i = 3; i < 11; ++i)
+        if (!((name[i] >= L'0' && name[i] <= L'9') || (name[i] >= L'A' && name[i] <= L'F'))) return false;
+    return wcscmp(name + 11, L".tmp") == 0;
+}
+
+int SweepOldUploads(const std::wstring& tempFolder, ULONGLONG maxAgeMs) {
+    std::wstring folder = tempFolder;
+    if (!folder.empty() && folder.back() != L'\\') folder += L'\\';
+    WIN32_FIND_DATAW found;
+    OS::UniqueFind find(FindFirstFileW((folder + L"*.tmp").c_str(), &found));
+    if (!find) return 0;
+    int deleted = 0;
+    do {
+        if (!IsUploadFileName(found.cFileName)) continue;
+        // A link is judged and deleted as itself, never through its target.
+        OS::UniqueFile file(CreateFileW((folder + found.cFileName).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!file || !GetFileInformationByHandle(file.get(), &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        const ULONGLONG written = Milliseconds(info.ftLastWriteTime);
+        const ULONGLONG created = Milliseconds(info.ftCreationTime);
+        const ULONGLONG newest = written > created ? written : created;
+        // The clock read after the file's times: a file written meanwhile is
+        // never older than it is.
+        const ULONGLONG now = SystemNowMs();
+        if (newest > now || now - newest <= maxAgeMs) continue;
+        FILE_DISPOSITION_INFO disposition = {TRUE};
+        if (SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition)) ++deleted;
+    } while (FindNextFileW(find.get(), &found));
+    return deleted;
+}
+
+void SweepUploadsInTurn(const std::wstring& serverFolder) {
+    if (serverFolder.empty()) return;
+    std::wstring temp = serverFolder;
+    if (temp.back() != L'\\') temp += L'\\';
+    temp += L"TEMP\\";
+    if (GetFileAttributesW(temp.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    CSweepTurn turn(temp + L".uploads_swept", kSweepIntervalMs);
+    if (!turn.Taken()) return;
+    int seconds = ReadServerIniInt(L"INI_SERVER_SECTION", L"MaxUploadAgeInSec", kDefaultUploadLifeSeconds);
+    if (seconds <= 0) seconds = kDefaultUploadLifeSeconds;
+    if (seconds > kMaxUploadLifeSeconds) seconds = kMaxUploadLifeSeconds;
+    SweepOldUploads(temp, static_cast<ULONGLONG>(seconds) * 1000u);
 }
 
 }  // namespace plm

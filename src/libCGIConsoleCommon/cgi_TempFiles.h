@@ -1,4 +1,5 @@
-// The temporary files of one request's uploads.
+// The temporary files of one request's uploads, and the periodic sweeps of
+// the server's TEMP folder.
 #pragma once
 #include <windows.h>
 
@@ -55,5 +56,46 @@ private:
     CreateTempFileFn m_create;
     std::vector<SFile> m_files;
 };
+
+// One periodic pass over the server's TEMP folder, shared by every process of
+// the server through a hidden marker file whose last-write time says when the
+// last pass began: no request pays for a full pass more than once per interval
+// for the whole server. The turn is taken when there is no marker yet, when
+// its time is at least intervalMs ago, or when it is more than a few minutes
+// ahead (the clock was set back); taking it sets the time to now. A taken turn
+// holds a lock on the marker until it goes, so passes never overlap: a process
+// that finds the marker locked leaves the pass to its holder.
+class CSweepTurn {
+public:
+    CSweepTurn(const std::wstring& markerPath, ULONGLONG intervalMs);
+    ~CSweepTurn();
+    CSweepTurn(const CSweepTurn&) = delete;
+    CSweepTurn& operator=(const CSweepTurn&) = delete;
+    bool Taken() const { return m_taken; }
+
+private:
+    OS::UniqueFile m_marker;
+    bool m_taken = false;
+};
+
+const ULONGLONG kSweepIntervalMs = 60000;
+// The bound of an upload's life in TEMP: the setting's default and its ceiling.
+const int kDefaultUploadLifeSeconds = 3600;
+const int kMaxUploadLifeSeconds = 86400;
+
+// A name of the library's own upload forms: "KPS" (a multipart file) or "Cfw"
+// (a URL-encoded body's binary block), eight hex digits (upper case, as the
+// library writes them), ".tmp".
+bool IsUploadFileName(const wchar_t* name);
+// Deletes every upload in tempFolder whose last write or creation is more than
+// maxAgeMs ago by the system clock; each is judged and deleted through one
+// handle, so a name that meanwhile passed to a new upload is never deleted,
+// and a file still open unshared (a parse writing it) is left. Returns the
+// count deleted.
+int SweepOldUploads(const std::wstring& tempFolder, ULONGLONG maxAgeMs);
+// The upload sweep of the server folder, when its once-a-minute turn is free:
+// the bound comes from the setting MaxUploadAgeInSec (kpsscan.ini, at most a
+// day; missing, 0 or negative: an hour).
+void SweepUploadsInTurn(const std::wstring& serverFolder);
 
 }  // namespace plm

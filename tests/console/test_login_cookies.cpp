@@ -73,6 +73,7 @@ TEST_F(LoginCookies, Verification) {
     test.WriteKeyFile(L"\\..\\..\\victim", "kv", 1);
     const std::string victim = testsupport::ReadFileBytes(test.host.serverFolder + L"victim");
     ASSERT_EQ(victim.size(), 36u);
+    Verify(L"");  // the minute's purge pass, whose marker stays in the folder
     const std::wstring before = ListFolder(test.Temp());
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -157,13 +158,43 @@ TEST_F(LoginCookies, NoServerFolder) {
     EXPECT_EQ(ListFolder(test.dir.path() + L"\\KPSSRV"), L".|..|");
 }
 
+// Sets a file's times (100 ns units) back by the given minutes.
+void AgeFile(const std::wstring& path, ULONGLONG minutes) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= minutes * 60u * 10000000u;
+    const FILETIME then{t.LowPart, t.HighPart};
+    const HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(SetFileTime(file, &then, &then, &then));
+    CloseHandle(file);
+}
+
 TEST_F(LoginCookies, Purges) {
     const DWORD now = test.tick;
     const DWORD day = 1440u * 60000u;
-    test.WriteKeyFile(L"1", "a", now - day - 1);  // idle too long
-    test.WriteKeyFile(L"2", "b", now - day);      // just kept
-    test.WriteKeyFile(L"4", "c", now + 5);        // used after the purge read its clock
+    const DWORD margin = 5u * 60000u;
+    const struct {
+        const wchar_t* session;
+        DWORD tick;
+        bool kept;
+    } keys[] = {
+        {L"1", now - day - 1, false},     // idle too long
+        {L"2", now - day, true},          // just kept
+        {L"4", now + 5, true},            // used after the purge read its clock
+        {L"5", now + margin, true},       // at the margin
+        {L"6", now + margin + 1, false},  // from before the tick count restarted
+        {L"7", now + 20 * day, false},    // far ahead
+    };
+    for (const auto& k : keys) test.WriteKeyFile(k.session, "k", k.tick);
     testsupport::WriteFileText(test.KeyFile(L"3"), "short");
+    // Without a whole record a key file goes by its age: a day and a minute.
+    testsupport::WriteFileText(test.KeyFile(L"8"), "short");
+    testsupport::WriteFileText(test.KeyFile(L"9"), "");
+    AgeFile(test.KeyFile(L"8"), 1441);
+    AgeFile(test.KeyFile(L"9"), 1441);
     const struct {
         const wchar_t* stem;
         DWORD stored;
@@ -179,17 +210,25 @@ TEST_F(LoginCookies, Purges) {
             testsupport::WriteFileText(test.Temp() + L"\\" + c.stem + ext, content);
         }
     }
-    EXPECT_EQ(Verify(L"session=2; key=b; stamp=1"), 3905);
-    EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"1")));
-    EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"2")));
+    EXPECT_EQ(Verify(L"session=2; key=k; stamp=1"), 3905);
+    for (const auto& k : keys) EXPECT_EQ(testsupport::FileExists(test.KeyFile(k.session)), k.kept) << k.session;
     EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"3")));
-    EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"4")));
+    EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"8")));
+    EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"9")));
     for (const auto& c : companions) {
         for (const wchar_t* ext : {L".lci", L".lco", L".lcx", L".lcd"}) {
             SCOPED_TRACE(peers::ToUtf8(std::wstring(c.stem) + ext));
             EXPECT_EQ(testsupport::FileExists(test.Temp() + L"\\" + c.stem + ext), !c.deleted);
         }
     }
+    // One pass a minute for the server: the next request leaves a newly idle
+    // file, the first after the minute purges it.
+    test.WriteKeyFile(L"1", "a", now - day - 1);
+    EXPECT_EQ(Verify(L"session=2; key=k; stamp=1"), 3905);
+    EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"1")));
+    AgeFile(test.Temp() + L"\\.logins_purged", 1);
+    EXPECT_EQ(Verify(L"session=2; key=k; stamp=1"), 3905);
+    EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"1")));
 }
 
 TEST_F(LoginCookies, ParseCookieValue) {
