@@ -121,8 +121,44 @@ requests() {
   check "uploads a page never read are gone when it ends" test "$(ls "$SERVER/TEMP" | grep -c '^KPS')" = "$kept"
 }
 
+# Uploads that pages kept, and one whose page was killed with its client gone,
+# are swept once past their bound (3 s here; an hour by default); a young one
+# and names not of the library's form stay.
+old_uploads() {
+  local temp=$SERVER/TEMP ours='^(KPS|Cfw)[0-9A-F]{8}[.]tmp$'
+  set_ini "$SERVER/kpsscan.ini" MaxUploadAgeInSec 3
+  printf 'abc' > "$WORK/small.txt"
+  curl -sS -F "upload=@$WORK/small.txt" -F "more=@$WORK/small.txt" "$BASE/params.exe" -o /dev/null
+  printf 'a=1&BinaryDataBlock=&\0block' > "$WORK/block.txt"
+  curl -sS --data-binary "@$WORK/block.txt" "$BASE/params.exe" -o /dev/null
+  local before; before=$(ls "$temp" | grep -cE "$ours")
+  head -c $((32 * 1048576)) /dev/urandom > "$WORK/big.bin"
+  curl -sS -F "upload=@$WORK/big.bin" "$BASE/echo.exe" -o /dev/null &
+  local client=$! i
+  for i in $(seq 1 200); do [ "$(ls "$temp" | grep -cE "$ours")" -gt "$before" ] && break; sleep 0.05; done
+  kill "$client" 2>/dev/null; wait "$client" 2>/dev/null
+  ls "$temp" | grep -E "$ours" > "$WORK/kept"
+  check "pages left their uploads" test "$(wc -l < "$WORK/kept")" -ge 3
+  local odd=(KPS0000000a.tmp KPS000000000.tmp kps00000000.tmp Cfx00000000.tmp KPS00000000.tmp.bak)
+  for i in "${odd[@]}"; do printf x > "$temp/$i"; touch -d '2 hours ago' "$temp/$i"; done
+  mkdir -p "$temp/KPS0000DDDD.tmp"; touch -d '2 hours ago' "$temp/KPS0000DDDD.tmp"
+  sleep 4
+  printf x > "$temp/KPS0000ABCD.tmp"
+  touch -d '2 minutes ago' "$temp/.uploads_swept"  # the minute's turn is due
+  curl -sS "$BASE/echo.exe" -o /dev/null
+  check "uploads past the bound are gone" bash -c "cd '$temp' && ! ls \$(cat '$WORK/kept') 2>/dev/null | grep -q ."
+  check "a young upload stays" test -f "$temp/KPS0000ABCD.tmp"
+  check "other names and folders stay" bash -c "cd '$temp' && ls ${odd[*]} >/dev/null && test -d KPS0000DDDD.tmp"
+  printf x > "$temp/KPS0000ABCE.tmp"; touch -d '1 hour ago' "$temp/KPS0000ABCE.tmp"
+  curl -sS "$BASE/echo.exe" -o /dev/null
+  check "one sweep a minute" test -f "$temp/KPS0000ABCE.tmp"
+  rm -rf "${odd[@]/#/$temp/}" "$temp/KPS0000DDDD.tmp" "$temp/KPS0000ABCD.tmp" "$temp/KPS0000ABCE.tmp"
+  set_ini "$SERVER/kpsscan.ini" MaxUploadSize 64
+}
+
 if ! start_console; then exit 1; fi
 requests
+old_uploads
 . "$ROOT/tests/console_web/login_test.sh"
 stop_console
 printf '%d passed, %d failed\n' "$PASSED" "$FAILED"

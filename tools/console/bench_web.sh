@@ -10,7 +10,10 @@
 #       machine, measured in the same run: loadonly plus one bare exchange
 #       (the benchmark's (1) baseline) per command the page sends;
 #   (8) peak private bytes of a page that parses a 5 MB URL-encoded body of
-#       one-byte items (about 2.6 million pairs).
+#       one-byte items (about 2.6 million pairs);
+#   (10) the status page with a valid login among 10 and among 30,000 live
+#       key files (30 requests each, medians), and apart from them the one
+#       request that makes the server's full purge pass, due once a minute.
 #   bench_web.sh <bin folder> [--memory-only]
 # WINELOADER, when set, runs the programs of <bin folder> (a 32-bit build).
 set -euo pipefail
@@ -46,11 +49,13 @@ head -c $((64 * 1048576)) /dev/urandom > "$WORK/upload.bin"
 for _ in 1 2 3; do
   seconds -F "upload=@$WORK/upload.bin" "$BASE/echo.exe" >> "$WORK/parse"
   seconds -F "upload=@$WORK/upload.bin" "$BENCH/copystdin.exe" >> "$WORK/copy"
-  rm -f "$SERVER"/TEMP/KPSE*.tmp "$SERVER"/TEMP/CPY*.tmp
+  rm -f "$SERVER"/TEMP/KPS*.tmp "$SERVER"/TEMP/CPY*.tmp
 done
 p=$(median < "$WORK/parse"); c=$(median < "$WORK/copy")
 printf '(6) 64 MB upload: library %.3f s, stdin copy %.3f s, ratio %sx (target <= 1.25x)\n' "$p" "$c" "$(ratio "$p" "$c")"
 
+# Key files of earlier runs would make the figures drift with them.
+rm -f "$SERVER"/TEMP/.key_*
 curl -sS -c "$WORK/jar" "$BASE/login.exe" -o /dev/null
 # The commands one status page sends, as the command handler logged them.
 COMMANDS=$(dirname "$BIN")/console/commands.txt
@@ -75,3 +80,42 @@ floor=$(awk -v l="$(median < "$WORK/loadonly")" -v n="$commands" -v b="$bare_us"
 printf '    floor: loadonly %s ms + %s commands x bare exchange %.2f ms = %.1f ms; the status page %sx the floor (target <= 1.1x)\n' \
   "$(ms loadonly)" "$commands" "$(awk -v b="$bare_us" 'BEGIN { print b / 1000 }')" \
   "$(awk -v f="$floor" 'BEGIN { print f * 1000 }')" "$(ratio "$s" "$floor")"
+
+# Live key files beside the login: 36-byte records (the key, zero-padded to 32
+# bytes, and the tick of the last use, little-endian) with the login's own tick,
+# so that none is idle and the purge must read every one.
+plant_keys() {  # total count of key files wanted
+  python3 - "$SERVER/TEMP" "$(cookie session)" "$(cookie stamp)" "$1" <<'PY'
+import os, sys
+folder, own, tick, total = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+have = sum(1 for n in os.listdir(folder) if n.startswith(".key_"))
+record_tail = tick.to_bytes(4, "little")
+sid = 0
+while have < total and sid < 32768:
+    path = os.path.join(folder, ".key_%d" % sid)
+    if sid != own and not os.path.exists(path):
+        with open(path, "wb") as f:
+            f.write(str(1000003 * sid % 999999937).encode().ljust(32, b"\0") + record_tail)
+        have += 1
+    sid += 1
+PY
+}
+cookie() { awk -v n="$1" -F '\t' '$6 == n { print $7 }' "$WORK/jar"; }
+status_median() {  # label
+  : > "$WORK/$1"
+  for _ in $(seq 1 30); do seconds -b "$WORK/jar" "$BASE/status.exe" >> "$WORK/$1"; done
+  median < "$WORK/$1"
+}
+# The full pass is due when the marker of the last one is a minute old.
+force_purge_pass() { touch -d '2 minutes ago' "$SERVER/TEMP/.logins_purged"; }
+plant_keys 10
+force_purge_pass; seconds -b "$WORK/jar" "$BASE/status.exe" > /dev/null
+few=$(status_median few)
+plant_keys 30000
+force_purge_pass; pass=$(seconds -b "$WORK/jar" "$BASE/status.exe")
+many=$(status_median many)
+printf '(10) status page among 10 key files %.1f ms, among %d key files %.1f ms, ratio %sx (target <= 1.2x)\n' \
+  "$(awk -v v="$few" 'BEGIN { print v * 1000 }')" "$(ls -a "$SERVER/TEMP" | grep -c '^\.key_')" \
+  "$(awk -v v="$many" 'BEGIN { print v * 1000 }')" "$(ratio "$many" "$few")"
+printf '     the request that makes the full purge pass over them (once a minute for the server): %.2f s\n' "$pass"
+rm -f "$SERVER"/TEMP/.key_*
