@@ -155,9 +155,14 @@ void PurgeKeyFiles(const std::wstring& folder, DWORD now) {
         // meanwhile passed to a new login is never deleted.
         OS::UniqueFile file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE | DELETE);
         if (!file) return;
+        SKeyRecord record;
+        // Most key files are live: a first read without the lock tells them
+        // apart at two calls fewer each. A torn read only errs towards keeping
+        // (a record that reads idle is read again under the lock).
+        if (ReadExactly(file.get(), record.bytes, kKeyRecordBytes) && !IsIdle(now, record.Tick())) return;
         CRecordLock lock(file.get(), false);
         if (!lock.Held()) return;  // in use this moment: not idle
-        SKeyRecord record;
+        if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != 0) return;
         if (ReadExactly(file.get(), record.bytes, kKeyRecordBytes)) {
             if (!IsIdle(now, record.Tick())) return;
         } else if (!WrittenBeforeADay(file.get())) {
