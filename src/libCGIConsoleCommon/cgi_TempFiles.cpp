@@ -12,8 +12,8 @@ namespace plm {
 namespace {
 
 const int kNameTries = 16;
-// A marker time further ahead than this means the clock was set back.
-const ULONGLONG kClockAheadMs = 5u * 60000u;
+// A marker time more than five minutes ahead means the clock was set back.
+const ULONGLONG kClockAheadMs = 300000;
 
 ULONGLONG Milliseconds(const FILETIME& time) {
     return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000u;
