@@ -48,10 +48,19 @@ int MBToWC(const char* text, std::wstring& out, UINT codePage, DWORD flags, DWOR
 std::string ToAnsi(const std::wstring& text, size_t maxBytes) {
     if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return std::string();
     const int cchText = static_cast<int>(text.size());
-    const int cb = WideCharToMultiByte(CP_ACP, 0, text.c_str(), cchText, nullptr, 0, nullptr, nullptr);
-    if (cb <= 0) return std::string();
+    // A look-alike ("\u0100" as "A") would let a client's text pass for
+    // another: refused, like a character without any form. UTF-8 maps all and
+    // takes neither the flag nor the question.
+    const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+    BOOL usedDefault = FALSE;
+    BOOL* const askDefault = utf8 ? nullptr : &usedDefault;
+    const int cb = WideCharToMultiByte(CP_ACP, flags, text.c_str(), cchText, nullptr, 0, nullptr, askDefault);
+    if (cb <= 0 || usedDefault) return std::string();
     std::string out(static_cast<size_t>(cb), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), cchText, &out[0], cb, nullptr, nullptr);
+    if (WideCharToMultiByte(CP_ACP, flags, text.c_str(), cchText, &out[0], cb, nullptr, askDefault) != cb ||
+        usedDefault)
+        return std::string();
     if (out.size() > maxBytes) out.resize(maxBytes);
     return out;
 }

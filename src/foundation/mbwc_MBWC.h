@@ -13,7 +13,9 @@ int WCToMB(const wchar_t* pszWideCharStr, char* pszMultiByteStr, int nMultiByteL
 // including the NUL, or 0 with *error set (when given) and out unchanged.
 int MBToWC(const char* text, std::wstring& out, UINT codePage, DWORD flags, DWORD* error);
 // The text (embedded NULs included) in the system ANSI code page, cut to at most
-// maxBytes bytes; empty when it cannot be converted.
+// maxBytes bytes; empty when it cannot be converted exactly (a character
+// without a form of its own in the code page is not replaced by a look-alike
+// or by "?": the whole text is refused).
 std::string ToAnsi(const std::wstring& text, size_t maxBytes = std::string::npos);
 // NUL-terminated text of the system ANSI code page as wide text; empty when it
 // is empty or not convertible.

@@ -34,6 +34,7 @@ void CPipeServer::Release() {
     m_bounded = false;
     m_expectedWriter = 0;
     m_readError = 0;
+    m_dropError = 0;
     m_path[0] = L'\0';
 }
 
@@ -187,9 +188,14 @@ bool CPipeServer::CreatePipeWithRetries(SInstance& instance, unsigned index, SEC
 // its creator's instance limit: ours is m_count, and a pipe created with the
 // same limit would have refused our instance as busy. (255 instances means no
 // limit, which this check cannot tell apart; reply pipes have one instance.)
+// A pipe whose limit cannot be read cannot be told to be ours.
 bool CPipeServer::IsOwnPipe(const SInstance& instance) const {
     DWORD maxInstances = 0;
-    if (!GetNamedPipeInfo(instance.pipe.get(), nullptr, nullptr, nullptr, &maxInstances)) return true;
+    if (!GetNamedPipeInfo(instance.pipe.get(), nullptr, nullptr, nullptr, &maxInstances)) {
+        WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] GetNamedPipeInfo failed on %s! err=%d", m_path,
+                  GetLastError());
+        return false;
+    }
     if (m_count >= PIPE_UNLIMITED_INSTANCES) return maxInstances >= PIPE_UNLIMITED_INSTANCES;
     return maxInstances == m_count;
 }
@@ -198,6 +204,9 @@ bool CPipeServer::ConnectToNewClient(SInstance& instance) {
     instance.connectPending = false;
     instance.completed = false;
     instance.writerChecked = false;
+    // A connect that completed before (a writer dropped or refused) left the
+    // event set: the next wait must not take that for this connect.
+    if (instance.event) ResetEvent(instance.event.get());
     if (ConnectNamedPipe(instance.pipe.get(), &instance.ov)) {
         instance.connectPending = true;
         return true;
@@ -264,6 +273,7 @@ bool CPipeServer::ReadChunk(void* buffer, unsigned& size) {
     if (buffer == nullptr || size == 0) return ReadFailed(ERROR_INVALID_PARAMETER);
     if (m_instances.empty()) return ReadFailed(ERROR_INVALID_HANDLE);
     static_cast<BYTE*>(buffer)[0] = 0;
+    if (m_dropError != 0) return ReadFailed(m_dropError);
     // A reply server listens again only when it is read again after its writer closed.
     if (m_instances[0].rearm && !Reconnect(m_instances[0])) return ReadFailed(GetLastError());
     for (;;) {
@@ -296,15 +306,18 @@ bool CPipeServer::ReadChunk(void* buffer, unsigned& size) {
 }
 
 // Anyone may connect to a reply pipe (null DACL, a predictable name), so the
-// writer must be the process that served the request's connection. Where the
-// platform cannot tell the writer, it is accepted, as before.
+// writer must be the process that serves the request's connection; one whose
+// process cannot be told is refused as well.
 CPipeServer::WriterCheck CPipeServer::CheckWriter(SInstance& instance) {
     if (m_expectedWriter == 0 || instance.writerChecked) return kWriterAccepted;
     const DWORD writer = PipeClientProcessId(instance.pipe.get());
     if (writer == 0) {
-        WDX_TRACE(kTraceFailure, L"[CPipeServer::ReadChunk] Cannot tell the writer on %s, err=%d", m_path,
+        WDX_TRACE(kTraceFailure,
+                  L"[CPipeServer::ReadChunk] Refused a writer on %s whose process cannot be told, err=%d", m_path,
                   GetLastError());
-    } else if (writer != m_expectedWriter) {
+        return Reconnect(instance) ? kWriterRefused : kWriterCheckFailed;
+    }
+    if (writer != m_expectedWriter) {
         WDX_TRACE(kTraceFailure,
                   L"[CPipeServer::ReadChunk] Refused writer process %u on %s: the reply must come from process %u",
                   writer, m_path, m_expectedWriter);
@@ -312,6 +325,48 @@ CPipeServer::WriterCheck CPipeServer::CheckWriter(SInstance& instance) {
     }
     instance.writerChecked = true;
     return kWriterAccepted;
+}
+
+void CPipeServer::ExpectWriter(DWORD processId) {
+    m_expectedWriter = processId;
+    for (SInstance& instance : m_instances) DropEarlyWriter(instance);
+}
+
+// A writer that connected before the request was whole guessed the pipe's
+// name. The service itself may already be there when it answered at once.
+void CPipeServer::DropEarlyWriter(SInstance& instance) {
+    if (!instance.pipe.valid() || instance.writerChecked) return;
+    if (instance.connectPending) {
+        if (instance.state != kConnecting || !HasOverlappedIoCompleted(&instance.ov)) return;  // nobody yet
+        DWORD ignored = 0;
+        const BOOL connected = GetOverlappedResult(instance.pipe.get(), &instance.ov, &ignored, FALSE);
+        instance.connectPending = false;
+        instance.state = kReading;
+        if (!connected) {  // listen again rather than fail the first read
+            ListenAgain(instance);
+            return;
+        }
+    } else if (instance.state != kReading) {
+        return;
+    }
+    const DWORD writer = PipeClientProcessId(instance.pipe.get());
+    if (m_expectedWriter != 0 && writer == m_expectedWriter) {
+        instance.writerChecked = true;
+        instance.completed = true;  // the connect completed: its wait handle is signalled
+        return;
+    }
+    WDX_TRACE(kTraceFailure,
+              L"[CPipeServer::ExpectWriter] Dropped writer process %u on %s: it connected before the request was "
+              L"written",
+              writer, m_path);
+    ListenAgain(instance);
+}
+
+// A failure here is reported by the next read.
+void CPipeServer::ListenAgain(SInstance& instance) {
+    if (Reconnect(instance)) return;
+    const DWORD error = GetLastError();
+    m_dropError = error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_GEN_FAILURE);
 }
 
 bool CPipeServer::ReadInstance(SInstance& instance, void* buffer, unsigned& size) {

@@ -57,10 +57,14 @@ public:
     // user object was signalled.
     bool WaitEnded() const { return BoundPassed() || UserObjectSignalled(); }
 
-    // From now on only a writer of this process id (the process that served the
-    // request's connection) is read; others are disconnected with a trace line
-    // naming the pipe. 0 accepts any writer.
-    void ExpectWriter(DWORD processId) { m_expectedWriter = processId; }
+    // Called once the request is written whole. A writer already connected
+    // then is disconnected (it cannot be answering that request), unless it is
+    // of the expected process; from now on only a writer of this process id
+    // (the process that serves the request's connection) is read, and others
+    // (or one whose process cannot be told) are disconnected, each with a trace
+    // line naming the pipe, while the wait goes on. 0: any later writer (only
+    // where the platform cannot tell processes).
+    void ExpectWriter(DWORD processId);
 
     // Reads the next chunk of up to size bytes; size receives the bytes read.
     // True for a chunk (a zero-length message gives size 0) and when the user
@@ -114,6 +118,8 @@ private:
     bool ConnectToNewClient(SInstance& instance);
     bool Reconnect(SInstance& instance);
     WriterCheck CheckWriter(SInstance& instance);
+    void DropEarlyWriter(SInstance& instance);
+    void ListenAgain(SInstance& instance);
     bool ReadInstance(SInstance& instance, void* buffer, unsigned& size);
     bool FinishPendingRead(SInstance& instance, bool pending, unsigned& size);
     bool EndOfReply(SInstance& instance, DWORD error);
@@ -136,5 +142,6 @@ private:
     DWORD m_boundMs = 0;
     DWORD m_expectedWriter = 0;
     DWORD m_readError = 0;
+    DWORD m_dropError = 0;          // an early writer could not be disconnected
     std::unique_ptr<BYTE[]> m_buf;  // FetchCmd's, allocated on its first use
 };

@@ -222,25 +222,38 @@ bool ServerFailed(int line) {
 }
 
 // The writing half of PipeSendAndRecvW, once the reply server is up. The reply
-// may come only from the process that serves the connection the command went
-// into, asked before that connection closes: a restarted service is heard at
+// may come only from the process that serves the connection the command goes
+// into, asked as soon as that connection opens: a restarted service is heard at
 // once, and no connection is made to the service's pipe without a command.
 // (The service may read the command until the connection closes, so the
-// connection cannot stay open until the reply's writer is known.) Where the
-// platform cannot tell that process, any writer may answer, as before.
+// connection cannot stay open until the reply's writer is known.) A process
+// that cannot be told is no service to answer: nothing is sent. Only where the
+// platform lacks the call may any writer that connects after the command answer.
 bool SendToTarget(const void* data, unsigned length, const wchar_t* targetName, CPipeServer& server) {
     CPipeClient client;
     if (!client.Open(targetName))
         return SendFailed(__LINE__, L"[PipeSendAndRecvW] Initial pipe client failed! err=%d", client.LastError());
+    const DWORD serverProcess = client.ServerProcessId();
+    const DWORD idError = serverProcess == 0 ? GetLastError() : ERROR_SUCCESS;
+    if (serverProcess == 0 && idError != ERROR_CALL_NOT_IMPLEMENTED) {
+        const DWORD error = idError != ERROR_SUCCESS ? idError : static_cast<DWORD>(ERROR_ACCESS_DENIED);
+        WDX_TRACE(kTraceFailure,
+                  L"[PipeSendAndRecvW] Cannot tell the process serving %s, err=%d; the command is not sent",
+                  client.GetPath(), error);
+        SetLastError(error);
+        return false;
+    }
+    if (serverProcess == 0) {
+        WDX_TRACE(kTraceFailure,
+                  L"[PipeSendAndRecvW] This platform cannot tell the process serving %s; any writer that connects "
+                  L"after the command may answer on %s",
+                  client.GetPath(), server.GetPath());
+    }
     unsigned cbWritten = length;
     if (!client.Write(data, cbWritten))
         return SendFailed(__LINE__, L"[PipeSendAndRecvW] pipe send failed!. err=%d", client.LastError());
-    const DWORD serverProcess = client.ServerProcessId();
-    if (serverProcess == 0) {
-        WDX_TRACE(kTraceFailure,
-                  L"[PipeSendAndRecvW] Cannot tell the process serving %s, err=%d; any writer may answer on %s",
-                  client.GetPath(), GetLastError(), server.GetPath());
-    }
+    // Whoever connected to the reply pipe before the command was whole cannot
+    // be answering it.
     server.ExpectWriter(serverProcess);
     return true;
 }

@@ -33,8 +33,9 @@ public:
     bool Write(const void* data, unsigned& length);
     // Writes all bytes as one pipe message; length receives the bytes written.
     bool WriteWhole(const void* data, unsigned& length);
-    // The id of the process that serves the open pipe; 0 when the platform
-    // cannot tell (the error is in GetLastError()).
+    // The id of the process that serves the open pipe; 0 when it cannot be
+    // told (the error is in GetLastError(): ERROR_CALL_NOT_IMPLEMENTED where the
+    // platform lacks the call).
     DWORD ServerProcessId() const;
     void Close();
 
@@ -93,8 +94,10 @@ DWORD PipeClientProcessId(HANDLE serverEnd);
 // Starts the reply server on replyName (one instance; userObject bounds its
 // reads, see CPipeServer) and then writes data into the target pipe in pieces
 // of at most 1024 bytes, within the process's bound. The reply server then
-// accepts only a writer from the process that served the connection the data
-// was written to (asked before that connection closed). The
+// accepts only a writer from the process that serves the connection the data
+// is written to (asked as soon as it opened; nothing is sent when that process
+// cannot be told) and drops any writer that connected before the data was
+// written. The
 // caller reads the reply from server and destroys it. On failure
 // GetLastError() is ERROR_SEM_TIMEOUT when the bound passed.
 bool PipeSendAndRecvW(const void* data, unsigned length, const wchar_t* replyName, const wchar_t* targetName,

@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <exception>
 #include <new>
 
 #include "cgi_HostPaths.h"
@@ -63,7 +64,7 @@ void ParseProcessRequest() {
         CStdinInput input;
         ParseRequest(ReadCgiRequest(), input, ReadServerLimits(), *list);
         g_pParamList = list.release();
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {  // bad_alloc, or length_error for a size beyond this process's reach
         g_bOutOfMemory = true;
         WDX_TRACE(kTraceFailure, L"[CGetParameter] out of memory; the request yields no parameters");
     }

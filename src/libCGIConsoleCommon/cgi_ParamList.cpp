@@ -82,8 +82,22 @@ void CRawParamList::MarkLastStored(size_t file) {
     m_stored.push_back(SStored{m_count - 1, file, true});
 }
 
+namespace {
+// Ordinal, folding ASCII letters only: the same answer in every locale, and
+// no other character may stand for one of them.
+bool AsciiEqualNoCase(const wchar_t* a, const wchar_t* b) {
+    for (;; ++a, ++b) {
+        wchar_t ca = *a, cb = *b;
+        if (ca >= L'A' && ca <= L'Z') ca = static_cast<wchar_t>(ca + (L'a' - L'A'));
+        if (cb >= L'A' && cb <= L'Z') cb = static_cast<wchar_t>(cb + (L'a' - L'A'));
+        if (ca != cb) return false;
+        if (ca == L'\0') return true;
+    }
+}
+}  // namespace
+
 bool IsPublishedName(const wchar_t* name) {
-    return name && (_wcsicmp(name, L"TempFileName") == 0 || _wcsicmp(name, L"BinaryDataBlock") == 0);
+    return name && (AsciiEqualNoCase(name, L"TempFileName") || AsciiEqualNoCase(name, L"BinaryDataBlock"));
 }
 
 std::string CRawParamList::LastItem() const {
@@ -113,18 +127,18 @@ size_t UrlDecode(char* text, size_t cbText) {
 }
 
 // Percent-decodes a field and appends it as UTF-16 with its terminator; the
-// slot is kNull when the bytes are not convertible.
-void CCgiParamList::AddText(const char* field, size_t cbField) {
-    std::string bytes(field, cbField);
-    size_t cb = UrlDecode(&bytes[0], bytes.size());
-    cb = strnlen(bytes.c_str(), cb);  // a decoded zero byte ends the text
-    std::wstring wide;
-    if (!Utf8ToWide(bytes.data(), cb, wide)) {
+// slot is kNull when the bytes are not convertible. scratch is the caller's,
+// reused from field to field so that a pair costs no allocation.
+void CCgiParamList::AddText(const char* field, size_t cbField, std::string& scratch) {
+    scratch.assign(field, cbField);
+    size_t cb = UrlDecode(&scratch[0], scratch.size());
+    cb = strnlen(scratch.c_str(), cb);  // a decoded zero byte ends the text
+    const size_t at = m_texts.size();
+    if (!AppendUtf8AsWide(scratch.data(), cb, m_texts)) {
         m_slots.push_back(kNull);
         return;
     }
-    m_slots.push_back(m_texts.size());
-    m_texts.append(wide);
+    m_slots.push_back(at);
     m_texts += L'\0';
 }
 
@@ -132,6 +146,7 @@ size_t CCgiParamList::Decode(const CRawParamList& raw) {
     m_slots.clear();
     m_texts.clear();
     m_filePairs.clear();
+    m_publishedPairs.clear();
     m_slots.reserve(2 * raw.Count());
     // Decoded text is never longer than its bytes; each pair adds at most one
     // terminator more than its item had.
@@ -140,11 +155,12 @@ size_t CCgiParamList::Decode(const CRawParamList& raw) {
     m_cursor = 0;
     size_t dropped = 0;
     const size_t firstFile = m_files.size();
+    std::string scratch;
     raw.ForEach([&](const char* item, size_t cbItem, const CRawParamList::SStored* stored) {
         size_t pos = 0, begin = 0, end = 0;
         if (!NextToken(item, cbItem, pos, ": =\"", begin, end)) return;
         const size_t cchTexts = m_texts.size();
-        AddText(item + begin, end - begin);
+        AddText(item + begin, end - begin, scratch);
         // Decoded, as the page would look it up: no spelling of the client's
         // may pass for the library's own pair.
         if (!(stored && stored->published) && IsPublishedName(Text(m_slots.back()))) {
@@ -154,12 +170,14 @@ size_t CCgiParamList::Decode(const CRawParamList& raw) {
             return;
         }
         if (NextToken(item, cbItem, pos, "\"\r\n", begin, end)) {
-            AddText(item + begin, end - begin);
+            AddText(item + begin, end - begin, scratch);
         } else {
             m_slots.push_back(m_texts.size());
             m_texts += L'\0';
         }
-        if (stored) m_filePairs.emplace_back(PairCount() - 1, firstFile + stored->file);
+        if (!stored) return;
+        m_filePairs.emplace_back(PairCount() - 1, firstFile + stored->file);
+        if (stored->published) m_publishedPairs.push_back(PairCount() - 1);
     });
     return dropped;
 }
@@ -173,6 +191,7 @@ void CCgiParamList::Reset(int status) {
     std::vector<size_t>().swap(m_slots);
     std::wstring().swap(m_texts);
     m_filePairs.clear();
+    m_publishedPairs.clear();
     m_hasPairArray = false;
     m_cursor = 0;
     m_status = status;
@@ -191,10 +210,18 @@ void CCgiParamList::Claim(size_t pair) const {
     for (; at != m_filePairs.end() && at->first == pair; ++at) m_files[at->second].claimed = true;
 }
 
+// The library's own names match only the library's own pairs, ordinally.
+bool CCgiParamList::NameMatches(size_t pair, const wchar_t* wanted, bool reserved) const {
+    if (!reserved) return _wcsicmp(NameAt(pair), wanted) == 0;
+    return std::binary_search(m_publishedPairs.begin(), m_publishedPairs.end(), pair) &&
+           AsciiEqualNoCase(NameAt(pair), wanted);
+}
+
 const wchar_t* CCgiParamList::FindValue(const wchar_t* name) const {
     if (!name) return nullptr;
+    const bool reserved = IsPublishedName(name);
     for (size_t i = 0; i < PairCount() && NameAt(i); ++i) {
-        if (_wcsicmp(NameAt(i), name) == 0) {
+        if (NameMatches(i, name, reserved)) {
             Claim(i);
             return ValueAt(i);
         }
@@ -220,23 +247,24 @@ bool CCgiParamList::NextPair(const wchar_t*& name, const wchar_t*& value) {
     return false;
 }
 
+// Without a callback nothing is handed to the page, so no file becomes its own.
 void CCgiParamList::EnumParaCallBack(PARA_CALLBACK callback) {
+    if (!callback) return;
     ResetEnum();
     const wchar_t* name = nullptr;
     const wchar_t* value = nullptr;
-    while (GetNextPara(name, value, false)) {
-        if (callback) callback(name, value);
-    }
+    while (GetNextPara(name, value, false)) callback(name, value);
 }
 
 void CCgiParamList::EnumSpecialParaCallBack(const wchar_t* wanted, SPECIAL_PARA_CALLBACK callback) {
     ResetEnum();
     if (!wanted) return;
-    size_t cchWanted = wcslen(wanted);
+    const size_t cchWanted = wcslen(wanted);
+    const bool reserved = IsPublishedName(wanted);
     const wchar_t* name = nullptr;
     const wchar_t* value = nullptr;
     while (NextPair(name, value)) {
-        if (wcslen(name) != cchWanted || _wcsicmp(name, wanted) != 0 || !callback) continue;
+        if (wcslen(name) != cchWanted || !NameMatches(m_cursor - 1, wanted, reserved) || !callback) continue;
         Claim(m_cursor - 1);
         callback(value);
     }

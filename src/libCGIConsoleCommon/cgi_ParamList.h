@@ -60,7 +60,8 @@ private:
     std::vector<SStored> m_stored;  // ascending by item
 };
 
-// Names of the pairs that carry the library's stored files.
+// Names of the pairs that carry the library's stored files, compared
+// ordinally (ASCII letters folded, whatever the locale).
 bool IsPublishedName(const wchar_t* name);
 
 // The parsed request. A pair's name or value is null when its bytes were not
@@ -112,9 +113,10 @@ private:
     static std::optional<std::wstring> Copy(const wchar_t* text) {
         return text ? std::optional<std::wstring>(text) : std::nullopt;
     }
-    void AddText(const char* utf8, size_t cb);
+    void AddText(const char* utf8, size_t cb, std::string& scratch);
     // The page receives pair's value.
     void Claim(size_t pair) const;
+    bool NameMatches(size_t pair, const wchar_t* wanted, bool reserved) const;
     // Next pair at the cursor without handing it to the page.
     bool NextPair(const wchar_t*& name, const wchar_t*& value);
 
@@ -130,6 +132,7 @@ private:
     size_t m_cursor = 0;          // index of the next pair
     std::vector<SStoredFile> m_files;
     std::vector<std::pair<size_t, size_t>> m_filePairs;  // (pair, index into m_files), ascending by pair
+    std::vector<size_t> m_publishedPairs;  // the library's own TempFileName/BinaryDataBlock pairs, ascending
 };
 
 // The process-wide list; null until the first CGetParameter built it.

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <stdexcept>
 
 #include "cgi_Multipart.h"
 #include "foundation/trace_Trace.h"
@@ -141,7 +142,7 @@ void Collect(const char* text, size_t cbText, CRawParamList& raw) {
 
 namespace {
 
-// Parses into list; std::bad_alloc leaves it, with the request's files deleted.
+// Parses into list; a standard exception leaves it, with the request's files deleted.
 void ParseOrThrow(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CCgiParamList& list) {
     CRawParamList raw;
     CRequestTempFiles files(limits.openPartFile);
@@ -179,6 +180,10 @@ void ParseRequest(const SCgiRequest& request, ICgiInput& input, const SCgiLimits
     } catch (const std::bad_alloc&) {
         list.Reset(CGI_ERR_UPLOAD_TOO_LARGE);
         WDX_TRACE(kTraceFailure, L"[ParseRequest] out of memory; the request yields no parameters");
+    } catch (const std::exception&) {  // length_error: a size beyond what this process can hold
+        list.Reset(CGI_ERR_UPLOAD_TOO_LARGE);
+        WDX_TRACE(kTraceFailure,
+                  L"[ParseRequest] a size beyond this process's reach; the request yields no parameters");
     }
 }
 

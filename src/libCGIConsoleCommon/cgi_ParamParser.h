@@ -52,8 +52,9 @@ public:
 };
 
 // Parses one request into list, which takes over the stored files. Client
-// items named TempFileName or BinaryDataBlock are dropped. Out of memory gives
-// 3902 and no pairs: nothing is thrown.
+// items named TempFileName or BinaryDataBlock are dropped. Out of memory (or
+// any standard exception, such as a length_error for a size this process
+// cannot hold) gives 3902 and no pairs: nothing is thrown.
 void ParseRequest(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CCgiParamList& list);
 
 // Body length: a plain non-negative decimal number, anything else counts as 0;

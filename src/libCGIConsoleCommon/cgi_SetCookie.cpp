@@ -123,10 +123,14 @@ void WriteCookieLines(const CookieSet& cookies, bool sso, int consoleKind, std::
         // A control character would end the header line early and start a line of its own.
         if (IsNeverEchoed(cookie.first) || HasControlCharacter(cookie.first) || HasControlCharacter(cookie.second))
             continue;
+        const std::string name = MBWC::ToAnsi(cookie.first, kAnsiCookieBytes);
+        const std::string value = MBWC::ToAnsi(cookie.second, kAnsiCookieBytes);
+        // Text the code page has no exact form for is not echoed in another's.
+        if ((name.empty() && !cookie.first.empty()) || (value.empty() && !cookie.second.empty())) continue;
         header += "Set-Cookie: ";
-        header += MBWC::ToAnsi(cookie.first, kAnsiCookieBytes);
+        header += name;
         header += "=";
-        header += MBWC::ToAnsi(cookie.second, kAnsiCookieBytes);
+        header += value;
         header += ";path=";
         header += path;
         header += "\r\n";

@@ -43,10 +43,14 @@ namespace {
 bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 }  // namespace
 
-bool Utf8ToWide(const char* text, size_t length, std::wstring& out) {
+bool AppendUtf8AsWide(const char* text, size_t length, std::wstring& result) {
     if (!text) return false;
-    std::wstring result;
-    result.reserve(length);
+    const size_t start = result.size();
+    // A failure leaves result as it was.
+    auto fail = [&] {
+        result.resize(start);
+        return false;
+    };
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     for (size_t i = 0; i < length;) {
         unsigned char c = p[i];
@@ -54,27 +58,34 @@ bool Utf8ToWide(const char* text, size_t length, std::wstring& out) {
             result += static_cast<wchar_t>(c);
             i += 1;
         } else if (c >= 0xC0 && c <= 0xDF) {
-            if (i + 1 >= length || !IsContinuation(p[i + 1])) return false;
+            if (i + 1 >= length || !IsContinuation(p[i + 1])) return fail();
             result += static_cast<wchar_t>(((c & 0x1F) << 6) | (p[i + 1] & 0x3F));
             i += 2;
         } else if (c >= 0xE0 && c <= 0xEF) {
-            if (i + 2 >= length || !IsContinuation(p[i + 1]) || !IsContinuation(p[i + 2])) return false;
+            if (i + 2 >= length || !IsContinuation(p[i + 1]) || !IsContinuation(p[i + 2])) return fail();
             result += static_cast<wchar_t>(((c & 0x0F) << 12) | ((p[i + 1] & 0x3F) << 6) | (p[i + 2] & 0x3F));
             i += 3;
         } else if (c >= 0xF0 && c <= 0xF4) {
             if (i + 3 >= length || !IsContinuation(p[i + 1]) || !IsContinuation(p[i + 2]) || !IsContinuation(p[i + 3]))
-                return false;
+                return fail();
             unsigned cp =
                 ((c & 0x07u) << 18) | ((p[i + 1] & 0x3Fu) << 12) | ((p[i + 2] & 0x3Fu) << 6) | (p[i + 3] & 0x3Fu);
             // Only what a surrogate pair can carry: no overlong four-byte form.
-            if (cp < 0x10000 || cp > 0x10FFFF) return false;
+            if (cp < 0x10000 || cp > 0x10FFFF) return fail();
             result += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
             result += static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
             i += 4;
         } else {
-            return false;  // stray continuation byte or a lead above 0xF4
+            return fail();  // stray continuation byte or a lead above 0xF4
         }
     }
+    return true;
+}
+
+bool Utf8ToWide(const char* text, size_t length, std::wstring& out) {
+    std::wstring result;
+    result.reserve(length);
+    if (!AppendUtf8AsWide(text, length, result)) return false;
     out.swap(result);
     return true;
 }
@@ -91,9 +102,14 @@ std::wstring EscapeForTrace(const wchar_t* text) {
             out += L"\\n";
         } else if (c == L'\t') {
             out += L"\\t";
-        } else if (c < 0x20 || c == 0x7F) {
+        } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {  // C0, DEL and C1 (U+0085 ends a line too)
             wchar_t hex[8];
             _snwprintf(hex, 8, L"\\x%02X", static_cast<unsigned>(c));
+            hex[7] = L'\0';
+            out += hex;
+        } else if (c == 0x2028 || c == 0x2029) {  // line and paragraph separators
+            wchar_t hex[8];
+            _snwprintf(hex, 8, L"\\u%04X", static_cast<unsigned>(c));
             hex[7] = L'\0';
             out += hex;
         } else {

@@ -14,9 +14,12 @@ inline std::string WideToUtf8(const std::wstring& text) { return WideToUtf8(text
 // pairs; overlong two- and three-byte forms are accepted.
 // False, out untouched, when text is not convertible.
 bool Utf8ToWide(const char* text, size_t length, std::wstring& out);
+// The same, appended to out; false, out as it was, when not convertible.
+bool AppendUtf8AsWide(const char* text, size_t length, std::wstring& out);
 
-// Request text for a trace line: control characters as \r, \n, \t or \xHH,
-// so that a line of the log stays one line, and a backslash as \\.
+// Request text for a trace line: control characters (C0, DEL, C1) as \r, \n,
+// \t or \xHH and the line and paragraph separators as \u2028 and \u2029, so
+// that a line of the log stays one line, and a backslash as \\.
 std::wstring EscapeForTrace(const wchar_t* text);
 
 }  // namespace plm

@@ -366,7 +366,7 @@ TEST_F(LoginCookies, CarriedLogin) {
     const std::string header =
         SetCookieLines(false,
                        L"session=12; key=34; session_id=9; HUBC_VirtualPath=/v; HUBC_Session_Data=ok; "
-                       L"LoginNameIndex=0; x=old; flag_product=1; bad=a\rb; stamp=1; timestamp=2",
+                       L"LoginNameIndex=0; x=old; flag_product=1; bad=a\rb; stamp=1; timestamp=2; fit=\u0100b",
                        false, &extra);
     EXPECT_EQ(header,
               "Set-Cookie: LoginNameIndex=0;path=/quillon\r\n"
@@ -436,6 +436,8 @@ TEST_F(LoginCookies, SingleSignOnHandOver) {
         {L"HUBC_VirtualPath=/HubConsole/v1; HUBC_Session_Data=ok-77", 0, "X-Console-SSO: ok-77"},
         {L"HUBC_VirtualPath=/HubConsole/v1; HUBC_Session_Data=nope", 2, "X-Console-SSO: nope"},
         {L"HUBC_VirtualPath=; HUBC_Session_Data=ok-77", 1, ""},
+        // No ANSI form: refused whole, not sent as "ok??".
+        {L"HUBC_VirtualPath=/HubConsole/v1; HUBC_Session_Data=ok\x85\u2028", 2, "X-Console-SSO: "},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(peers::ToUtf8(c.cookie));
@@ -445,6 +447,8 @@ TEST_F(LoginCookies, SingleSignOnHandOver) {
         EXPECT_STREQ(session.virtualPath, c.result == 1 ? "" : "/HubConsole/v1");
     }
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ParseCookieValue]SSO case, session data=ok-77", kWaitMs));
+    EXPECT_TRUE(
+        trace.WaitForLine(kCookieSource, 68, L"[ParseCookieValue]SSO case, session data=ok\\x85\\u2028", kWaitMs));
     EXPECT_TRUE(
         trace.WaitForLine(kCookieSource, 68, L"[ParseCookieValue]SSO case, virtual path=/HubConsole/v1", kWaitMs));
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 73, L"[ParseCookieValue]SSO case, check result=2", kWaitMs));

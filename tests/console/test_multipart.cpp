@@ -50,7 +50,10 @@ TEST(Multipart, TextFieldFileFieldAndEmptyField) {
         Parsed parsed = ParseBody(
             server, MultipartBody("XyZ", {{"TempFileName", "C:\\x"}, {"a", "1", true}, {"tempfilename", "2", true}}));
         EXPECT_EQ(3u, PairsOf(parsed.list).size());
+        parsed.list.EnumParaCallBack(nullptr);  // hands nothing to the page
         received = parsed.list.FindValue(L"a");
+        const wchar_t* library = parsed.list.FindValue(L"tEMPfILEnAME");  // the library's own pair, any case
+        EXPECT_EQ(received, library ? library : L"(none)");
     }
     EXPECT_EQ(std::vector<std::wstring>{received.substr(received.rfind(L'\\') + 1)}, server.TempFiles());
 }

@@ -2,6 +2,8 @@
 // the lookups and enumerations, the parameter table and the binary block.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "ParamTestSupport.h"
 
 using namespace paramtest;
@@ -233,6 +235,19 @@ TEST(UrlEncodedPost, BinaryModeFailureIs3901) {
     plm::ParseRequest(Post("application/x-www-form-urlencoded", "3"), input, plm::SCgiLimits(), list);
     EXPECT_EQ(3901, list.Status());
     EXPECT_EQ(0u, input.Consumed());
+}
+
+// Any standard exception (a length_error for a size a 32-bit process cannot
+// hold, as well as bad_alloc) ends the parse with 3902 and no pairs.
+TEST(UrlEncodedPost, StandardExceptionsAre3902WithoutPairs) {
+    struct ThrowingInput : plm::ICgiInput {
+        bool SwitchToBinary() override { return true; }
+        size_t Read(void*, size_t) override { throw std::length_error("basic_string::_M_create"); }
+    } input;
+    CCgiParamList list;
+    plm::ParseRequest(Post("application/x-www-form-urlencoded", "3"), input, plm::SCgiLimits(), list);
+    EXPECT_EQ(3902, list.Status());
+    EXPECT_FALSE(list.HasPairArray());
 }
 
 TEST(UrlEncodedPost, BinaryDataBlockGoesToATempFileByteForByte) {

@@ -345,4 +345,56 @@ TEST_F(PipeServerTest, SendAndRecvWaitsForABusyTarget) {
     target1.join();
 }
 
+// A local process that guessed the reply pipe's name and connected before the
+// command was written whole cannot be answering it: it is dropped, and the
+// service's reply is read. Both kinds of reply server (an event per instance,
+// or the pipe itself waited on).
+TEST_F(PipeServerTest, SendAndRecvDropsAWriterThatConnectedBeforeTheCommand) {
+    testsupport::TraceCapture trace;
+    ASSERT_TRUE(trace.Started());
+    for (bool forReply : {false, true}) {
+        SCOPED_TRACE(forReply ? "reply server" : "server with events");
+        const std::wstring replyName = name + (forReply ? L"_r" : L"_e");
+        const std::wstring target = UniquePipeName(forReply ? L"earlytarget_r" : L"earlytarget_e");
+        OS::UniqueFile targetPipe(CreateNamedPipeW((L"\\\\.\\pipe\\" + target).c_str(), PIPE_ACCESS_INBOUND,
+                                                   PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 1024, 1024,
+                                                   1000, nullptr));
+        ASSERT_TRUE(targetPipe.valid());
+        std::thread service([&] {
+            BYTE sink[64];
+            DWORD cb = 0;
+            for (int client = 0; client < 2; ++client) {  // the holder, then the sender
+                ConnectNamedPipe(targetPipe.get(), nullptr);
+                while (ReadFile(targetPipe.get(), sink, sizeof sink, &cb, nullptr) ||
+                       GetLastError() == ERROR_MORE_DATA) {
+                }
+                DisconnectNamedPipe(targetPipe.get());
+            }
+            Writer reply(replyName, {Pattern(6)});  // the service answers from this process
+        });
+        OS::UniqueFile holder;  // keeps the target busy: the command waits
+        ASSERT_EQ(peers::OpenPipeForWriting(target, holder), 0u);
+        // Sends and reads on one thread: a thread's pending connect ends with it.
+        std::atomic<bool> sent{false};
+        std::vector<BYTE> replyBytes;
+        std::thread sender([&] {
+            CPipeServer server;
+            sent = forReply ? PipeSendAndRecvReplyW("abcd", 4, replyName.c_str(), target.c_str(), server)
+                            : PipeSendAndRecvW("abcd", 4, replyName.c_str(), target.c_str(), server, nullptr);
+            server.StartBound(kWaitMs);
+            if (sent) replyBytes = ReadAll(server, 1024).bytes;
+        });
+        for (int i = 0; i < 500 && !WaitNamedPipeW((L"\\\\.\\pipe\\" + replyName).c_str(), 1); ++i) Sleep(10);
+        EXPECT_EQ(peers::RunForger(replyName, L"forged"), 0u);  // connects and writes, then exits
+        holder.reset();
+        sender.join();
+        EXPECT_TRUE(sent);
+        EXPECT_EQ(replyBytes, Pattern(6));
+        service.join();
+        EXPECT_TRUE(
+            trace.WaitForLine(kServerSource, 5, L"[CPipeServer::ExpectWriter] Dropped writer process ", kWaitMs));
+        trace.Clear();
+    }
+}
+
 }  // namespace

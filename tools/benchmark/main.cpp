@@ -3,6 +3,7 @@
 //   benchmark [rounds]
 //   benchmark --bare-exchange [rounds]   prints only (1)'s baseline, one bare
 //                                        exchange, in microseconds (the web benchmark's floor)
+//   benchmark --parse                    runs only (5), the request parser
 #include <windows.h>
 
 #include <algorithm>
@@ -276,7 +277,11 @@ int MeasureBareExchange(int rounds) {
 void MeasureCgiParsing();  // bench_cgi.cpp
 
 int wmain(int argc, wchar_t** argv) {
-    InstallLogClients();  // this program links the layers, not the DLL
+    InstallLogClients();                                    // this program links the layers, not the DLL
+    if (argc > 1 && std::wstring(argv[1]) == L"--parse") {  // (5) alone
+        MeasureCgiParsing();
+        return 0;
+    }
     if (argc > 1 && std::wstring(argv[1]) == L"--bare-exchange")
         return MeasureBareExchange(argc > 2 ? std::max(1, _wtoi(argv[2])) : 40);
     const int rounds = argc > 1 ? std::max(1, _wtoi(argv[1])) : 40;
