@@ -250,24 +250,15 @@ bool CCgiParamList::NextPair(const wchar_t*& name, const wchar_t*& value) {
 // Without a callback nothing is handed to the page, so no file becomes its own.
 void CCgiParamList::EnumParaCallBack(PARA_CALLBACK callback) {
     if (!callback) return;
-    ResetEnum();
-    const wchar_t* name = nullptr;
-    const wchar_t* value = nullptr;
-    while (GetNextPara(name, value, false)) callback(name, value);
+    EnumPairs([callback](const wchar_t* name, const wchar_t* value) { callback(name, value); });
 }
 
 void CCgiParamList::EnumSpecialParaCallBack(const wchar_t* wanted, SPECIAL_PARA_CALLBACK callback) {
-    ResetEnum();
-    if (!wanted) return;
-    const size_t cchWanted = wcslen(wanted);
-    const bool reserved = IsPublishedName(wanted);
-    const wchar_t* name = nullptr;
-    const wchar_t* value = nullptr;
-    while (NextPair(name, value)) {
-        if (wcslen(name) != cchWanted || !NameMatches(m_cursor - 1, wanted, reserved) || !callback) continue;
-        Claim(m_cursor - 1);
-        callback(value);
+    if (!callback) {
+        ResetEnum();
+        return;
     }
+    EnumSpecialPairs(wanted, [callback](const wchar_t* value) { callback(value); });
 }
 
 std::string CCgiParamList::ParaTableHtml() const {

@@ -1,0 +1,198 @@
+/* C interface of the web-console library in WDXPatchAgent.dll, for console CGI
+ * programs built with any compiler and C runtime (MSVC, clang-cl, MSYS2's UCRT
+ * and clang environments, mingw-w64 GCC, C or C++).
+ *
+ * ABI: plain C functions, cdecl, exported by their plain names (no decoration on
+ * either bitness). Only pointers, integers and wchar_t cross: no C++ type, no
+ * exception, no C runtime object (FILE*, a heap block of the caller's runtime).
+ * Needs only <stddef.h> and <stdint.h>, so a freestanding build can use it.
+ *
+ * Status: every function returns an int status, PLM_OK (3900) on success. The
+ * 3900 family of the request parsing and login checks is reported as out values
+ * (plm_ParamsGetStatus, plm_ConsoleGetStatus); the statuses of the calls
+ * themselves are PLM_OK, PLM_NO_MORE_PARAMS and the PLM_E_* codes below. No
+ * function lets a failure escape in any other way.
+ *
+ * Handles: opaque, made by an ...Open or ...Duplicate function and released by
+ * the matching ...Close exactly once. A handle that is null, already closed or
+ * of another kind gives PLM_E_BAD_HANDLE and nothing else happens.
+ *
+ * Strings out:
+ *  - wide texts through a caller buffer: (buffer, cchBuffer, pcchNeeded). The
+ *    call stores in *pcchNeeded (when not null) the characters the whole text
+ *    needs, terminator included. A null buffer goes with cchBuffer 0. When buffer is null or cchBuffer is smaller, it
+ *    returns PLM_E_BUFFER_TOO_SMALL and writes an empty text into a non-null
+ *    buffer of at least one character; call again with that size.
+ *  - UTF-8 texts (the response header, the parameter table) as one block
+ *    allocated by the library: *ppText is terminated, *pcbText counts its bytes
+ *    without the terminator. Release it with plm_FreeText (a second release, or
+ *    a pointer the library did not hand out, gives PLM_E_BAD_HANDLE).
+ *  - names and values handed out by plm_ParamsNextPara and the enumeration
+ *    callbacks point into the library's parameter list and stay valid until the
+ *    process ends; the caller never frees them.
+ *
+ * Output: the stream functions and plm_ConsoleWriteHeader write through one
+ * library-side buffer to the process's standard output handle (WriteFile),
+ * shared with the C++ classes of plm_Console.h, so their output never changes
+ * order. The buffer is written out when full, by plm_Flush, before every binary
+ * write and when the process ends. A program that also prints through its own
+ * C runtime keeps the order by flushing its own runtime (fflush(stdout)) before
+ * it calls the library, and by calling plm_Flush before it prints itself. The
+ * response header is written first (plm_ConsoleWriteHeader or a stream opened
+ * with writeHeader), before any body text.
+ */
+#ifndef PLM_CONSOLEC_H
+#define PLM_CONSOLEC_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(WDX_BUILDING_LIBRARY) || defined(WDX_LINK_STATIC)
+#define PLM_CAPI
+#else
+#define PLM_CAPI __declspec(dllimport)
+#endif
+#define PLM_CALL __cdecl
+
+/* ---- Statuses ---------------------------------------------------------------------- */
+
+/* Results of request parsing and login checks (the same numbers as plm::CGI_*). */
+#define PLM_OK 3900
+#define PLM_CGI_ERR_BINARY_MODE 3901
+#define PLM_CGI_ERR_UPLOAD_TOO_LARGE 3902
+#define PLM_CGI_ERR_NO_TEMP_NAME 3903
+#define PLM_CGI_LOGIN_KEY_MISMATCH 3904
+#define PLM_CGI_LOGIN_EXPIRED 3905
+#define PLM_CGI_LOGIN_NO_COOKIE 3906
+#define PLM_CGI_LOGIN_NO_KEY_FILE 3907
+#define PLM_CGI_ERR_NO_PARAM_LIST 3908
+#define PLM_CGI_LOGIN_NOT_CREATED 3909
+#define PLM_CGI_SSO_CHECK_FAILED 3910
+#define PLM_CGI_ERR_METHOD 4000
+#define PLM_CGI_ERR_CONTENT_TYPE 4001
+
+/* Results of the calls themselves. */
+#define PLM_NO_MORE_PARAMS 3950     /* plm_ParamsNextPara: no pair left (not a failure) */
+#define PLM_E_INVALID_ARG 3951      /* a null out pointer, name or callback, or a size that wraps */
+#define PLM_E_BUFFER_TOO_SMALL 3952 /* *pcchNeeded says how many characters to offer */
+#define PLM_E_NO_MEMORY 3953        /* the library could not allocate */
+#define PLM_E_BAD_HANDLE 3954       /* null, closed, foreign or of another kind; also a second plm_FreeText */
+#define PLM_E_RESOURCE_DLL 3955     /* the resource DLL or its entry point cannot be used */
+#define PLM_E_WRITE 3956            /* standard output refused bytes (the rest of the buffer is dropped) */
+#define PLM_E_INTERNAL 3957         /* any other failure inside the library (traced) */
+
+/* Console kinds (from the executable's folder). */
+#define PLM_CONSOLE_KIND_SERVER 6
+#define PLM_CONSOLE_KIND_VOK 88
+#define PLM_CONSOLE_KIND_TREL 108
+#define PLM_CONSOLE_KIND_HUBC 109
+
+/* ---- Handles and callbacks ---------------------------------------------------------- */
+
+typedef struct PLM_PARAMS_ PLM_PARAMS;       /* the request's parameters */
+typedef struct PLM_CONSOLE_ PLM_CONSOLE;     /* a console context */
+typedef struct PLM_STREAM_ PLM_STREAM;       /* UTF-8 output on standard output */
+typedef struct PLM_RESOURCES_ PLM_RESOURCES; /* the console's resource-string DLL */
+
+/* Enumeration callbacks: context is the caller's own pointer, passed through. */
+typedef void(PLM_CALL* PLM_PARAM_CALLBACK)(void* context, const wchar_t* name, const wchar_t* value);
+typedef void(PLM_CALL* PLM_SPECIAL_PARAM_CALLBACK)(void* context, const wchar_t* value);
+
+/* ---- Library-wide ------------------------------------------------------------------- */
+
+/* Releases a block that plm_ParamsGetTableHtml or plm_ConsoleGetHeader handed out.
+ * Null is accepted and does nothing (PLM_OK). */
+PLM_CAPI int PLM_CALL plm_FreeText(char* text);
+/* Writes out what the library's output buffer holds. */
+PLM_CAPI int PLM_CALL plm_Flush(void);
+
+/* ---- The request's parameters -------------------------------------------------------- */
+/* Every handle works on the one process-wide list, parsed (CGI environment and
+ * standard input) when the first handle or context with parameters is made. */
+
+PLM_CAPI int PLM_CALL plm_ParamsOpen(PLM_PARAMS** pParams);
+PLM_CAPI int PLM_CALL plm_ParamsDuplicate(PLM_PARAMS* params, PLM_PARAMS** pCopy);
+PLM_CAPI int PLM_CALL plm_ParamsClose(PLM_PARAMS* params);
+/* The parse status: PLM_OK or one of PLM_CGI_*. */
+PLM_CAPI int PLM_CALL plm_ParamsGetStatus(PLM_PARAMS* params, int* pStatus);
+/* The first value whose name matches without regard to case; fallback (the empty
+ * text when fallback is null) when none does. */
+PLM_CAPI int PLM_CALL plm_ParamsGetValue(PLM_PARAMS* params, const wchar_t* name, const wchar_t* fallback,
+                                         wchar_t* buffer, size_t cchBuffer, size_t* pcchNeeded);
+/* The value as a decimal number (its leading part), or fallback when none matches. */
+PLM_CAPI int PLM_CALL plm_ParamsGetIntValue(PLM_PARAMS* params, const wchar_t* name, int fallback, int* pValue);
+/* The pair at the cursor (after going back to the first when reset is non-zero),
+ * then the cursor advances: PLM_OK, or PLM_NO_MORE_PARAMS with both null. */
+PLM_CAPI int PLM_CALL plm_ParamsNextPara(PLM_PARAMS* params, int reset, const wchar_t** pName, const wchar_t** pValue);
+PLM_CAPI int PLM_CALL plm_ParamsResetEnum(PLM_PARAMS* params);
+/* The parameters as an HTML table, UTF-8; empty when there are none to show. */
+PLM_CAPI int PLM_CALL plm_ParamsGetTableHtml(PLM_PARAMS* params, char** ppText, size_t* pcbText);
+/* Every pair in order. */
+PLM_CAPI int PLM_CALL plm_ParamsEnum(PLM_PARAMS* params, PLM_PARAM_CALLBACK callback, void* context);
+/* Every value whose name matches name without regard to case. */
+PLM_CAPI int PLM_CALL plm_ParamsEnumSpecial(PLM_PARAMS* params, const wchar_t* name,
+                                            PLM_SPECIAL_PARAM_CALLBACK callback, void* context);
+
+/* ---- The console context ------------------------------------------------------------ */
+
+/* contentKind 1: "text/x-csv", else "text/html". loginMode 0: verify the login
+ * and refresh its cookies; 1: create a new login; 2: neither. withParams non-zero
+ * reads the parameters. resourcePrefix and resourceModule (both may be null)
+ * choose the resource DLL ("CGIResUTF8" unless named). PLM_E_RESOURCE_DLL when
+ * that DLL cannot be used; *pConsole is then null. */
+PLM_CAPI int PLM_CALL plm_ConsoleOpen(int contentKind, const wchar_t* downloadName, int loginMode, int withParams,
+                                      const wchar_t* resourcePrefix, const wchar_t* resourceModule,
+                                      PLM_CONSOLE** pConsole);
+/* A second handle on the same context (what copying a CConsoleCommon does). */
+PLM_CAPI int PLM_CALL plm_ConsoleDuplicate(PLM_CONSOLE* console, PLM_CONSOLE** pCopy);
+PLM_CAPI int PLM_CALL plm_ConsoleClose(PLM_CONSOLE* console);
+/* PLM_OK or the code of the login check, the request parsing or the SSO check. */
+PLM_CAPI int PLM_CALL plm_ConsoleGetStatus(PLM_CONSOLE* console, int* pStatus);
+/* The complete response header, ending with its empty line (lines end in CR LF). */
+PLM_CAPI int PLM_CALL plm_ConsoleGetHeader(PLM_CONSOLE* console, char** ppText, size_t* pcbText);
+/* Writes the header to standard output as it is. */
+PLM_CAPI int PLM_CALL plm_ConsoleWriteHeader(PLM_CONSOLE* console);
+/* A text of the resource DLL in the request's language; empty when it has none. */
+PLM_CAPI int PLM_CALL plm_ConsoleLoadResString(PLM_CONSOLE* console, int id, wchar_t* buffer, size_t cchBuffer,
+                                               size_t* pcchNeeded);
+/* The enumerations of the parameters, on the process-wide list. */
+PLM_CAPI int PLM_CALL plm_ConsoleEnumParams(PLM_CONSOLE* console, PLM_PARAM_CALLBACK callback, void* context);
+PLM_CAPI int PLM_CALL plm_ConsoleEnumSpecialParams(PLM_CONSOLE* console, const wchar_t* name,
+                                                   PLM_SPECIAL_PARAM_CALLBACK callback, void* context);
+
+/* ---- The output stream -------------------------------------------------------------- */
+
+/* writeHeader non-zero writes a minimal header of its own ("Pragma: no-cache",
+ * "Content-type: text/html;charset=utf-8", the empty line). */
+PLM_CAPI int PLM_CALL plm_StreamOpen(int writeHeader, PLM_STREAM** pStream);
+PLM_CAPI int PLM_CALL plm_StreamDuplicate(PLM_STREAM* stream, PLM_STREAM** pCopy);
+PLM_CAPI int PLM_CALL plm_StreamClose(PLM_STREAM* stream);
+/* Text in UTF-8; each LF leaves as CR LF, as the C runtime's text mode writes it.
+ * A null text writes nothing (PLM_OK). */
+PLM_CAPI int PLM_CALL plm_StreamWriteText(PLM_STREAM* stream, const wchar_t* text);
+/* Text in the system's ANSI code page, written as UTF-8 like plm_StreamWriteText. */
+PLM_CAPI int PLM_CALL plm_StreamWriteAnsi(PLM_STREAM* stream, const char* text);
+/* Signed decimal. */
+PLM_CAPI int PLM_CALL plm_StreamWriteInt(PLM_STREAM* stream, int value);
+/* The bytes as they are, after what was buffered before; cbData 0 writes nothing. */
+PLM_CAPI int PLM_CALL plm_StreamWriteBinary(PLM_STREAM* stream, const void* data, size_t cbData);
+
+/* ---- The resource loader ------------------------------------------------------------ */
+
+/* Module "CGIResUTF8" unless named; PLM_E_RESOURCE_DLL (and *pResources null)
+ * when the DLL or its entry point "cgi_GetResourceString" cannot be used. */
+PLM_CAPI int PLM_CALL plm_ResourcesOpen(const wchar_t* prefix, const wchar_t* moduleName, PLM_RESOURCES** pResources);
+PLM_CAPI int PLM_CALL plm_ResourcesDuplicate(PLM_RESOURCES* resources, PLM_RESOURCES** pCopy);
+PLM_CAPI int PLM_CALL plm_ResourcesClose(PLM_RESOURCES* resources);
+/* The text for id in the request's language; empty when the DLL has none. */
+PLM_CAPI int PLM_CALL plm_ResourcesGetString(PLM_RESOURCES* resources, int id, wchar_t* buffer, size_t cchBuffer,
+                                             size_t* pcchNeeded);
+
+#ifdef __cplusplus
+}
+#endif
+#endif
