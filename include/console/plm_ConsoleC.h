@@ -19,8 +19,8 @@
  *
  * Strings out:
  *  - wide texts through a caller buffer: (buffer, cchBuffer, pcchNeeded). The
- *    call always stores in *pcchNeeded the characters the whole text needs,
- *    terminator included. When buffer is null or cchBuffer is smaller, it
+ *    call stores in *pcchNeeded (when not null) the characters the whole text
+ *    needs, terminator included. A null buffer goes with cchBuffer 0. When buffer is null or cchBuffer is smaller, it
  *    returns PLM_E_BUFFER_TOO_SMALL and writes an empty text into a non-null
  *    buffer of at least one character; call again with that size.
  *  - UTF-8 texts (the response header, the parameter table) as one block

@@ -221,12 +221,9 @@ bool CCgiParamList::NextPair(const wchar_t*& name, const wchar_t*& value) {
 }
 
 void CCgiParamList::EnumParaCallBack(PARA_CALLBACK callback) {
-    ResetEnum();
-    const wchar_t* name = nullptr;
-    const wchar_t* value = nullptr;
-    while (GetNextPara(name, value, false)) {
+    EnumPairs([callback](const wchar_t* name, const wchar_t* value) {
         if (callback) callback(name, value);
-    }
+    });
 }
 
 void CCgiParamList::EnumSpecialParaCallBack(const wchar_t* wanted, SPECIAL_PARA_CALLBACK callback) {

@@ -104,6 +104,28 @@ public:
     void ResetEnum() { m_cursor = 0; }
     void EnumParaCallBack(PARA_CALLBACK callback);
     void EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback);
+    // The same enumerations with any callable (the C interface passes its
+    // caller's context along): visit(name, value) and visit(value).
+    template <typename Visit>
+    void EnumPairs(Visit visit) {
+        ResetEnum();
+        const wchar_t* name = nullptr;
+        const wchar_t* value = nullptr;
+        while (GetNextPara(name, value, false)) visit(name, value);
+    }
+    template <typename Visit>
+    void EnumSpecialPairs(const wchar_t* wanted, Visit visit) {
+        ResetEnum();
+        if (!wanted) return;
+        const size_t cchWanted = wcslen(wanted);
+        const wchar_t* name = nullptr;
+        const wchar_t* value = nullptr;
+        while (NextPair(name, value)) {
+            if (wcslen(name) != cchWanted || _wcsicmp(name, wanted) != 0) continue;
+            Claim(m_cursor - 1);
+            visit(value);
+        }
+    }
     std::string ParaTableHtml() const;
 
 private:

@@ -1,0 +1,472 @@
+// The C interface of the console library (console/plm_ConsoleC.h): the plm
+// classes behind opaque handles, every call fenced so that nothing but a status
+// leaves it.
+#include "cgi_CInterface.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <cwchar>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "cgi_ParamList.h"
+#include "cgi_PutStream.h"
+#include "cgi_Utf8.h"
+#include "console/plm_Console.h"
+#include "console/plm_ConsoleC.h"
+#include "foundation/mbwc_MBWC.h"
+#include "foundation/trace_Trace.h"
+
+using FrameworkChannel::TraceWrite;
+
+// What a handle stands for. A handle the caller holds is a number, never the
+// object's address: a closed handle stays unknown for the life of the process,
+// so a second close or a late call is refused instead of reaching freed memory.
+struct PLM_PARAMS_ {
+    plm::CGetParameter value;
+};
+struct PLM_CONSOLE_ {
+    plm::CConsoleCommon value;
+};
+struct PLM_STREAM_ {
+    plm::CPutStream value;
+};
+struct PLM_RESOURCES_ {
+    plm::CResourceLoader value;
+};
+
+namespace plm {
+namespace {
+
+const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_CInterface";
+
+// The low bits of a handle's number name its kind; the rest count up from 1.
+const uintptr_t kKindBits = 2;
+template <typename Object>
+constexpr uintptr_t KindOf();
+template <>
+constexpr uintptr_t KindOf<PLM_PARAMS_>() {
+    return 0;
+}
+template <>
+constexpr uintptr_t KindOf<PLM_CONSOLE_>() {
+    return 1;
+}
+template <>
+constexpr uintptr_t KindOf<PLM_STREAM_>() {
+    return 2;
+}
+template <>
+constexpr uintptr_t KindOf<PLM_RESOURCES_>() {
+    return 3;
+}
+
+// Live handles and texts. Objects are shared, so a close on another thread never
+// frees one under a call that is using it.
+struct SRegistry {
+    std::mutex lock;
+    uintptr_t lastNumber = 0;
+    std::unordered_map<uintptr_t, std::shared_ptr<void>> handles;
+    std::unordered_set<const char*> texts;
+};
+SRegistry& Registry() {
+    static SRegistry* registry = new SRegistry;  // never destroyed: calls may come during exit
+    return *registry;
+}
+
+template <typename Object>
+std::shared_ptr<Object> Find(Object* handle) {
+    const uintptr_t number = reinterpret_cast<uintptr_t>(handle);
+    if (number == 0 || (number & ((1u << kKindBits) - 1)) != KindOf<Object>()) return nullptr;
+    SRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.lock);
+    auto found = registry.handles.find(number);
+    return found == registry.handles.end() ? nullptr : std::static_pointer_cast<Object>(found->second);
+}
+
+// Hands out a new handle for object.
+template <typename Object>
+int Publish(std::shared_ptr<Object> object, Object** pHandle) {
+    SRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.lock);
+    if (registry.lastNumber >= (UINTPTR_MAX >> kKindBits)) return PLM_E_NO_MEMORY;  // numbers used up
+    const uintptr_t number = (++registry.lastNumber << kKindBits) | KindOf<Object>();
+    registry.handles.emplace(number, std::move(object));
+    *pHandle = reinterpret_cast<Object*>(number);
+    return PLM_OK;
+}
+
+template <typename Object>
+int Close(Object* handle) {
+    const uintptr_t number = reinterpret_cast<uintptr_t>(handle);
+    std::shared_ptr<void> object;  // released after the lock
+    SRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.lock);
+    auto found = registry.handles.find(number);
+    if (number == 0 || (number & ((1u << kKindBits) - 1)) != KindOf<Object>() || found == registry.handles.end())
+        return PLM_E_BAD_HANDLE;
+    object = std::move(found->second);
+    registry.handles.erase(found);
+    return PLM_OK;
+}
+
+template <typename Object>
+Object* CopyOf(const Object& object) {
+    return new Object{object.value};
+}
+// The parameter list is the process's; a copy is one more empty view of it.
+PLM_PARAMS_* CopyOf(const PLM_PARAMS_&) { return new PLM_PARAMS_; }
+
+template <typename Object>
+int Duplicate(Object* handle, Object** pCopy) {
+    if (!pCopy) return PLM_E_INVALID_ARG;
+    *pCopy = nullptr;
+    auto object = Find(handle);
+    if (!object) return PLM_E_BAD_HANDLE;
+    return Publish(std::shared_ptr<Object>(CopyOf(*object)), pCopy);
+}
+
+// Runs body; whatever it throws becomes a status and a trace line.
+template <typename Body>
+int Fenced(const wchar_t* function, Body body) {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        WDX_TRACE(kTraceFailure, L"[%s] out of memory", function);
+        return PLM_E_NO_MEMORY;
+    } catch (CResourceLoaderException* error) {
+        delete error;
+        WDX_TRACE(kTraceFailure, L"[%s] the resource DLL cannot be used", function);
+        return PLM_E_RESOURCE_DLL;
+    } catch (...) {
+        WDX_TRACE(kTraceFailure, L"[%s] failed with an exception", function);
+        return PLM_E_INTERNAL;
+    }
+}
+
+// The caller's buffer may take cchBuffer characters; a size whose bytes do not
+// fit the address space is a caller's mistake, not a large buffer.
+bool ValidBuffer(const wchar_t* buffer, size_t cchBuffer) {
+    if (cchBuffer > SIZE_MAX / sizeof(wchar_t)) return false;
+    if (!buffer) return cchBuffer == 0;
+    return reinterpret_cast<uintptr_t>(buffer) <= UINTPTR_MAX - cchBuffer * sizeof(wchar_t);
+}
+
+int CopyOut(const std::wstring& text, wchar_t* buffer, size_t cchBuffer, size_t* pcchNeeded) {
+    const size_t cchNeeded = text.size() + 1;
+    if (pcchNeeded) *pcchNeeded = cchNeeded;
+    if (!buffer || cchBuffer < cchNeeded) {
+        if (buffer && cchBuffer > 0) buffer[0] = L'\0';
+        return PLM_E_BUFFER_TOO_SMALL;
+    }
+    wmemcpy(buffer, text.c_str(), cchNeeded);
+    return PLM_OK;
+}
+
+int HandOutText(const std::string& text, char** ppText, size_t* pcbText) {
+    std::unique_ptr<char[]> block(new char[text.size() + 1]);
+    memcpy(block.get(), text.c_str(), text.size() + 1);
+    SRegistry& registry = Registry();
+    {
+        std::lock_guard<std::mutex> lock(registry.lock);
+        registry.texts.insert(block.get());
+    }
+    *ppText = block.release();
+    if (pcbText) *pcbText = text.size();
+    return PLM_OK;
+}
+
+int WroteStatus(bool written) { return written ? PLM_OK : PLM_E_WRITE; }
+
+int EnumParams(PLM_PARAM_CALLBACK callback, void* context) {
+    if (!callback) return PLM_E_INVALID_ARG;
+    if (CCgiParamList* list = ProcessParamList())
+        list->EnumPairs([&](const wchar_t* name, const wchar_t* value) { callback(context, name, value); });
+    return PLM_OK;
+}
+
+int EnumSpecialParams(const wchar_t* name, PLM_SPECIAL_PARAM_CALLBACK callback, void* context) {
+    if (!callback || !name) return PLM_E_INVALID_ARG;
+    if (CCgiParamList* list = ProcessParamList())
+        list->EnumSpecialPairs(name, [&](const wchar_t* value) { callback(context, value); });
+    return PLM_OK;
+}
+
+}  // namespace
+
+size_t LiveCInterfaceHandles() {
+    SRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.lock);
+    return registry.handles.size() + registry.texts.size();
+}
+
+}  // namespace plm
+
+using namespace plm;
+
+extern "C" {
+
+int __cdecl plm_FreeText(char* text) {
+    return Fenced(L"plm_FreeText", [&] {
+        if (!text) return PLM_OK;
+        SRegistry& registry = Registry();
+        {
+            std::lock_guard<std::mutex> lock(registry.lock);
+            if (registry.texts.erase(text) == 0) return PLM_E_BAD_HANDLE;
+        }
+        delete[] text;
+        return PLM_OK;
+    });
+}
+
+int __cdecl plm_Flush(void) {
+    return Fenced(L"plm_Flush", [] { return WroteStatus(FlushOutput()); });
+}
+
+// ---- parameters ---------------------------------------------------------------------
+
+int __cdecl plm_ParamsOpen(PLM_PARAMS** pParams) {
+    return Fenced(L"plm_ParamsOpen", [&] {
+        if (!pParams) return PLM_E_INVALID_ARG;
+        *pParams = nullptr;
+        return Publish(std::make_shared<PLM_PARAMS_>(), pParams);
+    });
+}
+
+int __cdecl plm_ParamsDuplicate(PLM_PARAMS* params, PLM_PARAMS** pCopy) {
+    return Fenced(L"plm_ParamsDuplicate", [&] { return Duplicate(params, pCopy); });
+}
+
+int __cdecl plm_ParamsClose(PLM_PARAMS* params) {
+    return Fenced(L"plm_ParamsClose", [&] { return Close(params); });
+}
+
+int __cdecl plm_ParamsGetStatus(PLM_PARAMS* params, int* pStatus) {
+    return Fenced(L"plm_ParamsGetStatus", [&] {
+        auto object = Find(params);
+        if (!object) return PLM_E_BAD_HANDLE;
+        if (!pStatus) return PLM_E_INVALID_ARG;
+        *pStatus = object->value.GetErrorCode();
+        return PLM_OK;
+    });
+}
+
+int __cdecl plm_ParamsGetValue(PLM_PARAMS* params, const wchar_t* name, const wchar_t* fallback, wchar_t* buffer,
+                               size_t cchBuffer, size_t* pcchNeeded) {
+    return Fenced(L"plm_ParamsGetValue", [&] {
+        auto object = Find(params);
+        if (!object) return PLM_E_BAD_HANDLE;
+        if (!name || !ValidBuffer(buffer, cchBuffer)) return PLM_E_INVALID_ARG;
+        return CopyOut(object->value.GetValue(name, fallback), buffer, cchBuffer, pcchNeeded);
+    });
+}
+
+int __cdecl plm_ParamsGetIntValue(PLM_PARAMS* params, const wchar_t* name, int fallback, int* pValue) {
+    return Fenced(L"plm_ParamsGetIntValue", [&] {
+        auto object = Find(params);
+        if (!object) return PLM_E_BAD_HANDLE;
+        if (!name || !pValue) return PLM_E_INVALID_ARG;
+        *pValue = object->value.GetIntValue(name, fallback);
+        return PLM_OK;
+    });
+}
+
+int __cdecl plm_ParamsNextPara(PLM_PARAMS* params, int reset, const wchar_t** pName, const wchar_t** pValue) {
+    return Fenced(L"plm_ParamsNextPara", [&] {
+        auto object = Find(params);
+        if (!object) return PLM_E_BAD_HANDLE;
+        if (!pName || !pValue) return PLM_E_INVALID_ARG;
+        const wchar_t* name = nullptr;
+        const wchar_t* value = nullptr;
+        const bool found = object->value.GetNextPara(name, value, reset != 0);
+        *pName = found ? name : nullptr;
+        *pValue = found ? value : nullptr;
+        return found ? PLM_OK : PLM_NO_MORE_PARAMS;
+    });
+}
+
+int __cdecl plm_ParamsResetEnum(PLM_PARAMS* params) {
+    return Fenced(L"plm_ParamsResetEnum", [&] {
+        auto object = Find(params);
+        if (!object) return PLM_E_BAD_HANDLE;
+        object->value.ResetEnum();
+        return PLM_OK;
+    });
+}
+
+int __cdecl plm_ParamsGetTableHtml(PLM_PARAMS* params, char** ppText, size_t* pcbText) {
+    return Fenced(L"plm_ParamsGetTableHtml", [&] {
+        auto object = Find(params);
+        if (!object) return PLM_E_BAD_HANDLE;
+        if (!ppText) return PLM_E_INVALID_ARG;
+        *ppText = nullptr;
+        return HandOutText(object->value.GetParaTableHtml(), ppText, pcbText);
+    });
+}
+
+int __cdecl plm_ParamsEnum(PLM_PARAMS* params, PLM_PARAM_CALLBACK callback, void* context) {
+    return Fenced(L"plm_ParamsEnum", [&] { return Find(params) ? EnumParams(callback, context) : PLM_E_BAD_HANDLE; });
+}
+
+int __cdecl plm_ParamsEnumSpecial(PLM_PARAMS* params, const wchar_t* name, PLM_SPECIAL_PARAM_CALLBACK callback,
+                                  void* context) {
+    return Fenced(L"plm_ParamsEnumSpecial",
+                  [&] { return Find(params) ? EnumSpecialParams(name, callback, context) : PLM_E_BAD_HANDLE; });
+}
+
+// ---- console context ----------------------------------------------------------------
+
+int __cdecl plm_ConsoleOpen(int contentKind, const wchar_t* downloadName, int loginMode, int withParams,
+                            const wchar_t* resourcePrefix, const wchar_t* resourceModule, PLM_CONSOLE** pConsole) {
+    return Fenced(L"plm_ConsoleOpen", [&] {
+        if (!pConsole) return PLM_E_INVALID_ARG;
+        *pConsole = nullptr;
+        std::shared_ptr<PLM_CONSOLE_> object(new PLM_CONSOLE_{
+            CConsoleCommon(contentKind, downloadName, loginMode, withParams != 0, resourcePrefix, resourceModule)});
+        return Publish(std::move(object), pConsole);
+    });
+}
+
+int __cdecl plm_ConsoleDuplicate(PLM_CONSOLE* console, PLM_CONSOLE** pCopy) {
+    return Fenced(L"plm_ConsoleDuplicate", [&] { return Duplicate(console, pCopy); });
+}
+
+int __cdecl plm_ConsoleClose(PLM_CONSOLE* console) {
+    return Fenced(L"plm_ConsoleClose", [&] { return Close(console); });
+}
+
+int __cdecl plm_ConsoleGetStatus(PLM_CONSOLE* console, int* pStatus) {
+    return Fenced(L"plm_ConsoleGetStatus", [&] {
+        auto object = Find(console);
+        if (!object) return PLM_E_BAD_HANDLE;
+        if (!pStatus) return PLM_E_INVALID_ARG;
+        *pStatus = object->value.GetErrorCode();
+        return PLM_OK;
+    });
+}
+
+int __cdecl plm_ConsoleGetHeader(PLM_CONSOLE* console, char** ppText, size_t* pcbText) {
+    return Fenced(L"plm_ConsoleGetHeader", [&] {
+        auto object = Find(console);
+        if (!object) return PLM_E_BAD_HANDLE;
+        if (!ppText) return PLM_E_INVALID_ARG;
+        *ppText = nullptr;
+        return HandOutText(object->value.GetHeader(), ppText, pcbText);
+    });
+}
+
+int __cdecl plm_ConsoleWriteHeader(PLM_CONSOLE* console) {
+    return Fenced(L"plm_ConsoleWriteHeader", [&] {
+        auto object = Find(console);
+        if (!object) return PLM_E_BAD_HANDLE;
+        const std::string header = object->value.GetHeader();
+        return WroteStatus(OutputBytes(header.data(), header.size()));
+    });
+}
+
+int __cdecl plm_ConsoleLoadResString(PLM_CONSOLE* console, int id, wchar_t* buffer, size_t cchBuffer,
+                                     size_t* pcchNeeded) {
+    return Fenced(L"plm_ConsoleLoadResString", [&] {
+        auto object = Find(console);
+        if (!object) return PLM_E_BAD_HANDLE;
+        if (!ValidBuffer(buffer, cchBuffer)) return PLM_E_INVALID_ARG;
+        return CopyOut(object->value.LoadResString(id), buffer, cchBuffer, pcchNeeded);
+    });
+}
+
+int __cdecl plm_ConsoleEnumParams(PLM_CONSOLE* console, PLM_PARAM_CALLBACK callback, void* context) {
+    return Fenced(L"plm_ConsoleEnumParams",
+                  [&] { return Find(console) ? EnumParams(callback, context) : PLM_E_BAD_HANDLE; });
+}
+
+int __cdecl plm_ConsoleEnumSpecialParams(PLM_CONSOLE* console, const wchar_t* name, PLM_SPECIAL_PARAM_CALLBACK callback,
+                                         void* context) {
+    return Fenced(L"plm_ConsoleEnumSpecialParams",
+                  [&] { return Find(console) ? EnumSpecialParams(name, callback, context) : PLM_E_BAD_HANDLE; });
+}
+
+// ---- output stream ------------------------------------------------------------------
+
+int __cdecl plm_StreamOpen(int writeHeader, PLM_STREAM** pStream) {
+    return Fenced(L"plm_StreamOpen", [&] {
+        if (!pStream) return PLM_E_INVALID_ARG;
+        *pStream = nullptr;
+        return Publish(std::shared_ptr<PLM_STREAM_>(new PLM_STREAM_{CPutStream(writeHeader != 0)}), pStream);
+    });
+}
+
+int __cdecl plm_StreamDuplicate(PLM_STREAM* stream, PLM_STREAM** pCopy) {
+    return Fenced(L"plm_StreamDuplicate", [&] { return Duplicate(stream, pCopy); });
+}
+
+int __cdecl plm_StreamClose(PLM_STREAM* stream) {
+    return Fenced(L"plm_StreamClose", [&] { return Close(stream); });
+}
+
+int __cdecl plm_StreamWriteText(PLM_STREAM* stream, const wchar_t* text) {
+    return Fenced(L"plm_StreamWriteText", [&] {
+        if (!Find(stream)) return PLM_E_BAD_HANDLE;
+        return text ? WroteStatus(OutputText(WideToUtf8(text, wcslen(text)))) : PLM_OK;
+    });
+}
+
+int __cdecl plm_StreamWriteAnsi(PLM_STREAM* stream, const char* text) {
+    return Fenced(L"plm_StreamWriteAnsi", [&] {
+        if (!Find(stream)) return PLM_E_BAD_HANDLE;
+        return text ? WroteStatus(OutputText(WideToUtf8(MBWC::AnsiToWide(text)))) : PLM_OK;
+    });
+}
+
+int __cdecl plm_StreamWriteInt(PLM_STREAM* stream, int value) {
+    return Fenced(L"plm_StreamWriteInt", [&] {
+        if (!Find(stream)) return PLM_E_BAD_HANDLE;
+        return WroteStatus(OutputText(std::to_string(value)));
+    });
+}
+
+int __cdecl plm_StreamWriteBinary(PLM_STREAM* stream, const void* data, size_t cbData) {
+    return Fenced(L"plm_StreamWriteBinary", [&] {
+        if (!Find(stream)) return PLM_E_BAD_HANDLE;
+        if (cbData == 0) return PLM_OK;
+        if (!data || reinterpret_cast<uintptr_t>(data) > UINTPTR_MAX - cbData) return PLM_E_INVALID_ARG;
+        return WroteStatus(OutputBinary(data, cbData));
+    });
+}
+
+// ---- resource loader ----------------------------------------------------------------
+
+int __cdecl plm_ResourcesOpen(const wchar_t* prefix, const wchar_t* moduleName, PLM_RESOURCES** pResources) {
+    return Fenced(L"plm_ResourcesOpen", [&] {
+        if (!pResources) return PLM_E_INVALID_ARG;
+        *pResources = nullptr;
+        return Publish(std::shared_ptr<PLM_RESOURCES_>(new PLM_RESOURCES_{CResourceLoader(prefix, moduleName)}),
+                       pResources);
+    });
+}
+
+int __cdecl plm_ResourcesDuplicate(PLM_RESOURCES* resources, PLM_RESOURCES** pCopy) {
+    return Fenced(L"plm_ResourcesDuplicate", [&] { return Duplicate(resources, pCopy); });
+}
+
+int __cdecl plm_ResourcesClose(PLM_RESOURCES* resources) {
+    return Fenced(L"plm_ResourcesClose", [&] { return Close(resources); });
+}
+
+int __cdecl plm_ResourcesGetString(PLM_RESOURCES* resources, int id, wchar_t* buffer, size_t cchBuffer,
+                                   size_t* pcchNeeded) {
+    return Fenced(L"plm_ResourcesGetString", [&] {
+        auto object = Find(resources);
+        if (!object) return PLM_E_BAD_HANDLE;
+        if (!ValidBuffer(buffer, cchBuffer)) return PLM_E_INVALID_ARG;
+        return CopyOut(object->value.GetString(id), buffer, cchBuffer, pcchNeeded);
+    });
+}
+
+}  // extern "C"
