@@ -47,7 +47,7 @@ install_pages() {
   local page
   # Only the console's pages: a program in this folder is a page anyone can run.
   rm -f "$CGI"/*.exe
-  for page in echo params upload login status report; do
+  for page in echo params upload login status report msvc_echo msvc_login msvc_status; do
     [ -f "$BIN/$page.exe" ] && cp "$BIN/$page.exe" "$CGI/"
   done
   cp "$BIN/WDXPatchAgent.dll" "$CGI/"
