@@ -5,10 +5,14 @@
 
 #include <cstdio>
 
+#include "libCGIConsoleCommon/cgi_PutStream.h"
+
 namespace consoletest {
 
+// The library writes through a buffer of its own: both are emptied at each end.
 CapturedStdout::CapturedStdout() {
     fflush(stdout);
+    plm::FlushOutput();
     m_saved = _dup(_fileno(stdout));
     FILE* file = _wfopen((m_dir.path() + L"\\out").c_str(), L"w");
     _dup2(_fileno(file), _fileno(stdout));
@@ -18,6 +22,7 @@ CapturedStdout::CapturedStdout() {
 std::string CapturedStdout::Bytes() {
     if (!m_done) {
         fflush(stdout);
+        plm::FlushOutput();
         _dup2(m_saved, _fileno(stdout));
         _close(m_saved);
         m_done = true;

@@ -2,13 +2,18 @@
 // shells, through the exported classes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cwchar>
 #include <memory>
+#include <string>
 
 #include "../../tools/cgires/cgires_ids.h"
 #include "ConsoleTestSupport.h"
 #include "ServerFixture.h"
 #include "console/plm_Console.h"
+#include "console/plm_ConsoleC.h"
 #include "foundation/win_Handle.h"
+#include "libCGIConsoleCommon/cgi_CInterface.h"
 #include "libCGIConsoleCommon/cgi_ConsoleContext.h"
 #include "libCGIConsoleCommon/cgi_Html.h"
 
@@ -282,6 +287,128 @@ TEST_F(ConsoleContext, OutputBytes) {
                                "\xC3\xA9\xF0\x9F\x98\x80\xED\xA0\x80"
                                "42-7ab" +
                                std::string("\r\n\0x", 4));
+}
+
+// The classes and the C interface write through one buffer: mixed, their bytes
+// keep the order written, across the buffer's size and around binary writes.
+TEST_F(ConsoleContext, ClassesAndCInterfaceShareOneOutput) {
+    PLM_CONSOLE* console = nullptr;
+    PLM_STREAM* stream = nullptr;
+    ASSERT_EQ(plm_ConsoleOpen(0, nullptr, 2, 0, nullptr, nullptr, &console), PLM_OK);
+    ASSERT_EQ(plm_StreamOpen(0, &stream), PLM_OK);
+    const std::string big(5000, 'x');
+    CapturedStdout out;
+    EXPECT_EQ(plm_ConsoleWriteHeader(console), PLM_OK);
+    plm::CPutStream classes;
+    classes << L"a\n";
+    EXPECT_EQ(plm_StreamWriteText(stream, L"b\u00e9\n"), PLM_OK);
+    classes.WriteBinary("c\n", 2);
+    EXPECT_EQ(plm_StreamWriteAnsi(stream, big.c_str()), PLM_OK);
+    classes << -7;
+    EXPECT_EQ(plm_StreamWriteBinary(stream, "d\n", 2), PLM_OK);
+    EXPECT_EQ(plm_StreamWriteInt(stream, 42), PLM_OK);
+    EXPECT_EQ(out.Bytes(),
+              "Server: Quillon CGI\r\nPragma: no-cache\r\nCache-Control: no-cache\r\n"
+              "Content-type: text/html;charset=utf-8\r\n\r\n"
+              "a\r\nb\xC3\xA9\r\nc\n" +
+                  big + "-7d\n42");
+    EXPECT_EQ(plm_StreamClose(stream), PLM_OK);
+    EXPECT_EQ(plm_ConsoleClose(console), PLM_OK);
+}
+
+// Misuse of the C interface: a status for each, nothing written where it must
+// not be, nothing left behind.
+TEST_F(ConsoleContext, CInterfaceBadCalls) {
+    const size_t liveBefore = plm::LiveCInterfaceHandles();
+    PLM_PARAMS* params = nullptr;
+    PLM_CONSOLE* console = nullptr;
+    PLM_STREAM* stream = nullptr;
+    PLM_RESOURCES* resources = nullptr;
+    ASSERT_EQ(plm_ParamsOpen(&params), PLM_OK);
+    ASSERT_EQ(plm_ConsoleOpen(0, nullptr, 2, 0, nullptr, nullptr, &console), PLM_OK);
+    ASSERT_EQ(plm_StreamOpen(0, &stream), PLM_OK);
+    ASSERT_EQ(plm_ResourcesOpen(nullptr, nullptr, &resources), PLM_OK);
+    PLM_PARAMS* closed = nullptr;
+    ASSERT_EQ(plm_ParamsDuplicate(params, &closed), PLM_OK);
+    ASSERT_EQ(plm_ParamsClose(closed), PLM_OK);
+    char* table = nullptr;
+    ASSERT_EQ(plm_ParamsGetTableHtml(params, &table, nullptr), PLM_OK);
+    ASSERT_EQ(plm_FreeText(table), PLM_OK);
+
+    wchar_t buffer[8];
+    wmemset(buffer, 0xBDBD, 8);
+    size_t cchNeeded = 0xBD;
+    int value = 0xBD;
+    const wchar_t* name = nullptr;
+    const wchar_t* text = L"marker";
+    auto ignorePair = [](void*, const wchar_t*, const wchar_t*) {};
+    char notOurs[] = "x";
+    const struct {
+        const char* what;
+        int status;
+        int expected;
+    } cases[] = {
+        {"null handle", plm_ParamsGetStatus(nullptr, &value), PLM_E_BAD_HANDLE},
+        {"closed handle", plm_ParamsGetStatus(closed, &value), PLM_E_BAD_HANDLE},
+        {"second close", plm_ParamsClose(closed), PLM_E_BAD_HANDLE},
+        {"handle of another kind", plm_ConsoleGetStatus(reinterpret_cast<PLM_CONSOLE*>(params), &value),
+         PLM_E_BAD_HANDLE},
+        {"made-up handle", plm_StreamWriteInt(reinterpret_cast<PLM_STREAM*>(0x12345679), 1), PLM_E_BAD_HANDLE},
+        {"null status out", plm_ConsoleGetStatus(console, nullptr), PLM_E_INVALID_ARG},
+        {"null name", plm_ParamsGetValue(params, nullptr, L"f", buffer, 8, &cchNeeded), PLM_E_INVALID_ARG},
+        {"null buffer with a size", plm_ParamsGetValue(params, L"n", L"f", nullptr, 8, &cchNeeded), PLM_E_INVALID_ARG},
+        {"size whose bytes overflow", plm_ParamsGetValue(params, L"n", L"f", buffer, SIZE_MAX / 2 + 1, &cchNeeded),
+         PLM_E_INVALID_ARG},
+        {"buffer that wraps the address space",
+         plm_ResourcesGetString(resources, CGIRES_SIGN_IN, buffer, SIZE_MAX / sizeof(wchar_t), &cchNeeded),
+         PLM_E_INVALID_ARG},
+        {"null callback", plm_ParamsEnum(params, nullptr, nullptr), PLM_E_INVALID_ARG},
+        {"null special callback", plm_ConsoleEnumSpecialParams(console, L"a", nullptr, nullptr), PLM_E_INVALID_ARG},
+        {"null special name",
+         plm_ParamsEnumSpecial(
+             params, nullptr, [](void*, const wchar_t*) {}, nullptr),
+         PLM_E_INVALID_ARG},
+        {"null cursor out", plm_ParamsNextPara(params, 1, &name, nullptr), PLM_E_INVALID_ARG},
+        {"null table out", plm_ParamsGetTableHtml(params, nullptr, nullptr), PLM_E_INVALID_ARG},
+        {"null open out", plm_StreamOpen(0, nullptr), PLM_E_INVALID_ARG},
+        {"null duplicate out", plm_ConsoleDuplicate(console, nullptr), PLM_E_INVALID_ARG},
+        {"null binary data", plm_StreamWriteBinary(stream, nullptr, 4), PLM_E_INVALID_ARG},
+        {"binary range that wraps", plm_StreamWriteBinary(stream, reinterpret_cast<const void*>(UINTPTR_MAX - 2), 16),
+         PLM_E_INVALID_ARG},
+        {"second free of a text", plm_FreeText(table), PLM_E_BAD_HANDLE},
+        {"free of a text not handed out", plm_FreeText(notOurs), PLM_E_BAD_HANDLE},
+        {"null text writes nothing", plm_StreamWriteText(stream, nullptr), PLM_OK},
+        {"null enumeration with a context", plm_ConsoleEnumParams(console, ignorePair, &value), PLM_OK},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.status, c.expected) << c.what;
+    EXPECT_EQ(value, 0xBD) << "an out value written by a refused call";
+    EXPECT_EQ(buffer[0], static_cast<wchar_t>(0xBDBD)) << "a buffer written by a refused call";
+    EXPECT_EQ(name, nullptr);
+
+    // Too small, then the size asked for: an empty text first, the whole text then.
+    ASSERT_EQ(plm_ParamsGetValue(params, L"no such name", L"fallback", buffer, 3, &cchNeeded), PLM_E_BUFFER_TOO_SMALL);
+    EXPECT_EQ(cchNeeded, 9u);
+    EXPECT_EQ(buffer[0], L'\0');
+    EXPECT_EQ(buffer[1], static_cast<wchar_t>(0xBDBD));
+    std::wstring fetched(cchNeeded, L'\xBDBD');
+    ASSERT_EQ(plm_ParamsGetValue(params, L"no such name", L"fallback", &fetched[0], fetched.size(), nullptr), PLM_OK);
+    EXPECT_EQ(fetched, std::wstring(L"fallback", 9));
+    EXPECT_EQ(plm_ConsoleLoadResString(console, CGIRES_SIGN_IN, nullptr, 0, &cchNeeded), PLM_E_BUFFER_TOO_SMALL);
+    EXPECT_EQ(cchNeeded, SampleText(L"en", CGIRES_SIGN_IN).size() + 1);
+
+    // A resource DLL that cannot be used: a status and no handle.
+    PLM_CONSOLE* failed = reinterpret_cast<PLM_CONSOLE*>(&text);
+    EXPECT_EQ(plm_ConsoleOpen(0, nullptr, 2, 0, nullptr, L"NoSuchResources", &failed), PLM_E_RESOURCE_DLL);
+    EXPECT_EQ(failed, nullptr);
+    PLM_RESOURCES* noResources = reinterpret_cast<PLM_RESOURCES*>(&text);
+    EXPECT_EQ(plm_ResourcesOpen(nullptr, L"SSO_PKIHelper", &noResources), PLM_E_RESOURCE_DLL);
+    EXPECT_EQ(noResources, nullptr);
+
+    EXPECT_EQ(plm_ParamsClose(params), PLM_OK);
+    EXPECT_EQ(plm_ConsoleClose(console), PLM_OK);
+    EXPECT_EQ(plm_StreamClose(stream), PLM_OK);
+    EXPECT_EQ(plm_ResourcesClose(resources), PLM_OK);
+    EXPECT_EQ(plm::LiveCInterfaceHandles(), liveBefore);
 }
 
 TEST(ConsoleStream, HeaderOfItsOwn) {

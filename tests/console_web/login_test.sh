@@ -22,6 +22,7 @@ logins() {
 
   local live="key=$key; session=$session; stamp=$stamp; timestamp=$timestamp"
   check "status with the login's cookies" test "$(status_with "$live")" = 3900
+  check "the C page sees the login" test "$(curl -sS -H "Cookie: $live" "$BASE/cpage.exe" | head -n 1)" = $'console 3900\r'
   check "status refreshes the stamp" grep -q '^Set-Cookie: stamp=[0-9]*;path=/quillon' "$WORK/status.h"
   check "changed key" test "$(status_with "key=${key}9; session=$session; stamp=$stamp; timestamp=$timestamp")" = 3904
   local unused=$(( (session + 1) % 32768 ))

@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The web console through a real web server: lighttpd runs the sample pages
 # under Wine and curl sends what browsers send.
-#   web_test.sh <source root> <bin folder>
+#   web_test.sh <source root> <bin folder> [<pages folder>]
+# <pages folder> serves the sample pages of another build (bin/cpplayer: the
+# same pages on the C++ layer over the C interface) with the rest of <bin folder>.
 # Runs under ./wdx test (WINEPREFIX, WINE, WINESERVER set; wineserver running).
 set -uo pipefail
 ROOT=$1
 BIN=$2
+PAGES=${3:-}
 SERVER=$WINEPREFIX/drive_c/Quillon/KPSSRV
 WORK=$(mktemp -d)
 PASSED=0
@@ -34,6 +37,7 @@ start_console() {  # [answers file]
   BASE=http://127.0.0.1:$PORT/quillon/cgi
   local args=(--port "$PORT")
   [ -n "${1:-}" ] && args+=(--answers "$1")
+  [ -n "$PAGES" ] && args+=(--pages "$PAGES")
   "$ROOT/tools/console/serve.sh" "$BIN" "${args[@]}" >"$WORK/serve.log" 2>&1 &
   SERVE_PID=$!
   local i
@@ -103,6 +107,18 @@ requests() {
   check "header lines end in CR LF" grep -q $'^Content-type: text/html;charset=utf-8\r$' "$WORK/headers"
   check "parameter table escapes HTML" grep -q '&lt;b&gt;' "$out"
   check "no raw markup from input" lacks "$out" '"Arial"><b></font>'
+
+  # The page written in C: statuses, values, enumerations, the interface's own
+  # refusals and the four kinds of writes, in the order written (LF as CR LF
+  # in text, the binary line as it is).
+  curl -sS "$BASE/cpage.exe?name=Z%C3%BCrich&n=42&tag=a&x=1&TAG=b" -o "$out"
+  check "C page over GET" diff <(cat "$out") <(printf 'console 3906\r\nstatus 3900\r\nname\tZürich\r\nn 42\r\n%b%b%b%b%b' \
+    'pair\tname\tZürich\r\npair\tn\t42\r\npair\ttag\ta\r\npair\tx\t1\r\npair\tTAG\tb\r\npairs 5\r\n' \
+    'tag\ta\r\ntag\tb\r\ncursor 5\r\nres\tLogin status\r\ntable 1\r\n' \
+    'free 3900\r\nfree again 3954\r\nclosed 3900\r\nclosed again 3954\r\n' 'ansi ok\r\nbinary\n' 'end\r\n')
+  curl -sS --data 'n=-7&q=1+2' "$BASE/cpage.exe" -o "$out"
+  check "C page over POST, fallback when a name is missing" diff <(grep -aE $'^(name|n|pair|pairs)[ \t]' "$out" | tr -d '\r') \
+    <(printf 'name\t(none)\nn -7\npair\tn\t-7\npair\tq\t1 2\npairs 2\n')
 
   check "library files are not served" test "$(curl -s -o /dev/null -w '%{http_code}' "$BASE/WDXPatchAgent.dll")" = 403
   check "dot segments still resolved" test \

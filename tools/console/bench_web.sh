@@ -9,6 +9,8 @@
 #       that only parses the request (echo); and the page's floor on this
 #       machine, measured in the same run: loadonly plus one bare exchange
 #       (the benchmark's (1) baseline) per command the page sends;
+#       And the status page built on the header-only C++ layer over the C
+#       interface against the class-based one, interleaved in the same loop;
 #   (8) peak private bytes of a page that parses a 5 MB URL-encoded body of
 #       one-byte items (about 2.6 million pairs).
 #   bench_web.sh <bin folder> [--memory-only]
@@ -57,9 +59,10 @@ COMMANDS=$(dirname "$BIN")/console/commands.txt
 before=$(wc -l < "$COMMANDS")
 curl -sS -b "$WORK/jar" "$BASE/status.exe" -o /dev/null
 commands=$(( $(wc -l < "$COMMANDS") - before ))
-for p in status minimal loadonly echo; do : > "$WORK/$p"; done
+for p in status statuscpp minimal loadonly echo; do : > "$WORK/$p"; done
 for _ in $(seq 1 50); do
   seconds -b "$WORK/jar" "$BASE/status.exe" >> "$WORK/status"
+  seconds -b "$WORK/jar" "$BASE/statuscpp.exe" >> "$WORK/statuscpp"
   seconds "$BENCH/minimal.exe" >> "$WORK/minimal"
   seconds "$BENCH/loadonly.exe" >> "$WORK/loadonly"
   seconds "$BASE/echo.exe" >> "$WORK/echo"
@@ -68,6 +71,8 @@ ms() { awk -v v="$(median < "$WORK/$1")" 'BEGIN { printf "%.1f", v * 1000 }'; }
 s=$(median < "$WORK/status"); m=$(median < "$WORK/minimal")
 printf '(7) status page with a valid login: %s ms, minimal page %s ms, ratio %sx (target <= 1.3x)\n' \
   "$(ms status)" "$(ms minimal)" "$(ratio "$s" "$m")"
+printf '    the status page on the C++ layer over the C interface %s ms, ratio %sx to the class-based page (target <= 1.05x)\n' \
+  "$(ms statuscpp)" "$(ratio "$(median < "$WORK/statuscpp")" "$s")"
 printf '    the minimal page with the library loaded %s ms; a page that only parses the request %s ms\n' \
   "$(ms loadonly)" "$(ms echo)"
 bare_us=$("${WINELOADER:-$WINE}" "$BIN/benchmark.exe" --bare-exchange </dev/null | tr -d '\r')

@@ -3,9 +3,11 @@
 # the Wine prefix (C:\Quillon\KPSSRV\Web\CGI\), writes the server's settings
 # files, starts the command-handler peer and a lighttpd that runs the pages
 # through Wine under /quillon/cgi/, and serves until SIGINT or SIGTERM.
-#   serve.sh <bin folder> [--port N] [--answers FILE] [--own-wineserver] [--bench]
+#   serve.sh <bin folder> [--port N] [--answers FILE] [--own-wineserver] [--bench] [--pages FOLDER]
 # <bin folder> holds the built pages, DLLs and peers; the server's state (web
-# server configuration, logs) goes beside it in ../console.
+# server configuration, logs) goes beside it in ../console. --pages takes the
+# console's pages from another folder (the same pages built on the C++ layer
+# over the C interface, bin/cpplayer).
 # Expects WINEPREFIX, WINE and WINESERVER in the environment (./wdx sets them)
 # and a running wineserver for the prefix. WINELOADER, when set, is the loader
 # for the programs of <bin folder> (the 32-bit one for a 32-bit build). With
@@ -21,9 +23,11 @@ PORT=8080
 ANSWERS=$HERE/answers.txt
 OWN_WINESERVER=0
 BENCH=0
+PAGES=$BIN
 while [ $# -gt 0 ]; do
   case "$1" in
     --bench) BENCH=1; shift ;;
+    --pages) PAGES=$(realpath "$2"); shift 2 ;;
     --port) PORT=$2; shift 2 ;;
     --answers) ANSWERS=$(realpath "$2"); shift 2 ;;
     --own-wineserver) OWN_WINESERVER=1; shift ;;
@@ -47,7 +51,11 @@ install_pages() {
   local page
   # Only the console's pages: a program in this folder is a page anyone can run.
   rm -f "$CGI"/*.exe
-  for page in echo params upload login status report msvc_echo msvc_login msvc_status; do
+  for page in echo params upload login status report; do
+    [ -f "$PAGES/$page.exe" ] && cp "$PAGES/$page.exe" "$CGI/"
+  done
+  [ -f "$BIN/cpage.exe" ] && cp "$BIN/cpage.exe" "$CGI/"  # the page written in C
+  for page in msvc_echo msvc_login msvc_status; do  # the pages built in MSVC mode
     [ -f "$BIN/$page.exe" ] && cp "$BIN/$page.exe" "$CGI/"
   done
   cp "$BIN/WDXPatchAgent.dll" "$CGI/"
@@ -61,6 +69,9 @@ install_pages() {
       [ -f "$BIN/$page.exe" ] && cp "$BIN/$page.exe" "$BENCH_CGI/"
     done
     cp "$BIN/WDXPatchAgent.dll" "$BENCH_CGI/"
+    # The status page on the C++ layer, beside the class-based one (same
+    # folder, resources and cookies), for the benchmark's comparison.
+    [ -f "$BIN/cpplayer/status.exe" ] && cp "$BIN/cpplayer/status.exe" "$CGI/statuscpp.exe"
   fi
   cp "$HERE/index.html" "$DOCROOT/quillon/index.html"
   [ -f "$HERE/console.css" ] && cp "$HERE/console.css" "$DOCROOT/quillon/"

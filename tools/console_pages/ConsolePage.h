@@ -6,7 +6,7 @@
 
 #include "PageSupport.h"
 #include "cgires/cgires_ids.h"
-#include "console/plm_Console.h"
+#include "ConsoleApi.h"
 
 namespace page {
 

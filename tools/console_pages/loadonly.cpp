@@ -1,7 +1,7 @@
 // Benchmark baseline: the minimal page with the console library loaded (linked
 // through its import library) but nothing of it called, for the cost of the load.
 #include "PageSupport.h"
-#include "console/plm_Console.h"
+#include "ConsoleApi.h"
 
 int main() {
     // Taking the address keeps the import, so the library loads at start.

@@ -2,7 +2,7 @@
 #include <string>
 
 #include "PageSupport.h"
-#include "console/plm_Console.h"
+#include "ConsoleApi.h"
 
 int main() {
     plm::CGetParameter params;

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "console/plm_Console.h"
+#include "ConsoleApi.h"
 
 int main() {
     plm::CGetParameter params;

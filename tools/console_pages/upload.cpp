@@ -5,7 +5,7 @@
 #include <string>
 
 #include "PageSupport.h"
-#include "console/plm_Console.h"
+#include "ConsoleApi.h"
 
 namespace {
 

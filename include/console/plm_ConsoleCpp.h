@@ -1,0 +1,352 @@
+// Header-only C++ layer of the web console over its C interface (plm_ConsoleC.h):
+// the classes of plm_Console.h with the same names, members and meanings, for
+// console programs built with any C++17 compiler and standard library (MSVC,
+// clang-cl, MSYS2's UCRT and clang environments, mingw-w64 GCC).
+//
+// Include either this header or plm_Console.h, never both: they declare the
+// same classes. Everything here is inline code of the program itself; only
+// the C functions of the DLL are called, so the strings live in the program's
+// own runtime and no C++ object crosses the DLL boundary. A resource DLL that
+// cannot be used reaches the program as a thrown CResourceLoaderException*
+// (delete it), raised here; an exception thrown by an enumeration callback is
+// carried past the DLL and thrown again here once the enumeration returns.
+//
+// Output: CPutStream and CConsoleCommon::WriteHeader write through the library's
+// own buffer (see plm_ConsoleC.h); call plm_Flush() before printing through the
+// program's own runtime, and flush that runtime before writing through these.
+#pragma once
+#include <cstddef>
+#include <exception>
+#include <new>
+#include <string>
+
+#include "plm_ConsoleC.h"
+
+namespace plm {
+
+// Status codes of request parsing and login checks (one numbering).
+enum {
+    CGI_OK = PLM_OK,
+    CGI_ERR_BINARY_MODE = PLM_CGI_ERR_BINARY_MODE,
+    CGI_ERR_UPLOAD_TOO_LARGE = PLM_CGI_ERR_UPLOAD_TOO_LARGE,
+    CGI_ERR_NO_TEMP_NAME = PLM_CGI_ERR_NO_TEMP_NAME,
+    CGI_LOGIN_KEY_MISMATCH = PLM_CGI_LOGIN_KEY_MISMATCH,
+    CGI_LOGIN_EXPIRED = PLM_CGI_LOGIN_EXPIRED,
+    CGI_LOGIN_NO_COOKIE = PLM_CGI_LOGIN_NO_COOKIE,
+    CGI_LOGIN_NO_KEY_FILE = PLM_CGI_LOGIN_NO_KEY_FILE,
+    CGI_ERR_NO_PARAM_LIST = PLM_CGI_ERR_NO_PARAM_LIST,
+    CGI_LOGIN_NOT_CREATED = PLM_CGI_LOGIN_NOT_CREATED,
+    CGI_SSO_CHECK_FAILED = PLM_CGI_SSO_CHECK_FAILED,
+    CGI_ERR_METHOD = PLM_CGI_ERR_METHOD,
+    CGI_ERR_CONTENT_TYPE = PLM_CGI_ERR_CONTENT_TYPE
+};
+
+// Console kinds (from the executable's folder).
+enum {
+    CONSOLE_KIND_SERVER = PLM_CONSOLE_KIND_SERVER,
+    CONSOLE_KIND_VOK = PLM_CONSOLE_KIND_VOK,
+    CONSOLE_KIND_TREL = PLM_CONSOLE_KIND_TREL,
+    CONSOLE_KIND_HUBC = PLM_CONSOLE_KIND_HUBC
+};
+
+// Enumeration callbacks; their results are not examined.
+typedef bool* (*PARA_CALLBACK)(const wchar_t* name, const wchar_t* value);
+typedef bool* (*SPECIAL_PARA_CALLBACK)(const wchar_t* value);
+
+class CResourceLoaderException {};
+
+namespace cdetail {
+
+// A wide text through the C interface's caller buffer: asked for its size, then
+// fetched, again while it grows in between. Empty on any failure.
+template <typename Fetch>
+std::wstring WideText(Fetch fetch) {
+    size_t cchNeeded = 0;
+    int status = fetch(nullptr, 0, &cchNeeded);
+    std::wstring text;
+    for (int tries = 0; status == PLM_E_BUFFER_TOO_SMALL && cchNeeded > 0 && tries < 4; ++tries) {
+        text.resize(cchNeeded);
+        status = fetch(&text[0], text.size(), &cchNeeded);
+    }
+    if (status != PLM_OK || cchNeeded == 0) return std::wstring();
+    text.resize(cchNeeded - 1);
+    return text;
+}
+
+// A library-owned UTF-8 text copied into this program's runtime and released.
+inline std::string TakeText(int status, char* text, size_t cbText) {
+    if (status != PLM_OK || !text) return std::string();
+    std::string copy;
+    try {
+        copy.assign(text, cbText);
+    } catch (...) {
+        plm_FreeText(text);
+        throw;
+    }
+    plm_FreeText(text);
+    return copy;
+}
+
+// Failures the classes report by throwing.
+inline void ThrowOnFailure(int status) {
+    if (status == PLM_E_RESOURCE_DLL) throw new CResourceLoaderException;
+    if (status == PLM_E_NO_MEMORY) throw std::bad_alloc();
+}
+
+// The page's callback behind the C interface's: an exception stops further
+// calls and waits on this side of the DLL.
+struct SParaCall {
+    PARA_CALLBACK callback;
+    std::exception_ptr error;
+    static void PLM_CALL Visit(void* context, const wchar_t* name, const wchar_t* value) {
+        SParaCall* call = static_cast<SParaCall*>(context);
+        if (call->error) return;
+        try {
+            call->callback(name, value);
+        } catch (...) {
+            call->error = std::current_exception();
+        }
+    }
+};
+struct SSpecialCall {
+    SPECIAL_PARA_CALLBACK callback;
+    std::exception_ptr error;
+    static void PLM_CALL Visit(void* context, const wchar_t* value) {
+        SSpecialCall* call = static_cast<SSpecialCall*>(context);
+        if (call->error) return;
+        try {
+            call->callback(value);
+        } catch (...) {
+            call->error = std::current_exception();
+        }
+    }
+};
+
+template <typename Handle>
+inline void EnumPara(int(PLM_CALL* enumerate)(Handle*, PLM_PARAM_CALLBACK, void*), Handle* handle,
+                     PARA_CALLBACK callback) {
+    if (!callback) return;
+    SParaCall call = {callback, nullptr};
+    enumerate(handle, &SParaCall::Visit, &call);
+    if (call.error) std::rethrow_exception(call.error);
+}
+
+template <typename Handle>
+inline void EnumSpecial(int(PLM_CALL* enumerate)(Handle*, const wchar_t*, PLM_SPECIAL_PARAM_CALLBACK, void*),
+                        Handle* handle, const wchar_t* name, SPECIAL_PARA_CALLBACK callback) {
+    if (!callback || !name) return;
+    SSpecialCall call = {callback, nullptr};
+    enumerate(handle, name, &SSpecialCall::Visit, &call);
+    if (call.error) std::rethrow_exception(call.error);
+}
+
+// A second handle on what handle stands for; null stays null.
+template <typename Handle>
+inline Handle* Share(int(PLM_CALL* duplicate)(Handle*, Handle**), Handle* handle) {
+    Handle* copy = nullptr;
+    if (handle) ThrowOnFailure(duplicate(handle, &copy));
+    return copy;
+}
+
+}  // namespace cdetail
+
+// The request's parameters. Every instance works on the one process-wide list,
+// parsed when the first instance (or context with parameters) is built.
+class CGetParameter {
+public:
+    CGetParameter() { cdetail::ThrowOnFailure(plm_ParamsOpen(&m_handle)); }
+    CGetParameter(const CGetParameter& other) : m_handle(cdetail::Share(plm_ParamsDuplicate, other.m_handle)) {}
+    CGetParameter& operator=(const CGetParameter&) { return *this; }  // both are views of the one list
+    ~CGetParameter() { plm_ParamsClose(m_handle); }
+
+    int GetErrorCode() {
+        int status = CGI_ERR_NO_PARAM_LIST;
+        return plm_ParamsGetStatus(m_handle, &status) == PLM_OK ? status : CGI_ERR_NO_PARAM_LIST;
+    }
+    // First value whose name matches without regard to case; the empty string or
+    // fallback when none does.
+    const std::wstring GetValue(const wchar_t* name) { return GetValue(name, L""); }
+    const std::wstring GetValue(const wchar_t* name, const wchar_t* fallback) {
+        if (!name) return fallback ? fallback : L"";
+        return cdetail::WideText([&](wchar_t* buffer, size_t cch, size_t* pcchNeeded) {
+            return plm_ParamsGetValue(m_handle, name, fallback, buffer, cch, pcchNeeded);
+        });
+    }
+    int GetIntValue(const wchar_t* name, int fallback) {
+        int value = fallback;
+        return name && plm_ParamsGetIntValue(m_handle, name, fallback, &value) == PLM_OK ? value : fallback;
+    }
+    // Hands out the pair at the cursor (pointers into the list, valid for the
+    // process) and advances; false with value null when no pair is left.
+    bool GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset) {
+        const wchar_t* foundName = nullptr;
+        const wchar_t* foundValue = nullptr;
+        if (plm_ParamsNextPara(m_handle, reset ? 1 : 0, &foundName, &foundValue) != PLM_OK) {
+            value = nullptr;
+            return false;
+        }
+        name = foundName;
+        value = foundValue;
+        return true;
+    }
+    void ResetEnum() { plm_ParamsResetEnum(m_handle); }
+    // The parameters as an HTML table (UTF-8, names and values escaped).
+    std::string GetParaTableHtml() {
+        char* text = nullptr;
+        size_t cbText = 0;
+        const int status = plm_ParamsGetTableHtml(m_handle, &text, &cbText);
+        return cdetail::TakeText(status, text, cbText);
+    }
+    void EnumParaCallBack(PARA_CALLBACK callback) { cdetail::EnumPara(plm_ParamsEnum, m_handle, callback); }
+    void EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback) {
+        cdetail::EnumSpecial(plm_ParamsEnumSpecial, m_handle, name, callback);
+    }
+
+private:
+    PLM_PARAMS* m_handle = nullptr;
+};
+
+// One per request: decides the login state, prepares the response header, loads
+// the resource DLL and reads the parameters.
+class CConsoleCommon {
+public:
+    // contentKind 1: "text/x-csv", else "text/html". loginMode 0: verify the login
+    // and refresh its cookies; 1: create a new login; 2: neither. Throws a pointer
+    // to a new CResourceLoaderException when the resource DLL cannot be used.
+    explicit CConsoleCommon(int contentKind = 0, const wchar_t* downloadName = nullptr, int loginMode = 0,
+                            bool withParams = true, const wchar_t* resourcePrefix = nullptr,
+                            const wchar_t* resourceModule = nullptr) {
+        m_status = plm_ConsoleOpen(contentKind, downloadName, loginMode, withParams ? 1 : 0, resourcePrefix,
+                                   resourceModule, &m_handle);
+        cdetail::ThrowOnFailure(m_status);
+    }
+    // Copies share the context.
+    CConsoleCommon(const CConsoleCommon& other)
+        : m_handle(cdetail::Share(plm_ConsoleDuplicate, other.m_handle)), m_status(other.m_status) {}
+    CConsoleCommon& operator=(const CConsoleCommon& other) {
+        PLM_CONSOLE* copy = cdetail::Share(plm_ConsoleDuplicate, other.m_handle);
+        plm_ConsoleClose(m_handle);
+        m_handle = copy;
+        m_status = other.m_status;
+        return *this;
+    }
+    ~CConsoleCommon() { plm_ConsoleClose(m_handle); }
+
+    void EnumParaCallBack(PARA_CALLBACK callback) { cdetail::EnumPara(plm_ConsoleEnumParams, m_handle, callback); }
+    void EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback) {
+        cdetail::EnumSpecial(plm_ConsoleEnumSpecialParams, m_handle, name, callback);
+    }
+
+    // 3900 or the code of the login check, the request parsing or the SSO check;
+    // the C interface's status when the context could not be made at all.
+    int GetErrorCode() const {
+        int status = m_status;
+        return plm_ConsoleGetStatus(m_handle, &status) == PLM_OK ? status : m_status;
+    }
+    // The complete response header, ending with its empty line.
+    std::string GetHeader() const {
+        char* text = nullptr;
+        size_t cbText = 0;
+        const int status = plm_ConsoleGetHeader(m_handle, &text, &cbText);
+        return cdetail::TakeText(status, text, cbText);
+    }
+    // Writes the header to standard output as it is (each line ends in CR LF).
+    void WriteHeader() const { plm_ConsoleWriteHeader(m_handle); }
+    // A text of the console's resource DLL; empty when it has none.
+    std::wstring LoadResString(int id) const {
+        return cdetail::WideText([&](wchar_t* buffer, size_t cch, size_t* pcchNeeded) {
+            return plm_ConsoleLoadResString(m_handle, id, buffer, cch, pcchNeeded);
+        });
+    }
+
+private:
+    PLM_CONSOLE* m_handle = nullptr;
+    int m_status = PLM_OK;
+};
+
+// UTF-8 output on standard output.
+class CPutStream {
+public:
+    explicit CPutStream(bool writeHeader = false) {
+        cdetail::ThrowOnFailure(plm_StreamOpen(writeHeader ? 1 : 0, &m_handle));
+    }
+    CPutStream(const CPutStream& other) : m_handle(cdetail::Share(plm_StreamDuplicate, other.m_handle)) {}
+    CPutStream& operator=(const CPutStream& other) {
+        PLM_STREAM* copy = cdetail::Share(plm_StreamDuplicate, other.m_handle);
+        plm_StreamClose(m_handle);
+        m_handle = copy;
+        return *this;
+    }
+    ~CPutStream() { plm_StreamClose(m_handle); }
+
+    CPutStream& operator<<(const wchar_t* text) {
+        plm_StreamWriteText(m_handle, text);
+        return *this;
+    }
+    CPutStream& operator<<(const char* text) {  // ANSI code page text
+        plm_StreamWriteAnsi(m_handle, text);
+        return *this;
+    }
+    CPutStream& operator<<(int value) {
+        plm_StreamWriteInt(m_handle, value);
+        return *this;
+    }
+    void WriteBinary(const void* data, int length) {
+        if (data && length > 0) plm_StreamWriteBinary(m_handle, data, static_cast<size_t>(length));
+    }
+
+private:
+    PLM_STREAM* m_handle = nullptr;
+};
+
+// The console's resource-string DLL (module "CGIResUTF8" unless named).
+class CResourceLoader {
+public:
+    explicit CResourceLoader(const wchar_t* prefix = nullptr, const wchar_t* moduleName = nullptr) {
+        cdetail::ThrowOnFailure(plm_ResourcesOpen(prefix, moduleName, &m_handle));
+    }
+    CResourceLoader(const CResourceLoader& other) : m_handle(cdetail::Share(plm_ResourcesDuplicate, other.m_handle)) {}
+    CResourceLoader& operator=(const CResourceLoader& other) {
+        PLM_RESOURCES* copy = cdetail::Share(plm_ResourcesDuplicate, other.m_handle);
+        plm_ResourcesClose(m_handle);
+        m_handle = copy;
+        return *this;
+    }
+    ~CResourceLoader() { plm_ResourcesClose(m_handle); }
+
+    // The text for id in the request's language (HTTP_ACCEPT_LANGUAGE, English
+    // when none is offered); empty when the DLL has none.
+    std::wstring GetString(int id) const {
+        return cdetail::WideText([&](wchar_t* buffer, size_t cch, size_t* pcchNeeded) {
+            return plm_ResourcesGetString(m_handle, id, buffer, cch, pcchNeeded);
+        });
+    }
+
+private:
+    PLM_RESOURCES* m_handle = nullptr;
+};
+
+// The HTML control shells, which render nothing: kept so that code naming
+// them compiles against either header.
+class CHtmlTable {
+public:
+    CHtmlTable() = default;
+    CHtmlTable(const CHtmlTable&) = default;
+    CHtmlTable& operator=(const CHtmlTable&) = default;
+    virtual ~CHtmlTable() = default;
+};
+
+#define PLM_HTML_SHELL(Name)                    \
+    class Name {                                \
+    public:                                     \
+        Name(const Name&) = default;            \
+        Name& operator=(const Name&) = default; \
+        virtual ~Name() = default;              \
+    };
+PLM_HTML_SHELL(CHtmlCheckbox)
+PLM_HTML_SHELL(CHtmlRadioButton)
+PLM_HTML_SHELL(CHtmlLink)
+PLM_HTML_SHELL(CHtmlHidden)
+#undef PLM_HTML_SHELL
+
+}  // namespace plm
