@@ -6,8 +6,12 @@
 // the same mingw-w64 GCC and link the import library WDXPatchAgent.dll.a. The
 // strings returned by value share the C runtime heap (msvcrt.dll) with the DLL.
 //
-// Output: the response header and CPutStream both write to the C runtime's
-// standard output; write the header (CConsoleCommon::WriteHeader) before the body.
+// Output: the response header and CPutStream write through the library's own
+// buffer to the standard output handle (not the C runtime's stdout), shared with
+// the C interface of plm_ConsoleC.h; write the header (CConsoleCommon::WriteHeader)
+// before the body. A program that also prints through its C runtime calls
+// fflush(stdout) before writing through these and plm_Flush() (plm_ConsoleC.h)
+// before printing itself.
 #pragma once
 #include <string>
 
@@ -102,7 +106,7 @@ private:
 
 class CPutStreamImpl;
 
-// UTF-8 output on standard output.
+// UTF-8 output on standard output (LF as CR LF; WriteBinary as it is).
 class PLM_API CPutStream {
 public:
     explicit CPutStream(bool writeHeader = false);
