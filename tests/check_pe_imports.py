@@ -5,7 +5,8 @@
   same bitness in SYSTEM_DLL_FOLDER;
 - an ordinary import slot holds its name entry, a delay-load slot the address of
   a thunk in the DLL's code that loads exactly that slot;
-- on i386 the installer callbacks are cdecl (no `ret N`).
+- on i386 every C export (installer callbacks, the console's C interface) is
+  cdecl (no `ret N`).
 The delay-load descriptors are found through DEBUG_FILE's symbols: the DLL ships
 stripped and the linker leaves the delay-import directory empty."""
 import os, re, struct, subprocess, sys
@@ -134,19 +135,20 @@ def main():
 
     if not dll.wide:
         exports, starts = dll.exports(), sorted(set(symbols.values()))
-        for name in CALLBACKS:
-            start = exports.get(name)
-            if start is None:
-                problems.append(f"export {name} is missing")
+        problems += [f"export {name} is missing" for name in CALLBACKS if name not in exports]
+        # Every C export (the installer callbacks, the console's C interface) is cdecl:
+        # hosts and pages built by any compiler leave its arguments on the stack.
+        for name, start in sorted(exports.items()):
+            if name.startswith("_Z"):
                 continue
             end = next((s for s in starts if s > start), start + 0x1000)
             listing = subprocess.run([objdump, "-d", f"--start-address={dll.base + start:#x}",
                                       f"--stop-address={dll.base + end:#x}", dll_path],
                                      capture_output=True, text=True, check=True).stdout
-            if "ret" not in listing:
+            if "ret" not in listing and "jmp" not in listing:  # a thin wrapper may end in a tail jump
                 problems.append(f"{name}: no return found in its code")
             elif re.search(r"\bret[lw]?\s+\$0x", listing):
-                problems.append(f"{name}: pops its arguments (ret N), the installer expects cdecl")
+                problems.append(f"{name}: pops its arguments (ret N), its callers expect cdecl")
 
     print("\n".join(problems + [f"{count} imports checked against {system_dir}; delay-loaded: {', '.join(sorted(delayed))}"]))
     return 1 if problems else 0

@@ -176,6 +176,7 @@ if ! start_console; then exit 1; fi
 requests
 old_uploads
 . "$ROOT/tests/console_web/login_test.sh"
+. "$ROOT/tests/console_web/msvc_test.sh"
 stop_console
 printf '%d passed, %d failed\n' "$PASSED" "$FAILED"
 [ "$FAILED" -eq 0 ]

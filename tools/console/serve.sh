@@ -55,6 +55,9 @@ install_pages() {
     [ -f "$PAGES/$page.exe" ] && cp "$PAGES/$page.exe" "$CGI/"
   done
   [ -f "$BIN/cpage.exe" ] && cp "$BIN/cpage.exe" "$CGI/"  # the page written in C
+  for page in msvc_echo msvc_login msvc_status; do  # the pages built in MSVC mode
+    [ -f "$BIN/$page.exe" ] && cp "$BIN/$page.exe" "$CGI/"
+  done
   cp "$BIN/WDXPatchAgent.dll" "$CGI/"
   for dll in CGIResUTF8.dll SSO_PKIHelper.dll; do
     [ -f "$BIN/$dll" ] && cp "$BIN/$dll" "$CGI/"
