@@ -93,7 +93,7 @@ std::wstring EscapeForTrace(const wchar_t* text) {
             out += L"\\t";
         } else if (c < 0x20 || c == 0x7F) {
             wchar_t hex[8];
-            _snwprintf(hex, 8, L"\\x%02X", static_cast<unsigned>(c));
+            _snwprintf_s(hex, 8, _TRUNCATE, L"\\x%02X", static_cast<unsigned>(c));
             hex[7] = L'\0';
             out += hex;
         } else {
