@@ -39,18 +39,33 @@ function(wdx_dll_link target)
   set(runtime_wraps)
   if(WDX_ARCH STREQUAL "i686")
     set(runtime_wraps -Wl,--wrap=pthread_once)  # see src/dll/DllMain.cpp
+    # No code of the image registers a structured exception handler (GCC's i686
+    # exceptions are DWARF-2 tables; the delay-load helper's RaiseException on a
+    # missing DLL or function goes to the caller's handlers, and winpthreads'
+    # thread-name exception to a vectored one), so NO_SEH is true of it.
+    # tests/check_hardening.py fails if code that touches the handler chain appears.
+    list(APPEND runtime_wraps -Wl,--no-seh)
   endif()
   target_link_libraries(${target} PRIVATE ${delay_libs} ${WDX_SYSTEM_LIBS})
-  target_link_options(${target} PRIVATE ${WDX_STATIC_LINK} -Wl,--enable-stdcall-fixup ${delay_thunks} ${runtime_wraps})
+  # A PDB for Windows debuggers beside the DLL (public symbols and section
+  # contributions; GCC writes no CodeView types or lines). The build ID hashes the
+  # image, so the CodeView entry's GUID, and the PDB's, are the same in every build.
+  target_link_options(${target} PRIVATE ${WDX_STATIC_LINK} -Wl,--enable-stdcall-fixup ${delay_thunks} ${runtime_wraps}
+    -Wl,--build-id -Wl,--pdb=$<TARGET_FILE_DIR:${target}>/$<TARGET_FILE_BASE_NAME:${target}>.pdb)
   # The DLL ships without its symbols and debug information, which go to a file beside it
   # (<dll>.debug, linked by name for debuggers): console programs map
   # the DLL for every request, and its DWARF sections are most of its size.
-  # objcopy writes the time of day into the PE header unless SOURCE_DATE_EPOCH
-  # names one: 0, as the linker writes (cmake/WdxReproducible.cmake).
+  # objcopy writes SOURCE_DATE_EPOCH into the PE header as the link time stamp, and
+  # the PE checksum over it: WDX_TIMESTAMP, the release's commit time
+  # (cmake/WdxReproducible.cmake). The PDB then loses the machine's folders and
+  # the time of day that ld writes into it (cmake/wdx_pdb_paths.py).
   find_program(WDX_OBJCOPY ${WDX_ARCH}-w64-mingw32-objcopy REQUIRED)
-  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${WDX_OBJCOPY})
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${WDX_TIMESTAMP} ${WDX_OBJCOPY})
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug
     COMMAND ${objcopy} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE_NAME:${target}>
+    COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/cmake/wdx_pdb_paths.py $<TARGET_FILE_BASE_NAME:${target}>.pdb
+            ${WDX_TIMESTAMP} ${CMAKE_BINARY_DIR}=/build/WDXPatchAgent ${CMAKE_SOURCE_DIR}=/src/WDXPatchAgent
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>)
 endfunction()

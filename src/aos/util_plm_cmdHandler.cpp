@@ -22,7 +22,7 @@ const unsigned kReplyChunkBytes = 1024;
 
 std::wstring SignedDecimal(DWORD value) {
     wchar_t digits[kNumberChars] = {};
-    _itow(static_cast<int>(value), digits, 10);
+    _itow_s(static_cast<int>(value), digits, kNumberChars, 10);
     return digits;
 }
 

@@ -71,9 +71,9 @@ std::wstring ComErrorFallbackMessage(HRESULT hr) {
     wchar_t text[32] = {};
     const DWORD code = static_cast<DWORD>(hr);
     if (code >= 0x80040201UL && code <= 0x8004FFFFUL) {
-        _snwprintf(text, 31, L"IDispatch error #%d", static_cast<int>(code - 0x80040200UL));
+        _snwprintf_s(text, 32, _TRUNCATE, L"IDispatch error #%d", static_cast<int>(code - 0x80040200UL));
     } else {
-        _snwprintf(text, 31, L"Unknown error 0x%0lX", static_cast<unsigned long>(code));
+        _snwprintf_s(text, 32, _TRUNCATE, L"Unknown error 0x%0lX", static_cast<unsigned long>(code));
     }
     return text;
 }

@@ -53,8 +53,8 @@ std::wstring CException::GetDescription() const {
     if (m_strFileName.empty()) return message;
     // The numbers take at most 11 characters each; the rest is the texts and punctuation.
     std::vector<wchar_t> text(message.size() + m_strFileName.size() + 64, L'\0');
-    const int cch = _snwprintf(text.data(), text.size() - 1, L"%s, (%d), [%s|%d]", message.c_str(), GetErrorCode(),
-                               m_strFileName.c_str(), m_nLine);
+    const int cch = _snwprintf_s(text.data(), text.size(), _TRUNCATE, L"%s, (%d), [%s|%d]", message.c_str(),
+                                 GetErrorCode(), m_strFileName.c_str(), m_nLine);
     if (cch < 0) return message;
     return std::wstring(text.data(), static_cast<size_t>(cch));
 }

@@ -105,7 +105,8 @@ bool ReadFileVersion(const char* path, char* value, size_t cchValue) {
         translation == nullptr || cbTranslation < 2 * sizeof(WORD))
         return false;
     char query[kNarrowChars] = {};
-    _snprintf(query, kNarrowChars - 1, "\\StringFileInfo\\%04X%04X\\FileVersion", translation[0], translation[1]);
+    _snprintf_s(query, kNarrowChars, _TRUNCATE, "\\StringFileInfo\\%04X%04X\\FileVersion", translation[0],
+                translation[1]);
     return QueryVersionString(data, query, value, cchValue) ||
            QueryVersionString(data, "\\StringFileInfo\\040904E4\\FileVersion", value, cchValue);
 }
@@ -124,9 +125,9 @@ void Make(const char* exePath, bool withFileVersion, wchar_t* label, size_t cchL
     char narrow[kNarrowChars] = {};
     char version[kVersionValueChars + 1] = {};
     if (withFileVersion && ReadFileVersion(exePath, version, sizeof version))
-        _snprintf(narrow, kNarrowChars - 1, "%s:%s", name, version);
+        _snprintf_s(narrow, kNarrowChars, _TRUNCATE, "%s:%s", name, version);
     else
-        _snprintf(narrow, kNarrowChars - 1, "%s", name);
+        _snprintf_s(narrow, kNarrowChars, _TRUNCATE, "%s", name);
 
     std::wstring wide;
     if (MBWC::MBToWC(narrow, wide, CP_ACP, 0, nullptr) == 0) return;
@@ -193,9 +194,9 @@ void TraceChannel::WriteV(int level, const wchar_t* sourceFile, int line, const 
 
         wchar_t text[kLineChars];
         wmemset(text, L'\0', kLineChars);
-        _snwprintf(text, kLineChars - 1, L"[%s][%s]", m_tag, m_label);
+        _snwprintf_s(text, kLineChars, _TRUNCATE, L"[%s][%s]", m_tag, m_label);
         const size_t cchPrefix = wcslen(text);
-        if (format != nullptr) _vsnwprintf(text + cchPrefix, kLineChars - 1 - cchPrefix, format, args);
+        if (format != nullptr) _vsnwprintf_s(text + cchPrefix, kLineChars - cchPrefix, _TRUNCATE, format, args);
         text[kLineChars - 1] = L'\0';
 
         delivered = sink->SendLogWrite(CurrentTime32(), GetCurrentProcessId(), GetCurrentThreadId(), level, sourceFile,

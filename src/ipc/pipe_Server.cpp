@@ -52,7 +52,7 @@ bool CPipeServer::Initial(const wchar_t* name, HANDLE userObject) {
     Release();
     if (userObject == nullptr) {
         wchar_t eventName[kEventNameChars] = {};
-        _snwprintf(eventName, kEventNameChars - 1, L"PIPE_OBJ_LOCAL_EVENT_%u", GetCurrentThreadId());
+        _snwprintf_s(eventName, kEventNameChars, _TRUNCATE, L"PIPE_OBJ_LOCAL_EVENT_%u", GetCurrentThreadId());
         m_ownedUserObject.reset(CreateEventW(nullptr, TRUE, FALSE, eventName));
         if (!m_ownedUserObject) {
             WDX_TRACE(kTraceFailure, L"[CPipeServer::Initial] CreateEvent PIPE_OBJ_LOCAL_EVENT Failed! err=%d",

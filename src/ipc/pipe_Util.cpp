@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "foundation/str_Text.h"
 #include "foundation/trace_Trace.h"
 #include "ipc/pipe_Server.h"
 
@@ -31,7 +32,7 @@ SServiceEntry* FindService(const wchar_t* targetName, bool add) {
         if (wcscmp(g_services[i].name, targetName) == 0) return &g_services[i];
     if (!add || g_serviceCount == kMaxServices) return nullptr;
     SServiceEntry& entry = g_services[g_serviceCount++];
-    wcscpy(entry.name, targetName);
+    Str::CopyBounded(entry.name, kServiceNameChars, targetName);
     entry.stalled = false;
     return &entry;
 }
@@ -62,7 +63,7 @@ DWORD PipeProcessId(PipeProcessIdFn query, HANDLE pipe) {
 DWORD PipeWaitBoundMs() { return g_waitBoundMs; }
 
 bool PipeMakePath(const wchar_t* name, wchar_t* path, size_t cchPath) {
-    const int cch = _snwprintf(path, cchPath, L"\\\\.\\pipe\\%s", name);
+    const int cch = _snwprintf_s(path, cchPath, _TRUNCATE, L"\\\\.\\pipe\\%s", name);
     if (cch >= 0 && static_cast<size_t>(cch) < cchPath) return true;
     path[0] = L'\0';
     return false;

@@ -192,7 +192,7 @@ void CMDHO_AskCookieQueries(SCookieQueries& facts) {
     facts = SCookieQueries();
     Guarded(L"CMDHO_AskCookieQueries", __LINE__, false, [&] {
         wchar_t file[MAX_PATH];
-        _snwprintf(file, MAX_PATH, L"Private\\%s", L"kpsserver.ini");
+        _snwprintf_s(file, MAX_PATH, _TRUNCATE, L"Private\\%s", L"kpsserver.ini");
         file[MAX_PATH - 1] = L'\0';
         CServerCommand commands[] = {
             ClientCountCommand(5),

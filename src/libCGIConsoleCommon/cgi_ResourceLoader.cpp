@@ -4,6 +4,7 @@
 
 #include "cgi_HostPaths.h"
 #include "console/plm_Console.h"
+#include "foundation/str_Text.h"
 #include "foundation/win_Handle.h"
 
 namespace plm {
@@ -46,7 +47,7 @@ void RequestLanguage(wchar_t (&language)[kLanguageChars]) {
         language[cch++] = c;
     }
     language[cch] = L'\0';
-    if (cch == 0) wcscpy(language, L"en");
+    if (cch == 0) Str::CopyBounded(language, kLanguageChars, L"en");
 }
 
 // A reference of our own on the module that holds code.

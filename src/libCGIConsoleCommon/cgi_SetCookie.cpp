@@ -60,7 +60,7 @@ bool CreateLogin(CookieSet& cookies, const SCookieHost& host) {
         }
     }
     wchar_t key[48];
-    _snwprintf(key, 48, L"%d%d%d", values[2], values[1], values[0]);
+    _snwprintf_s(key, 48, _TRUNCATE, L"%d%d%d", values[2], values[1], values[0]);
     key[47] = L'\0';
     int sessionId = 0;
     if (!CreateKeyFile(host, key, sessionId)) return false;

@@ -43,7 +43,7 @@ bool CRequestTempFiles::Create(const std::wstring& folder, const wchar_t* prefix
             return false;
         }
         wchar_t name[32];
-        _snwprintf(name, 32, L"%s%08lX.tmp", prefix, bits);
+        _snwprintf_s(name, 32, _TRUNCATE, L"%s%08lX.tmp", prefix, bits);
         name[31] = L'\0';
         std::wstring path = folder + name;
         if (path.size() >= MAX_PATH) {

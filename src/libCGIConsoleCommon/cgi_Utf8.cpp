@@ -104,7 +104,7 @@ std::wstring EscapeForTrace(const wchar_t* text) {
             out += L"\\t";
         } else if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {  // C0, DEL and C1 (U+0085 ends a line too)
             wchar_t hex[8];
-            _snwprintf(hex, 8, L"\\x%02X", static_cast<unsigned>(c));
+            _snwprintf_s(hex, 8, _TRUNCATE, L"\\x%02X", static_cast<unsigned>(c));
             hex[7] = L'\0';
             out += hex;
         } else if (c == 0x2028 || c == 0x2029) {  // line and paragraph separators

@@ -101,10 +101,10 @@ std::wstring CCfgException::GetCodeText() const {
     case kFieldType:
         return L"Field type is incorrect.";
     case kFieldNotExist:
-        _snwprintf(text, 63, L"Field ID 0x%08x is not exist.", m_nFieldId);
+        _snwprintf_s(text, 64, _TRUNCATE, L"Field ID 0x%08x is not exist.", m_nFieldId);
         return text;
     case kFieldFormat:
-        _snwprintf(text, 63, L"Data of Field ID 0x%08x is not valid format.", m_nFieldId);
+        _snwprintf_s(text, 64, _TRUNCATE, L"Data of Field ID 0x%08x is not valid format.", m_nFieldId);
         return text;
     default:
         return std::wstring();
