@@ -9,7 +9,7 @@ zip=$1 arch=$2 run=$3
 here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d /tmp/wdx-page.XXXXXX)
 python3 -m zipfile -e "$zip" "$dir"
-rel=$dir/$(basename "$zip" .zip)
+rel=$(find "$dir" -mindepth 1 -maxdepth 1 -type d)  # the archive's one top folder
 (cd "$rel" && sha256sum -c --quiet SHA256SUMS) || { echo "the archive's SHA256SUMS do not match its files" >&2; exit 1; }
 python3 "$here/check_archive.py" "$rel" "$here/files.txt"
 cxx=x86_64-w64-mingw32-g++-posix; [ "$arch" = x86 ] && cxx=i686-w64-mingw32-g++-posix
