@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Writes the release archive, the same bytes for the same files on every run:
-  pack.py ARCHIVE EPOCH PREFIX NAME=FILE...
-Every entry gets the time EPOCH (seconds), one mode and its place in name order;
+  pack.py ARCHIVE EPOCH PREFIX (NAME=FILE | DIR)...
+A DIR adds every file under it by its path there. Every entry gets the time EPOCH (seconds), one mode and its place in name order;
 SHA256SUMS of the other files is added and also written to standard output."""
 import hashlib
+import os
 import struct
 import sys
 import time
@@ -22,8 +23,14 @@ def pe_checksum(image):
 
 def main(archive, epoch, prefix, *pairs):
     data = {}
+    files = []
     for pair in pairs:
-        name, path = pair.split("=", 1)
+        if "=" in pair:
+            files.append(pair.split("=", 1))
+        else:
+            files += [(os.path.relpath(os.path.join(d, f), pair).replace(os.sep, "/"), os.path.join(d, f))
+                      for d, _, fs in os.walk(pair) for f in fs]
+    for name, path in files:
         with open(path, "rb") as f:
             data[name] = f.read()
         # A DLL whose header checksum does not match its bytes is never shipped.
