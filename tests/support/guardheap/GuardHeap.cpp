@@ -170,7 +170,8 @@ void* Allocate(size_t size, size_t align, Kind kind, bool zero) {
     h->check = Checksum(*h);
     std::memset(user - kMarkerBytes, kMarker, kMarkerBytes);
     std::memset(user + size, kMarker, static_cast<size_t>(end - (user + size)));
-    if (!zero) std::memset(user, kFresh, size);
+    // The first 64 KB only: a huge block the code never fills stays untouched memory.
+    if (!zero) std::memset(user, kFresh, size < 65536 ? size : 65536);
     return user;
 }
 
