@@ -4,9 +4,13 @@
 set -uo pipefail
 WINE_RUN=$1
 EXE=$2
+OUT=$(mktemp)
+trap 'rm -f "$OUT"' EXIT
 failed=0
 while IFS='|' read -r probe expect; do
-  out=$(timeout 60 "$WINE_RUN" "$EXE" "$probe" </dev/null 2>&1); rc=$?
+  # Into a file, not a pipe: a Wine service started by the probe may keep it open.
+  timeout 60 "$WINE_RUN" "$EXE" "$probe" </dev/null >"$OUT" 2>&1; rc=$?
+  out=$(cat "$OUT")
   if [ "$probe" = clean ]; then ok=$([ "$rc" -eq 0 ] && echo 1 || echo 0)
   else ok=$([ "$rc" -ne 0 ] && grep -qE -- "$expect" <<<"$out" && echo 1 || echo 0); fi
   if [ "$ok" = 1 ]; then
