@@ -21,7 +21,7 @@
 
 class CPipeServer {
 public:
-    static const unsigned kMaxInstances = 255;
+    static constexpr unsigned kMaxInstances = 255;
     static const unsigned kFetchBufferBytes = 512000;
     // A longer reply fails FetchCmd: a writer cannot make the caller exhaust memory.
     static const unsigned kMaxReplyBytes = 1048576;

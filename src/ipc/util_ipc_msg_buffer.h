@@ -99,7 +99,8 @@ public:
     // Pointer to the text's first character inside the storage (no copy), valid
     // until the buffer is written to, assigned or destroyed. The text must hold a NUL
     // character within its L bytes, otherwise "Out of range" (so that reading up to
-    // the NUL never passes the declared bytes).
+    // the NUL never passes the declared bytes). The storage is bytes: the pointer may
+    // be odd, so read its characters with memcpy, as the copying form does.
     void GetText(const wchar_t*& text);
     // Bounded view: cch is the number of characters before the first NUL within the
     // L bytes, or all of them (L / 2) when they hold no NUL. text[cch] may not exist.

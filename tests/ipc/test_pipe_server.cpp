@@ -143,7 +143,10 @@ TEST_F(PipeServerTest, FetchCmdCollectsTheWholeText) {
         EXPECT_TRUE(server.FetchCmd(text));
         EXPECT_EQ(writer.Error(), 0u);
         ASSERT_EQ(text.size(), c.cch);
-        EXPECT_EQ(std::memcmp(text.data(), all.data(), c.cch * 2), 0);  // an odd last byte is dropped
+        // An odd last byte is dropped. No data, no memcmp: its pointers must not be null.
+        if (c.cch != 0) {
+            EXPECT_EQ(std::memcmp(text.data(), all.data(), c.cch * 2), 0);
+        }
     }
 }
 

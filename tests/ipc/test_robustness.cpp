@@ -68,7 +68,11 @@ void ReadTexts(CIPCMsgBuffer& b) {
         const auto mark = b.Mark();
         b.GetText(text, cch);
         volatile wchar_t sink = 0;
-        for (unsigned i = 0; i < cch; ++i) sink = sink + text[i];
+        for (unsigned i = 0; i < cch; ++i) {  // the text may lie at an odd address
+            wchar_t c;
+            std::memcpy(&c, reinterpret_cast<const char*>(text) + i * sizeof c, sizeof c);
+            sink = sink + c;
+        }
         b.Restore(mark);
         std::wstring copy;
         b.GetText(copy);

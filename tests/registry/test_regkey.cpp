@@ -199,8 +199,10 @@ TEST(RegKey, EnumValuesReadsLargeDataThroughTheHeapBuffer) {
     const std::wstring fits(16382, L'F');  // 32766 bytes: read into the fixed buffer
     owned.SetText(L"", L"fits", fits);
     // Large text without a terminating NUL ends at the end of the data.
-    const std::vector<wchar_t> bare(20000, L'U');
-    owned.SetRaw(L"", L"unterminated", REG_SZ, bare.data(), static_cast<DWORD>(bare.size() * sizeof(wchar_t)));
+    // RegSetValueExW reads the character after the data (a nonzero one, so it adds no NUL):
+    // it must lie in the buffer.
+    const std::vector<wchar_t> bare(20001, L'U');
+    owned.SetRaw(L"", L"unterminated", REG_SZ, bare.data(), static_cast<DWORD>(20000 * sizeof(wchar_t)));
     const std::vector<Delivered> values = EnumAll(HKEY_CURRENT_USER, kBase);
     ASSERT_EQ(4u, values.size());
     EXPECT_EQ(large, values[0].text);
