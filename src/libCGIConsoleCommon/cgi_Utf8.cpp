@@ -108,10 +108,7 @@ std::wstring EscapeForTrace(const wchar_t* text) {
             hex[7] = L'\0';
             out += hex;
         } else if (c == 0x2028 || c == 0x2029) {  // line and paragraph separators
-            wchar_t hex[8];
-            _snwprintf(hex, 8, L"\\u%04X", static_cast<unsigned>(c));
-            hex[7] = L'\0';
-            out += hex;
+            out += c == 0x2028 ? L"\\u2028" : L"\\u2029";
         } else {
             out += c;
         }
