@@ -148,20 +148,41 @@ inline Handle* Share(int(PLM_CALL* duplicate)(Handle*, Handle**), Handle* handle
     return copy;
 }
 
+// A handle of the C interface owned by one object: a copy holds a handle of its
+// own on the same thing (null stays null), each closed with its owner.
+template <typename Handle, int(PLM_CALL* Duplicate)(Handle*, Handle**), int(PLM_CALL* Close)(Handle*)>
+class SharedHandle {
+public:
+    SharedHandle() = default;
+    SharedHandle(const SharedHandle& other) : m_handle(Share(Duplicate, other.m_handle)) {}
+    SharedHandle& operator=(const SharedHandle& other) {
+        Handle* copy = Share(Duplicate, other.m_handle);
+        Close(m_handle);
+        m_handle = copy;
+        return *this;
+    }
+    ~SharedHandle() { Close(m_handle); }
+
+    Handle* get() const { return m_handle; }
+    Handle** out() { return &m_handle; }  // for the Open call, on an empty one only
+
+private:
+    Handle* m_handle = nullptr;
+};
+
 }  // namespace cdetail
 
 // The request's parameters. Every instance works on the one process-wide list,
 // parsed when the first instance (or context with parameters) is built.
 class CGetParameter {
 public:
-    CGetParameter() { cdetail::ThrowOnFailure(plm_ParamsOpen(&m_handle)); }
-    CGetParameter(const CGetParameter& other) : m_handle(cdetail::Share(plm_ParamsDuplicate, other.m_handle)) {}
+    CGetParameter() { cdetail::ThrowOnFailure(plm_ParamsOpen(m_handle.out())); }
+    CGetParameter(const CGetParameter& other) = default;
     CGetParameter& operator=(const CGetParameter&) { return *this; }  // both are views of the one list
-    ~CGetParameter() { plm_ParamsClose(m_handle); }
 
     int GetErrorCode() {
         int status = CGI_ERR_NO_PARAM_LIST;
-        return plm_ParamsGetStatus(m_handle, &status) == PLM_OK ? status : CGI_ERR_NO_PARAM_LIST;
+        return plm_ParamsGetStatus(m_handle.get(), &status) == PLM_OK ? status : CGI_ERR_NO_PARAM_LIST;
     }
     // First value whose name matches without regard to case; the empty string or
     // fallback when none does.
@@ -169,19 +190,19 @@ public:
     const std::wstring GetValue(const wchar_t* name, const wchar_t* fallback) {
         if (!name) return fallback ? fallback : L"";
         return cdetail::WideText([&](wchar_t* buffer, size_t cch, size_t* pcchNeeded) {
-            return plm_ParamsGetValue(m_handle, name, fallback, buffer, cch, pcchNeeded);
+            return plm_ParamsGetValue(m_handle.get(), name, fallback, buffer, cch, pcchNeeded);
         });
     }
     int GetIntValue(const wchar_t* name, int fallback) {
         int value = fallback;
-        return name && plm_ParamsGetIntValue(m_handle, name, fallback, &value) == PLM_OK ? value : fallback;
+        return name && plm_ParamsGetIntValue(m_handle.get(), name, fallback, &value) == PLM_OK ? value : fallback;
     }
     // Hands out the pair at the cursor (pointers into the list, valid for the
     // process) and advances; false with value null when no pair is left.
     bool GetNextPara(const wchar_t*& name, const wchar_t*& value, bool reset) {
         const wchar_t* foundName = nullptr;
         const wchar_t* foundValue = nullptr;
-        if (plm_ParamsNextPara(m_handle, reset ? 1 : 0, &foundName, &foundValue) != PLM_OK) {
+        if (plm_ParamsNextPara(m_handle.get(), reset ? 1 : 0, &foundName, &foundValue) != PLM_OK) {
             value = nullptr;
             return false;
         }
@@ -189,21 +210,21 @@ public:
         value = foundValue;
         return true;
     }
-    void ResetEnum() { plm_ParamsResetEnum(m_handle); }
+    void ResetEnum() { plm_ParamsResetEnum(m_handle.get()); }
     // The parameters as an HTML table (UTF-8, names and values escaped).
     std::string GetParaTableHtml() {
         char* text = nullptr;
         size_t cbText = 0;
-        const int status = plm_ParamsGetTableHtml(m_handle, &text, &cbText);
+        const int status = plm_ParamsGetTableHtml(m_handle.get(), &text, &cbText);
         return cdetail::TakeText(status, text, cbText);
     }
-    void EnumParaCallBack(PARA_CALLBACK callback) { cdetail::EnumPara(plm_ParamsEnum, m_handle, callback); }
+    void EnumParaCallBack(PARA_CALLBACK callback) { cdetail::EnumPara(plm_ParamsEnum, m_handle.get(), callback); }
     void EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback) {
-        cdetail::EnumSpecial(plm_ParamsEnumSpecial, m_handle, name, callback);
+        cdetail::EnumSpecial(plm_ParamsEnumSpecial, m_handle.get(), name, callback);
     }
 
 private:
-    PLM_PARAMS* m_handle = nullptr;
+    cdetail::SharedHandle<PLM_PARAMS, plm_ParamsDuplicate, plm_ParamsClose> m_handle;
 };
 
 // One per request: decides the login state, prepares the response header, loads
@@ -217,50 +238,40 @@ public:
                             bool withParams = true, const wchar_t* resourcePrefix = nullptr,
                             const wchar_t* resourceModule = nullptr) {
         m_status = plm_ConsoleOpen(contentKind, downloadName, loginMode, withParams ? 1 : 0, resourcePrefix,
-                                   resourceModule, &m_handle);
+                                   resourceModule, m_handle.out());
         cdetail::ThrowOnFailure(m_status);
     }
-    // Copies share the context.
-    CConsoleCommon(const CConsoleCommon& other)
-        : m_handle(cdetail::Share(plm_ConsoleDuplicate, other.m_handle)), m_status(other.m_status) {}
-    CConsoleCommon& operator=(const CConsoleCommon& other) {
-        PLM_CONSOLE* copy = cdetail::Share(plm_ConsoleDuplicate, other.m_handle);
-        plm_ConsoleClose(m_handle);
-        m_handle = copy;
-        m_status = other.m_status;
-        return *this;
+    void EnumParaCallBack(PARA_CALLBACK callback) {
+        cdetail::EnumPara(plm_ConsoleEnumParams, m_handle.get(), callback);
     }
-    ~CConsoleCommon() { plm_ConsoleClose(m_handle); }
-
-    void EnumParaCallBack(PARA_CALLBACK callback) { cdetail::EnumPara(plm_ConsoleEnumParams, m_handle, callback); }
     void EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback) {
-        cdetail::EnumSpecial(plm_ConsoleEnumSpecialParams, m_handle, name, callback);
+        cdetail::EnumSpecial(plm_ConsoleEnumSpecialParams, m_handle.get(), name, callback);
     }
 
     // 3900 or the code of the login check, the request parsing or the SSO check;
     // the C interface's status when the context could not be made at all.
     int GetErrorCode() const {
         int status = m_status;
-        return plm_ConsoleGetStatus(m_handle, &status) == PLM_OK ? status : m_status;
+        return plm_ConsoleGetStatus(m_handle.get(), &status) == PLM_OK ? status : m_status;
     }
     // The complete response header, ending with its empty line.
     std::string GetHeader() const {
         char* text = nullptr;
         size_t cbText = 0;
-        const int status = plm_ConsoleGetHeader(m_handle, &text, &cbText);
+        const int status = plm_ConsoleGetHeader(m_handle.get(), &text, &cbText);
         return cdetail::TakeText(status, text, cbText);
     }
     // Writes the header to standard output as it is (each line ends in CR LF).
-    void WriteHeader() const { plm_ConsoleWriteHeader(m_handle); }
+    void WriteHeader() const { plm_ConsoleWriteHeader(m_handle.get()); }
     // A text of the console's resource DLL; empty when it has none.
     std::wstring LoadResString(int id) const {
         return cdetail::WideText([&](wchar_t* buffer, size_t cch, size_t* pcchNeeded) {
-            return plm_ConsoleLoadResString(m_handle, id, buffer, cch, pcchNeeded);
+            return plm_ConsoleLoadResString(m_handle.get(), id, buffer, cch, pcchNeeded);
         });
     }
 
 private:
-    PLM_CONSOLE* m_handle = nullptr;
+    cdetail::SharedHandle<PLM_CONSOLE, plm_ConsoleDuplicate, plm_ConsoleClose> m_handle;  // copies share the context
     int m_status = PLM_OK;
 };
 
@@ -268,62 +279,46 @@ private:
 class CPutStream {
 public:
     explicit CPutStream(bool writeHeader = false) {
-        cdetail::ThrowOnFailure(plm_StreamOpen(writeHeader ? 1 : 0, &m_handle));
+        cdetail::ThrowOnFailure(plm_StreamOpen(writeHeader ? 1 : 0, m_handle.out()));
     }
-    CPutStream(const CPutStream& other) : m_handle(cdetail::Share(plm_StreamDuplicate, other.m_handle)) {}
-    CPutStream& operator=(const CPutStream& other) {
-        PLM_STREAM* copy = cdetail::Share(plm_StreamDuplicate, other.m_handle);
-        plm_StreamClose(m_handle);
-        m_handle = copy;
-        return *this;
-    }
-    ~CPutStream() { plm_StreamClose(m_handle); }
 
     CPutStream& operator<<(const wchar_t* text) {
-        plm_StreamWriteText(m_handle, text);
+        plm_StreamWriteText(m_handle.get(), text);
         return *this;
     }
     CPutStream& operator<<(const char* text) {  // ANSI code page text
-        plm_StreamWriteAnsi(m_handle, text);
+        plm_StreamWriteAnsi(m_handle.get(), text);
         return *this;
     }
     CPutStream& operator<<(int value) {
-        plm_StreamWriteInt(m_handle, value);
+        plm_StreamWriteInt(m_handle.get(), value);
         return *this;
     }
     void WriteBinary(const void* data, int length) {
-        if (data && length > 0) plm_StreamWriteBinary(m_handle, data, static_cast<size_t>(length));
+        if (data && length > 0) plm_StreamWriteBinary(m_handle.get(), data, static_cast<size_t>(length));
     }
 
 private:
-    PLM_STREAM* m_handle = nullptr;
+    cdetail::SharedHandle<PLM_STREAM, plm_StreamDuplicate, plm_StreamClose> m_handle;
 };
 
 // The console's resource-string DLL (module "CGIResUTF8" unless named).
 class CResourceLoader {
 public:
     explicit CResourceLoader(const wchar_t* prefix = nullptr, const wchar_t* moduleName = nullptr) {
-        cdetail::ThrowOnFailure(plm_ResourcesOpen(prefix, moduleName, &m_handle));
+        cdetail::ThrowOnFailure(plm_ResourcesOpen(prefix, moduleName, m_handle.out()));
     }
-    CResourceLoader(const CResourceLoader& other) : m_handle(cdetail::Share(plm_ResourcesDuplicate, other.m_handle)) {}
-    CResourceLoader& operator=(const CResourceLoader& other) {
-        PLM_RESOURCES* copy = cdetail::Share(plm_ResourcesDuplicate, other.m_handle);
-        plm_ResourcesClose(m_handle);
-        m_handle = copy;
-        return *this;
-    }
-    ~CResourceLoader() { plm_ResourcesClose(m_handle); }
 
     // The text for id in the request's language (HTTP_ACCEPT_LANGUAGE, English
     // when none is offered); empty when the DLL has none.
     std::wstring GetString(int id) const {
         return cdetail::WideText([&](wchar_t* buffer, size_t cch, size_t* pcchNeeded) {
-            return plm_ResourcesGetString(m_handle, id, buffer, cch, pcchNeeded);
+            return plm_ResourcesGetString(m_handle.get(), id, buffer, cch, pcchNeeded);
         });
     }
 
 private:
-    PLM_RESOURCES* m_handle = nullptr;
+    cdetail::SharedHandle<PLM_RESOURCES, plm_ResourcesDuplicate, plm_ResourcesClose> m_handle;
 };
 
 // The HTML control shells, which render nothing: kept so that code naming

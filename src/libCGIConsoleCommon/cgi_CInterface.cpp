@@ -151,6 +151,22 @@ int Fenced(const wchar_t* function, Body body) {
     }
 }
 
+// Fenced, for a call on a handle: one that is not live is refused before body
+// sees its object.
+template <typename Object, typename Body>
+int OnHandle(const wchar_t* function, Object* handle, Body body) {
+    return Fenced(function, [&] {
+        auto object = Find(handle);
+        return object ? body(object->value) : PLM_E_BAD_HANDLE;
+    });
+}
+
+int StatusOut(int status, int* pStatus) {
+    if (!pStatus) return PLM_E_INVALID_ARG;
+    *pStatus = status;
+    return PLM_OK;
+}
+
 // The caller's buffer may take cchBuffer characters; a size whose bytes do not
 // fit the address space is a caller's mistake, not a large buffer.
 bool ValidBuffer(const wchar_t* buffer, size_t cchBuffer) {
@@ -170,7 +186,12 @@ int CopyOut(const std::wstring& text, wchar_t* buffer, size_t cchBuffer, size_t*
     return PLM_OK;
 }
 
-int HandOutText(const std::string& text, char** ppText, size_t* pcbText) {
+// A library-owned copy of the text that make() returns, for plm_FreeText.
+template <typename Make>
+int HandOutText(Make make, char** ppText, size_t* pcbText) {
+    if (!ppText) return PLM_E_INVALID_ARG;
+    *ppText = nullptr;
+    const std::string text = make();
     std::unique_ptr<char[]> block(new char[text.size() + 1]);
     memcpy(block.get(), text.c_str(), text.size() + 1);
     SRegistry& registry = Registry();
@@ -249,43 +270,32 @@ int __cdecl plm_ParamsClose(PLM_PARAMS* params) {
 }
 
 int __cdecl plm_ParamsGetStatus(PLM_PARAMS* params, int* pStatus) {
-    return Fenced(L"plm_ParamsGetStatus", [&] {
-        auto object = Find(params);
-        if (!object) return PLM_E_BAD_HANDLE;
-        if (!pStatus) return PLM_E_INVALID_ARG;
-        *pStatus = object->value.GetErrorCode();
-        return PLM_OK;
-    });
+    return OnHandle(L"plm_ParamsGetStatus", params,
+                    [&](CGetParameter& value) { return StatusOut(value.GetErrorCode(), pStatus); });
 }
 
 int __cdecl plm_ParamsGetValue(PLM_PARAMS* params, const wchar_t* name, const wchar_t* fallback, wchar_t* buffer,
                                size_t cchBuffer, size_t* pcchNeeded) {
-    return Fenced(L"plm_ParamsGetValue", [&] {
-        auto object = Find(params);
-        if (!object) return PLM_E_BAD_HANDLE;
+    return OnHandle(L"plm_ParamsGetValue", params, [&](CGetParameter& value) {
         if (!name || !ValidBuffer(buffer, cchBuffer)) return PLM_E_INVALID_ARG;
-        return CopyOut(object->value.GetValue(name, fallback), buffer, cchBuffer, pcchNeeded);
+        return CopyOut(value.GetValue(name, fallback), buffer, cchBuffer, pcchNeeded);
     });
 }
 
 int __cdecl plm_ParamsGetIntValue(PLM_PARAMS* params, const wchar_t* name, int fallback, int* pValue) {
-    return Fenced(L"plm_ParamsGetIntValue", [&] {
-        auto object = Find(params);
-        if (!object) return PLM_E_BAD_HANDLE;
+    return OnHandle(L"plm_ParamsGetIntValue", params, [&](CGetParameter& value) {
         if (!name || !pValue) return PLM_E_INVALID_ARG;
-        *pValue = object->value.GetIntValue(name, fallback);
+        *pValue = value.GetIntValue(name, fallback);
         return PLM_OK;
     });
 }
 
 int __cdecl plm_ParamsNextPara(PLM_PARAMS* params, int reset, const wchar_t** pName, const wchar_t** pValue) {
-    return Fenced(L"plm_ParamsNextPara", [&] {
-        auto object = Find(params);
-        if (!object) return PLM_E_BAD_HANDLE;
+    return OnHandle(L"plm_ParamsNextPara", params, [&](CGetParameter& list) {
         if (!pName || !pValue) return PLM_E_INVALID_ARG;
         const wchar_t* name = nullptr;
         const wchar_t* value = nullptr;
-        const bool found = object->value.GetNextPara(name, value, reset != 0);
+        const bool found = list.GetNextPara(name, value, reset != 0);
         *pName = found ? name : nullptr;
         *pValue = found ? value : nullptr;
         return found ? PLM_OK : PLM_NO_MORE_PARAMS;
@@ -293,32 +303,26 @@ int __cdecl plm_ParamsNextPara(PLM_PARAMS* params, int reset, const wchar_t** pN
 }
 
 int __cdecl plm_ParamsResetEnum(PLM_PARAMS* params) {
-    return Fenced(L"plm_ParamsResetEnum", [&] {
-        auto object = Find(params);
-        if (!object) return PLM_E_BAD_HANDLE;
-        object->value.ResetEnum();
+    return OnHandle(L"plm_ParamsResetEnum", params, [&](CGetParameter& value) {
+        value.ResetEnum();
         return PLM_OK;
     });
 }
 
 int __cdecl plm_ParamsGetTableHtml(PLM_PARAMS* params, char** ppText, size_t* pcbText) {
-    return Fenced(L"plm_ParamsGetTableHtml", [&] {
-        auto object = Find(params);
-        if (!object) return PLM_E_BAD_HANDLE;
-        if (!ppText) return PLM_E_INVALID_ARG;
-        *ppText = nullptr;
-        return HandOutText(object->value.GetParaTableHtml(), ppText, pcbText);
+    return OnHandle(L"plm_ParamsGetTableHtml", params, [&](CGetParameter& value) {
+        return HandOutText([&] { return value.GetParaTableHtml(); }, ppText, pcbText);
     });
 }
 
 int __cdecl plm_ParamsEnum(PLM_PARAMS* params, PLM_PARAM_CALLBACK callback, void* context) {
-    return Fenced(L"plm_ParamsEnum", [&] { return Find(params) ? EnumParams(callback, context) : PLM_E_BAD_HANDLE; });
+    return OnHandle(L"plm_ParamsEnum", params, [&](CGetParameter&) { return EnumParams(callback, context); });
 }
 
 int __cdecl plm_ParamsEnumSpecial(PLM_PARAMS* params, const wchar_t* name, PLM_SPECIAL_PARAM_CALLBACK callback,
                                   void* context) {
-    return Fenced(L"plm_ParamsEnumSpecial",
-                  [&] { return Find(params) ? EnumSpecialParams(name, callback, context) : PLM_E_BAD_HANDLE; });
+    return OnHandle(L"plm_ParamsEnumSpecial", params,
+                    [&](CGetParameter&) { return EnumSpecialParams(name, callback, context); });
 }
 
 // ---- console context ----------------------------------------------------------------
@@ -343,53 +347,39 @@ int __cdecl plm_ConsoleClose(PLM_CONSOLE* console) {
 }
 
 int __cdecl plm_ConsoleGetStatus(PLM_CONSOLE* console, int* pStatus) {
-    return Fenced(L"plm_ConsoleGetStatus", [&] {
-        auto object = Find(console);
-        if (!object) return PLM_E_BAD_HANDLE;
-        if (!pStatus) return PLM_E_INVALID_ARG;
-        *pStatus = object->value.GetErrorCode();
-        return PLM_OK;
-    });
+    return OnHandle(L"plm_ConsoleGetStatus", console,
+                    [&](CConsoleCommon& value) { return StatusOut(value.GetErrorCode(), pStatus); });
 }
 
 int __cdecl plm_ConsoleGetHeader(PLM_CONSOLE* console, char** ppText, size_t* pcbText) {
-    return Fenced(L"plm_ConsoleGetHeader", [&] {
-        auto object = Find(console);
-        if (!object) return PLM_E_BAD_HANDLE;
-        if (!ppText) return PLM_E_INVALID_ARG;
-        *ppText = nullptr;
-        return HandOutText(object->value.GetHeader(), ppText, pcbText);
+    return OnHandle(L"plm_ConsoleGetHeader", console, [&](CConsoleCommon& value) {
+        return HandOutText([&] { return value.GetHeader(); }, ppText, pcbText);
     });
 }
 
 int __cdecl plm_ConsoleWriteHeader(PLM_CONSOLE* console) {
-    return Fenced(L"plm_ConsoleWriteHeader", [&] {
-        auto object = Find(console);
-        if (!object) return PLM_E_BAD_HANDLE;
-        const std::string header = object->value.GetHeader();
+    return OnHandle(L"plm_ConsoleWriteHeader", console, [&](CConsoleCommon& value) {
+        const std::string header = value.GetHeader();
         return WroteStatus(OutputBytes(header.data(), header.size()));
     });
 }
 
 int __cdecl plm_ConsoleLoadResString(PLM_CONSOLE* console, int id, wchar_t* buffer, size_t cchBuffer,
                                      size_t* pcchNeeded) {
-    return Fenced(L"plm_ConsoleLoadResString", [&] {
-        auto object = Find(console);
-        if (!object) return PLM_E_BAD_HANDLE;
+    return OnHandle(L"plm_ConsoleLoadResString", console, [&](CConsoleCommon& value) {
         if (!ValidBuffer(buffer, cchBuffer)) return PLM_E_INVALID_ARG;
-        return CopyOut(object->value.LoadResString(id), buffer, cchBuffer, pcchNeeded);
+        return CopyOut(value.LoadResString(id), buffer, cchBuffer, pcchNeeded);
     });
 }
 
 int __cdecl plm_ConsoleEnumParams(PLM_CONSOLE* console, PLM_PARAM_CALLBACK callback, void* context) {
-    return Fenced(L"plm_ConsoleEnumParams",
-                  [&] { return Find(console) ? EnumParams(callback, context) : PLM_E_BAD_HANDLE; });
+    return OnHandle(L"plm_ConsoleEnumParams", console, [&](CConsoleCommon&) { return EnumParams(callback, context); });
 }
 
 int __cdecl plm_ConsoleEnumSpecialParams(PLM_CONSOLE* console, const wchar_t* name, PLM_SPECIAL_PARAM_CALLBACK callback,
                                          void* context) {
-    return Fenced(L"plm_ConsoleEnumSpecialParams",
-                  [&] { return Find(console) ? EnumSpecialParams(name, callback, context) : PLM_E_BAD_HANDLE; });
+    return OnHandle(L"plm_ConsoleEnumSpecialParams", console,
+                    [&](CConsoleCommon&) { return EnumSpecialParams(name, callback, context); });
 }
 
 // ---- output stream ------------------------------------------------------------------
@@ -410,30 +400,26 @@ int __cdecl plm_StreamClose(PLM_STREAM* stream) {
     return Fenced(L"plm_StreamClose", [&] { return Close(stream); });
 }
 
+// The stream's writes all go to the one output buffer; the handle is only checked.
 int __cdecl plm_StreamWriteText(PLM_STREAM* stream, const wchar_t* text) {
-    return Fenced(L"plm_StreamWriteText", [&] {
-        if (!Find(stream)) return PLM_E_BAD_HANDLE;
+    return OnHandle(L"plm_StreamWriteText", stream, [&](CPutStream&) {
         return text ? WroteStatus(OutputText(WideToUtf8(text, wcslen(text)))) : PLM_OK;
     });
 }
 
 int __cdecl plm_StreamWriteAnsi(PLM_STREAM* stream, const char* text) {
-    return Fenced(L"plm_StreamWriteAnsi", [&] {
-        if (!Find(stream)) return PLM_E_BAD_HANDLE;
+    return OnHandle(L"plm_StreamWriteAnsi", stream, [&](CPutStream&) {
         return text ? WroteStatus(OutputText(WideToUtf8(MBWC::AnsiToWide(text)))) : PLM_OK;
     });
 }
 
 int __cdecl plm_StreamWriteInt(PLM_STREAM* stream, int value) {
-    return Fenced(L"plm_StreamWriteInt", [&] {
-        if (!Find(stream)) return PLM_E_BAD_HANDLE;
-        return WroteStatus(OutputText(std::to_string(value)));
-    });
+    return OnHandle(L"plm_StreamWriteInt", stream,
+                    [&](CPutStream&) { return WroteStatus(OutputText(std::to_string(value))); });
 }
 
 int __cdecl plm_StreamWriteBinary(PLM_STREAM* stream, const void* data, size_t cbData) {
-    return Fenced(L"plm_StreamWriteBinary", [&] {
-        if (!Find(stream)) return PLM_E_BAD_HANDLE;
+    return OnHandle(L"plm_StreamWriteBinary", stream, [&](CPutStream&) {
         if (cbData == 0) return PLM_OK;
         if (!data || reinterpret_cast<uintptr_t>(data) > UINTPTR_MAX - cbData) return PLM_E_INVALID_ARG;
         return WroteStatus(OutputBinary(data, cbData));
@@ -461,11 +447,9 @@ int __cdecl plm_ResourcesClose(PLM_RESOURCES* resources) {
 
 int __cdecl plm_ResourcesGetString(PLM_RESOURCES* resources, int id, wchar_t* buffer, size_t cchBuffer,
                                    size_t* pcchNeeded) {
-    return Fenced(L"plm_ResourcesGetString", [&] {
-        auto object = Find(resources);
-        if (!object) return PLM_E_BAD_HANDLE;
+    return OnHandle(L"plm_ResourcesGetString", resources, [&](CResourceLoader& value) {
         if (!ValidBuffer(buffer, cchBuffer)) return PLM_E_INVALID_ARG;
-        return CopyOut(object->value.GetString(id), buffer, cchBuffer, pcchNeeded);
+        return CopyOut(value.GetString(id), buffer, cchBuffer, pcchNeeded);
     });
 }
 
