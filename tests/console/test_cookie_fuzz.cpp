@@ -7,6 +7,7 @@
 #include <random>
 
 #include "ConsoleTestSupport.h"
+#include "FuzzSupport.h"
 
 namespace {
 
@@ -75,7 +76,7 @@ TEST(CookieFuzz, GeneratedHeaders) {
     HeaderGenerator generator;
     GuardedSession* guarded = new GuardedSession;
     size_t failures = 0;
-    for (int i = 0; i < kHeaders && failures < 5; ++i) {
+    for (int i = 0, headers = testsupport::FuzzRounds(kHeaders); i < headers && failures < 5; ++i) {
         const std::wstring header = generator.Next();
         memset(guarded, 0xA5, sizeof(*guarded));
         plm::ParseCookieValue(header.c_str(), guarded->session, test.host);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <random>
 
+#include "FuzzSupport.h"
 #include "ParamTestSupport.h"
 
 using namespace paramtest;
@@ -235,10 +236,11 @@ std::string Check(const Case& c, const plm::CCgiParamList& list, size_t consumed
 
 TEST(RandomBodies, EveryParseEndsAndCompletePartsArriveWhole) {
     ServerDir server(L"random");
-    std::printf("seed %u, %d bodies\n", kSeed, kBodies);
+    const int bodies = testsupport::FuzzRounds(kBodies);
+    std::printf("seed %u, %d bodies\n", kSeed, bodies);
     int failures = 0;
     double slowest = 0;
-    for (int i = 0; i < kBodies && failures < 3; ++i) {
+    for (int i = 0; i < bodies && failures < 3; ++i) {
         Case c = Generate(kSeed + static_cast<uint32_t>(i));
         MemoryInput input(c.delivered, c.chunk);
         plm::CCgiParamList list;

@@ -88,7 +88,7 @@ bool ExpectedInt(const std::wstring& field, int& value) {
 TEST(CmdProtocolRandom, ParsedFieldsGiveBackTheText) {
     testsupport::FuzzRun run("command text parser", 1987u);
     std::mt19937& rng = run.Rng();
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0, rounds = testsupport::FuzzRounds(kRounds); round < rounds; ++round) {
         const std::wstring text = RandomText(rng, 40, true);
         run.SetText(text);
         // Given with its byte length (NULs included; an odd last byte is not a unit).
@@ -132,7 +132,7 @@ TEST(CmdProtocolRandom, ParsedFieldsGiveBackTheText) {
 TEST(CmdProtocolRandom, BuiltFieldsParseBack) {
     testsupport::FuzzRun run("command text builder", 2024u);
     std::mt19937& rng = run.Rng();
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0, rounds = testsupport::FuzzRounds(kRounds); round < rounds; ++round) {
         std::vector<std::wstring> fields(rng() % 7);
         plm::CCmdProtocol builder;
         std::vector<int> ints;

@@ -162,7 +162,7 @@ TEST(Robustness, RandomBytesNeverReadPastTheData) {
     ASSERT_TRUE(IsBadReadPtr(guard.End(), 1)) << "the byte after the data must be unreadable";
     testsupport::FuzzRun run("message buffer reads", 20240611u);
     std::mt19937& rng = run.Rng();
-    for (int round = 0; round < kRandomRounds; ++round) {
+    for (int round = 0, rounds = testsupport::FuzzRounds(kRandomRounds); round < rounds; ++round) {
         Bytes data(rng() % 80);
         for (BYTE& b : data) b = static_cast<BYTE>(rng());
         // Bias some lengths and tags toward the interesting small values.

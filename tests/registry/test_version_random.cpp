@@ -72,7 +72,8 @@ TEST(VersionRandom, ParsingFollowsTheRulesAndComparingIsSymmetric) {
     testsupport::FuzzRun run("version parsing", 1045u);
     std::mt19937& rng = run.Rng();
     std::wstring previous;
-    for (int round = 0; round < kRounds; ++round) {
+    const int rounds = testsupport::FuzzRounds(kRounds);
+    for (int round = 0; round < rounds; ++round) {
         const std::wstring text = RandomVersion(rng);
         run.SetText(text);
         const tag_Version parsed = _NvuMakeVersionBuildEx(text.c_str());

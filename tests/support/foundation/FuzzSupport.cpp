@@ -21,6 +21,16 @@ unsigned SeedFromEnvironment(unsigned fallback) {
 
 }  // namespace
 
+int FuzzRounds(int full) {
+    char text[8] = {};
+    const DWORD cch = GetEnvironmentVariableA("WDX_FUZZ_SHARE", text, sizeof text);
+    const long percent = cch == 0 || cch >= sizeof text ? 100 : std::strtol(text, nullptr, 10);
+    if (percent < 1 || percent >= 100) return full;
+    const int rounds = static_cast<int>(static_cast<long long>(full) * percent / 100);
+    std::printf("randomized run: %d of %d rounds (WDX_FUZZ_SHARE=%ld)\n", rounds, full, percent);
+    return rounds > 0 ? rounds : 1;
+}
+
 FuzzRun::FuzzRun(const char* what, unsigned defaultSeed)
     : m_what(what != nullptr ? what : "fuzz"), m_seed(SeedFromEnvironment(defaultSeed)), m_rng(m_seed) {
     g_current = this;
@@ -79,7 +89,8 @@ bool FuzzRun::Passed(int round) {
 
 LONG CALLBACK FuzzRun::OnException(EXCEPTION_POINTERS* info) {
     const DWORD code = info->ExceptionRecord->ExceptionCode;
-    if (g_current != nullptr && (code == EXCEPTION_ACCESS_VIOLATION || code == EXCEPTION_STACK_OVERFLOW)) {
+    if (g_current != nullptr && (code == EXCEPTION_ACCESS_VIOLATION || code == EXCEPTION_STACK_OVERFLOW ||
+                                 code == EXCEPTION_ILLEGAL_INSTRUCTION)) {
         std::fprintf(stderr, "%s: exception 0x%08lx after %d rounds; repeat with WDX_FUZZ_SEED=%u; input: %s\n",
                      g_current->m_what.c_str(), static_cast<unsigned long>(code), g_current->m_round + 1,
                      g_current->m_seed, g_current->Describe().c_str());

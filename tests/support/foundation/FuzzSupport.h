@@ -10,6 +10,10 @@
 
 namespace testsupport {
 
+// The rounds a randomized run makes: full, or the share of it that
+// WDX_FUZZ_SHARE gives in percent (1 to 100), for runs that must fit a time bound.
+int FuzzRounds(int full);
+
 class FuzzRun {
 public:
     // The seed is WDX_FUZZ_SEED when it is set, else defaultSeed. Only one run at a time.
