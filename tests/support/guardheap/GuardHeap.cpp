@@ -17,13 +17,18 @@
 //
 // A freed block's pages are decommitted (any touch faults) and its address range
 // stays reserved in a quarantine ring, bounded by count and bytes, before it is
-// released for reuse. A block freed twice, freed by the wrong function or with
-// the wrong size, or a pointer that is not the start of one of our blocks,
-// stops the program with one line on stderr. free/realloc pass pointers of the C
-// runtime's own heap (results of msvcrt functions such as _wcsdup) to the real
-// functions. The link wraps libssp's __stack_chk_fail and __chk_fail as well, so a
-// smashed canary or a fortified function's check says so. In a program (not a DLL) a vectored handler names the block
-// that a faulting access hit, and says when a trapped undefined-behaviour check stops it.
+// reused for a block of the same size or released. The state is one per process,
+// shared by the modules' copies of this code; a free finds its block in a table
+// of live blocks, and asks the system only about pointers that are not in it.
+//
+// A block freed twice, freed by the wrong function or with the wrong size, or a
+// pointer that is not the start of one of our blocks, stops the program with one
+// line on stderr. free/realloc pass pointers of the C runtime's own heap (results
+// of msvcrt functions such as _wcsdup) to the real functions. The link wraps
+// libssp's __stack_chk_fail and __chk_fail as well, so a smashed canary or a
+// fortified function's check says so. In a program (not a DLL) a vectored handler
+// names the block that a faulting access hit, and says when a trapped
+// undefined-behaviour check stops it.
 #include <windows.h>
 
 #include <cstddef>
@@ -90,11 +95,33 @@ const size_t kQuarantineCount = 1024;  // 2 GB of address space: keep 64 MB of i
 const size_t kQuarantineBytes = size_t{64} << 20;
 #endif
 
-Freed g_ring[kQuarantineCount];
-size_t g_ringFirst = 0, g_ringCount = 0, g_ringBytes = 0;
-SRWLOCK g_lock = SRWLOCK_INIT;
-size_t g_page = 0;
-int g_exact = -1;
+// A live block by its start: a free finds its header here without asking the
+// system (VirtualQuery is the dearest call of a free under Wine).
+struct Live {
+    const void* user;  // null: never used; kGone: removed
+    Header* header;
+};
+const void* const kGone = reinterpret_cast<const void*>(uintptr_t{1});  // the same in every module
+
+// Regions that left the quarantine, kept reserved (all no-access) for the next
+// block of the same size: reserving and releasing cost more than committing.
+const size_t kSparePages = 17;
+const size_t kSpareDepth = 64;
+
+// The heap's state, one per process: every module of a checked tree links a copy
+// of this code, and a block one module allocates may be freed by another.
+struct State {
+    SRWLOCK lock;
+    size_t page;
+    bool exact;
+    Freed ring[kQuarantineCount];
+    size_t ringFirst, ringCount, ringBytes;
+    Live* live;
+    size_t liveCapacity, liveUsed;  // used: live and removed slots
+    unsigned char* spare[kSparePages + 1][kSpareDepth];
+    size_t spareCount[kSparePages + 1];
+};
+State* volatile g_state = nullptr;
 
 // --- reporting without the heap -----------------------------------------------------
 struct Line {
@@ -138,26 +165,116 @@ Line& Describe(Line& line, const void* user, size_t size, Kind kind) {
     return line.Hex(user) << " (" << size << " bytes from " << kAllocators[kind] << ")";
 }
 
-// --- regions --------------------------------------------------------------------
-void Init() {
-    if (g_page != 0) return;
+// --- the process's state ----------------------------------------------------------
+// The first module to get here publishes its state through a mapping named after
+// the process; the others find it there. The mapping stays for the process's life.
+State& Heap() {
+    if (State* state = g_state) return *state;
+    State* mine = static_cast<State*>(VirtualAlloc(nullptr, sizeof(State), MEM_COMMIT, PAGE_READWRITE));
+    if (mine == nullptr) {
+        Line line;
+        Stop(line << "guard heap: no memory for its own state");
+    }
+    InitializeSRWLock(&mine->lock);
     SYSTEM_INFO info;
     GetSystemInfo(&info);
+    mine->page = info.dwPageSize;
     char mode[16] = {};
     const DWORD cch = GetEnvironmentVariableA("WDX_GUARDHEAP", mode, sizeof mode);
-    g_exact = (cch > 0 && cch < sizeof mode && std::strcmp(mode, "aligned") == 0) ? 0 : 1;
-    g_page = info.dwPageSize;
+    mine->exact = !(cch > 0 && cch < sizeof mode && std::strcmp(mode, "aligned") == 0);
+    static const wchar_t kPrefix[] = L"Local\\wdx-guardheap-";
+    wchar_t name[sizeof kPrefix / sizeof kPrefix[0] + 8] = {};
+    std::memcpy(name, kPrefix, sizeof kPrefix);
+    size_t at = sizeof kPrefix / sizeof kPrefix[0] - 1;
+    for (DWORD pid = GetCurrentProcessId(), shift = 32; shift > 0; shift -= 4)
+        name[at++] = L"0123456789abcdef"[(pid >> (shift - 4)) & 15];
+    State* winner = mine;
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(void*), name);
+    void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(void*)) : nullptr;
+    if (view != nullptr) {
+        State* first = static_cast<State*>(InterlockedCompareExchangePointer(static_cast<void**>(view), mine, nullptr));
+        if (first != nullptr) winner = first;
+    }
+    if (State* raced = static_cast<State*>(
+            InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_state), winner, nullptr)))
+        winner = raced;
+    if (winner != mine) VirtualFree(mine, 0, MEM_RELEASE);
+    return *winner;
 }
+
+size_t Slot(const State& s, const void* user) {
+    uint64_t x = reinterpret_cast<uintptr_t>(user);  // blocks of one size share their low bits: mix them all
+    x ^= x >> 33;
+    x *= 0xff51afd7ed558ccdull;
+    x ^= x >> 33;
+    return static_cast<size_t>(x) & (s.liveCapacity - 1);
+}
+
+// Under the exclusive lock. A table that cannot grow leaves the block to the slow path.
+void AddLive(State& s, const void* user, Header* header) {
+    if ((s.liveUsed + 1) * 2 > s.liveCapacity) {
+        size_t count = 0;
+        for (size_t i = 0; i < s.liveCapacity; ++i) count += s.live[i].user != nullptr && s.live[i].user != kGone;
+        size_t capacity = 4096;
+        while (capacity < (count + 1) * 4) capacity *= 2;
+        Live* table = static_cast<Live*>(VirtualAlloc(nullptr, capacity * sizeof(Live), MEM_COMMIT, PAGE_READWRITE));
+        if (table == nullptr) return;
+        Live* old = s.live;
+        const size_t oldCapacity = s.liveCapacity;
+        s.live = table;
+        s.liveCapacity = capacity;
+        s.liveUsed = 0;
+        for (size_t i = 0; i < oldCapacity; ++i)
+            if (old[i].user != nullptr && old[i].user != kGone) AddLive(s, old[i].user, old[i].header);
+        if (old != nullptr) VirtualFree(old, 0, MEM_RELEASE);
+    }
+    size_t i = Slot(s, user);
+    while (s.live[i].user != nullptr && s.live[i].user != kGone) i = (i + 1) & (s.liveCapacity - 1);
+    s.liveUsed += s.live[i].user == nullptr;
+    s.live[i] = Live{user, header};
+}
+
+// The live block that starts at user, or null; take removes it. Under the lock.
+Header* FindLive(State& s, const void* user, bool take) {
+    if (s.liveCapacity == 0) return nullptr;
+    for (size_t i = Slot(s, user); s.live[i].user != nullptr; i = (i + 1) & (s.liveCapacity - 1)) {
+        if (s.live[i].user != user) continue;
+        Header* header = s.live[i].header;
+        if (take) s.live[i].user = kGone;
+        return header;
+    }
+    return nullptr;
+}
+
+unsigned char* TakeSpare(State& s, size_t reserved) {
+    const size_t pages = reserved / s.page;
+    if (pages > kSparePages || s.spareCount[pages] == 0) return nullptr;
+    return s.spare[pages][--s.spareCount[pages]];
+}
+
+void ReleaseRegion(State& s, unsigned char* base, size_t reserved) {
+    const size_t pages = reserved / s.page;
+    if (pages <= kSparePages && s.spareCount[pages] < kSpareDepth) {
+        s.spare[pages][s.spareCount[pages]++] = base;
+    } else {
+        VirtualFree(base, 0, MEM_RELEASE);
+    }
+}
+
+// --- regions --------------------------------------------------------------------
 
 size_t RoundUp(size_t n, size_t to) { return (n + to - 1) / to * to; }
 
 void* Allocate(size_t size, size_t align, Kind kind, bool zero) {
-    Init();
+    State& s = Heap();
     if (size > (size_t{1} << (sizeof(size_t) * 8 - 2))) return nullptr;
     const size_t cb = size == 0 ? 1 : size;
-    const size_t committed = RoundUp(sizeof(Header) + kMarkerBytes + cb + align, g_page);
-    unsigned char* base =
-        static_cast<unsigned char*>(VirtualAlloc(nullptr, committed + g_page, MEM_RESERVE, PAGE_NOACCESS));
+    const size_t committed = RoundUp(sizeof(Header) + kMarkerBytes + cb + align, s.page);
+    AcquireSRWLockExclusive(&s.lock);
+    unsigned char* base = TakeSpare(s, committed + s.page);
+    ReleaseSRWLockExclusive(&s.lock);
+    if (base == nullptr)
+        base = static_cast<unsigned char*>(VirtualAlloc(nullptr, committed + s.page, MEM_RESERVE, PAGE_NOACCESS));
     if (base == nullptr) return nullptr;
     if (VirtualAlloc(base, committed, MEM_COMMIT, PAGE_READWRITE) == nullptr) {
         VirtualFree(base, 0, MEM_RELEASE);
@@ -172,13 +289,15 @@ void* Allocate(size_t size, size_t align, Kind kind, bool zero) {
     std::memset(user + size, kMarker, static_cast<size_t>(end - (user + size)));
     // The first 64 KB only: a huge block the code never fills stays untouched memory.
     if (!zero) std::memset(user, kFresh, size < 65536 ? size : 65536);
+    AcquireSRWLockExclusive(&s.lock);
+    AddLive(s, user, h);
+    ReleaseSRWLockExclusive(&s.lock);
     return user;
 }
 
 // Plain new: the largest power of two up to the default that divides the size.
 size_t NaturalAlign(size_t size) {
-    Init();
-    if (g_exact == 0 || size == 0) return kDefaultAlign;
+    if (!Heap().exact || size == 0) return kDefaultAlign;
     const size_t low = size & (~size + 1);
     return low < kDefaultAlign ? low : kDefaultAlign;
 }
@@ -204,45 +323,51 @@ Header* LiveRegion(const void* p) {
 
 // The quarantined region holding address p (copied out), if any.
 bool FreedRegion(const void* p, Freed* out, bool wait) {
+    State& s = Heap();
     if (wait) {
-        AcquireSRWLockShared(&g_lock);
-    } else if (!TryAcquireSRWLockShared(&g_lock)) {
+        AcquireSRWLockShared(&s.lock);
+    } else if (!TryAcquireSRWLockShared(&s.lock)) {
         return false;
     }
     bool found = false;
     const unsigned char* at = static_cast<const unsigned char*>(p);
-    for (size_t i = 0; i < g_ringCount && !found; ++i) {
-        const Freed& f = g_ring[(g_ringFirst + i) % kQuarantineCount];
+    for (size_t i = 0; i < s.ringCount && !found; ++i) {
+        const Freed& f = s.ring[(s.ringFirst + i) % kQuarantineCount];
         if (at >= f.base && at < f.base + f.reserved) {
             *out = f;
             found = true;
         }
     }
-    ReleaseSRWLockShared(&g_lock);
+    ReleaseSRWLockShared(&s.lock);
     return found;
 }
 
 void Quarantine(const Freed& freed) {
-    VirtualFree(freed.base, freed.reserved - g_page, MEM_DECOMMIT);
-    AcquireSRWLockExclusive(&g_lock);
-    while (g_ringCount > 0 && (g_ringCount == kQuarantineCount || g_ringBytes + freed.reserved > kQuarantineBytes)) {
-        Freed& oldest = g_ring[g_ringFirst];
-        VirtualFree(oldest.base, 0, MEM_RELEASE);
-        g_ringBytes -= oldest.reserved;
-        g_ringFirst = (g_ringFirst + 1) % kQuarantineCount;
-        --g_ringCount;
+    State& s = Heap();
+    VirtualFree(freed.base, freed.reserved - s.page, MEM_DECOMMIT);
+    AcquireSRWLockExclusive(&s.lock);
+    while (s.ringCount > 0 && (s.ringCount == kQuarantineCount || s.ringBytes + freed.reserved > kQuarantineBytes)) {
+        Freed& oldest = s.ring[s.ringFirst];
+        ReleaseRegion(s, oldest.base, oldest.reserved);
+        s.ringBytes -= oldest.reserved;
+        s.ringFirst = (s.ringFirst + 1) % kQuarantineCount;
+        --s.ringCount;
     }
-    g_ring[(g_ringFirst + g_ringCount) % kQuarantineCount] = freed;
-    ++g_ringCount;
-    g_ringBytes += freed.reserved;
-    ReleaseSRWLockExclusive(&g_lock);
+    s.ring[(s.ringFirst + s.ringCount) % kQuarantineCount] = freed;
+    ++s.ringCount;
+    s.ringBytes += freed.reserved;
+    ReleaseSRWLockExclusive(&s.lock);
 }
 
 bool CrtOwns(void* p) { return HeapValidate(reinterpret_cast<HANDLE>(_get_heap_handle()), 0, p) != FALSE; }
 
 // Frees p by the given function; false when p is none of ours (the caller decides).
 bool Release(void* p, Kind by, size_t size) {
-    Header* h = LiveRegion(p);
+    State& s = Heap();
+    AcquireSRWLockExclusive(&s.lock);
+    Header* h = FindLive(s, p, true);
+    ReleaseSRWLockExclusive(&s.lock);
+    if (h == nullptr) h = LiveRegion(p);
     Line line;
     line << "guard heap: ";
     if (h == nullptr) {
@@ -281,7 +406,7 @@ bool Release(void* p, Kind by, size_t size) {
             Stop(line);
         }
     }
-    Quarantine(Freed{base, h->user, h->size, h->committed + g_page, h->kind});
+    Quarantine(Freed{base, h->user, h->size, h->committed + s.page, h->kind});
     return true;
 }
 
@@ -357,7 +482,11 @@ extern "C" void __wrap_free(void* p) {
 
 extern "C" void* __wrap_realloc(void* p, size_t cb) {
     if (p == nullptr) return __wrap_malloc(cb);
-    const Header* h = LiveRegion(p);
+    State& s = Heap();
+    AcquireSRWLockShared(&s.lock);
+    const Header* h = FindLive(s, p, false);
+    ReleaseSRWLockShared(&s.lock);
+    if (h == nullptr) h = LiveRegion(p);
     if (h == nullptr && CrtOwns(p)) return __real_realloc(p, cb);
     if (cb == 0) {
         ReleaseOrStop(p, kMalloc, kUnsized);
