@@ -149,6 +149,15 @@ bool WrittenBeforeADay(HANDLE file) {
     return writtenMs < nowMs && nowMs - writtenMs > kKeyFileIdleMs;
 }
 
+// Deletes an idle key file, through a handle with DELETE access that holds its
+// record's lock. Emptied first: a check already waiting for the lock then finds
+// no record instead of refreshing a file that is going away.
+void DiscardRecord(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file))
+        SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
 void PurgeKeyFiles(const std::wstring& folder, DWORD now) {
     ForEachFile(folder, L".key_*", [now](const std::wstring& path) {
         // The file is judged and deleted through one handle: a name that has
@@ -172,11 +181,7 @@ void PurgeKeyFiles(const std::wstring& folder, DWORD now) {
             // young one may still be being written.
             return;
         }
-        // Emptied first: a check already waiting for the lock then finds no
-        // record instead of refreshing a file that is going away.
-        FILE_DISPOSITION_INFO disposition = {TRUE};
-        if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file.get()))
-            SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+        DiscardRecord(file.get());
     });
 }
 
@@ -219,12 +224,19 @@ void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs) {
 int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey) {
     const std::wstring path = KeyFilePath(host, sessionId);
     OS::UniqueFile file;
-    if (!path.empty()) file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE);
+    if (!path.empty()) file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE | DELETE);
     SKeyRecord record;
     DWORD cbRead = 0;
     if (file) {
         CRecordLock lock(file.get(), true);
         if (lock.Held() && ReadFile(file.get(), record.bytes, kKeyRecordBytes, &cbRead, nullptr) && cbRead > 0) {
+            // Idle past its day: gone, as the purge pass would have left it,
+            // whether or not that pass has run (its turn may not come).
+            if (cbRead == kKeyRecordBytes && IsIdle(host.tick(), record.Tick())) {
+                DiscardRecord(file.get());
+                WDX_TRACE(kTraceFailure, L"retrieve session key failed.");
+                return CGI_LOGIN_NO_KEY_FILE;
+            }
             std::wstring fileKey;
             if (cbRead != kKeyRecordBytes || !record.Key(fileKey) || !KeysEqual(fileKey, cookieKey))
                 return CGI_LOGIN_KEY_MISMATCH;

@@ -20,7 +20,8 @@ void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs);
 // Compares the session's key file with the cookie's key and, only when they
 // match, refreshes the file's last-access tick: 3900. 3904 when they differ or
 // the file holds no well-formed record, 3907 when there is no file (or a purge
-// is deleting it).
+// is deleting it) or its login has been idle for a day (the file is deleted
+// then, the purge's turn or not).
 int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey);
 // Creates the key file of a new session id drawn at random. Never replaces
 // another login's file: an id whose file exists is drawn again, a bounded
