@@ -133,9 +133,9 @@ private:
 };
 
 // Unsigned differences, so the tick count's wrap reads like any other time.
-bool IsIdle(DWORD now, DWORD lastAccess) {
+bool IsIdle(DWORD now, DWORD lastAccess, DWORD idleMs = kKeyFileIdleMs) {
     if (lastAccess - now <= kTickAheadMarginMs) return false;
-    return now - lastAccess > kKeyFileIdleMs;
+    return now - lastAccess > idleMs;
 }
 
 // A key file's last write by the system clock is more than a day ago.
@@ -195,7 +195,8 @@ void PurgeCompanionFiles(const std::wstring& folder, DWORD now, DWORD periodMs) 
             if (!ReadFile(file.get(), text, 14, &cbRead, nullptr)) return;
         }
         const DWORD stored = strtoul(text, nullptr, 10);
-        if (stored > now || now - stored <= periodMs) return;
+        // Judged like a key file's tick: one far ahead is from before a reboot.
+        if (!IsIdle(now, stored, periodMs)) return;
         DeleteFileW(path.c_str());
         const std::wstring stem = path.substr(0, path.size() - 3);
         for (const wchar_t* ext : {L"lco", L"lcx", L"lcd"}) DeleteFileW((stem + ext).c_str());

@@ -12,10 +12,10 @@ namespace plm {
 
 // Deletes key files idle for a day and companion files (.lci and its .lco,
 // .lcx, .lcd) older than periodMs, in one pass at most once a minute for the
-// whole server (the first call after the minute makes it). A key file's tick
-// up to five minutes after the host's clock is fresh, one further ahead idle
-// (from before the tick count restarted); a key file without a whole record
-// goes when its file was last written more than a day ago.
+// whole server (the first call after the minute makes it). A key or companion
+// file's tick up to five minutes after the host's clock is fresh, one further
+// ahead idle (from before the tick count restarted); a key file without a whole
+// record goes when its file was last written more than a day ago.
 void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs);
 // Compares the session's key file with the cookie's key and, only when they
 // match, refreshes the file's last-access tick: 3900. 3904 when they differ or

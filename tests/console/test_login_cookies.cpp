@@ -205,6 +205,7 @@ TEST_F(LoginCookies, Purges) {
         {L"old", now - kPeriodMs - 1, true},
         {L"edge", now - kPeriodMs, false},
         {L"future", now + 5, false},
+        {L"rebooted", now + margin + 1, true},
     };
     for (const auto& c : companions) {
         for (const wchar_t* ext : {L".lci", L".lco", L".lcx", L".lcd"}) {
