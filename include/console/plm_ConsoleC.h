@@ -13,16 +13,23 @@
  * themselves are PLM_OK, PLM_NO_MORE_PARAMS and the PLM_E_* codes below. No
  * function lets a failure escape in any other way.
  *
+ * Out values: every non-null out pointer is written on failure too (a bad
+ * handle, an invalid argument, any other failure): handles, texts and names
+ * null, sizes 0, a status out value the call's own failing status (never
+ * PLM_OK), plm_ParamsGetIntValue's value its fallback.
+ *
  * Handles: opaque, made by an ...Open or ...Duplicate function and released by
  * the matching ...Close exactly once. A handle that is null, already closed or
- * of another kind gives PLM_E_BAD_HANDLE and nothing else happens.
+ * of another kind gives PLM_E_BAD_HANDLE and nothing else happens (but for the
+ * out values, written as above).
  *
  * Strings out:
  *  - wide texts through a caller buffer: (buffer, cchBuffer, pcchNeeded). The
  *    call stores in *pcchNeeded (when not null) the characters the whole text
  *    needs, terminator included. A null buffer goes with cchBuffer 0. When buffer is null or cchBuffer is smaller, it
  *    returns PLM_E_BUFFER_TOO_SMALL and writes an empty text into a non-null
- *    buffer of at least one character; call again with that size.
+ *    buffer of at least one character; call again with that size. Any other
+ *    failure leaves the buffer as it was and *pcchNeeded 0.
  *  - UTF-8 texts (the response header, the parameter table) as one block
  *    allocated by the library: *ppText is terminated, *pcbText counts its bytes
  *    without the terminator. Release it with plm_FreeText (a second release, or
@@ -117,16 +124,19 @@ PLM_CAPI int PLM_CALL plm_Flush(void);
 PLM_CAPI int PLM_CALL plm_ParamsOpen(PLM_PARAMS** pParams);
 PLM_CAPI int PLM_CALL plm_ParamsDuplicate(PLM_PARAMS* params, PLM_PARAMS** pCopy);
 PLM_CAPI int PLM_CALL plm_ParamsClose(PLM_PARAMS* params);
-/* The parse status: PLM_OK or one of PLM_CGI_*. */
+/* The parse status: PLM_OK or one of PLM_CGI_*;
+ * on failure the call's own status (PLM_E_BAD_HANDLE for a bad handle). */
 PLM_CAPI int PLM_CALL plm_ParamsGetStatus(PLM_PARAMS* params, int* pStatus);
 /* The first value whose name matches without regard to case; fallback (the empty
  * text when fallback is null) when none does. */
 PLM_CAPI int PLM_CALL plm_ParamsGetValue(PLM_PARAMS* params, const wchar_t* name, const wchar_t* fallback,
                                          wchar_t* buffer, size_t cchBuffer, size_t* pcchNeeded);
-/* The value as a decimal number (its leading part), or fallback when none matches. */
+/* The value as a decimal number (its leading part), or fallback when none
+ * matches; *pValue is fallback too when the call fails. */
 PLM_CAPI int PLM_CALL plm_ParamsGetIntValue(PLM_PARAMS* params, const wchar_t* name, int fallback, int* pValue);
 /* The pair at the cursor (after going back to the first when reset is non-zero),
- * then the cursor advances: PLM_OK, or PLM_NO_MORE_PARAMS with both null. */
+ * then the cursor advances: PLM_OK, or PLM_NO_MORE_PARAMS with both null (as on
+ * any failure). */
 PLM_CAPI int PLM_CALL plm_ParamsNextPara(PLM_PARAMS* params, int reset, const wchar_t** pName, const wchar_t** pValue);
 PLM_CAPI int PLM_CALL plm_ParamsResetEnum(PLM_PARAMS* params);
 /* The parameters as an HTML table, UTF-8; empty when there are none to show. */
@@ -150,7 +160,8 @@ PLM_CAPI int PLM_CALL plm_ConsoleOpen(int contentKind, const wchar_t* downloadNa
 /* A second handle on the same context (what copying a CConsoleCommon does). */
 PLM_CAPI int PLM_CALL plm_ConsoleDuplicate(PLM_CONSOLE* console, PLM_CONSOLE** pCopy);
 PLM_CAPI int PLM_CALL plm_ConsoleClose(PLM_CONSOLE* console);
-/* PLM_OK or the code of the login check, the request parsing or the SSO check. */
+/* PLM_OK or the code of the login check, the request parsing or the SSO check;
+ * on failure the call's own status (PLM_E_BAD_HANDLE for a bad handle). */
 PLM_CAPI int PLM_CALL plm_ConsoleGetStatus(PLM_CONSOLE* console, int* pStatus);
 /* The complete response header, ending with its empty line (lines end in CR LF). */
 PLM_CAPI int PLM_CALL plm_ConsoleGetHeader(PLM_CONSOLE* console, char** ppText, size_t* pcbText);

@@ -167,6 +167,20 @@ int StatusOut(int status, int* pStatus) {
     return PLM_OK;
 }
 
+// A failed call leaves its own status in *pStatus: a caller that reads only
+// the out value still never sees PLM_OK.
+int FailedInto(int result, int* pStatus) {
+    if (result != PLM_OK && pStatus) *pStatus = result;
+    return result;
+}
+
+// Out values are set before any check, so that every failure (a bad handle,
+// an invalid argument, an exception) leaves them defined.
+template <typename Value>
+void Preset(Value* out, Value value) {
+    if (out) *out = value;
+}
+
 // The caller's buffer may take cchBuffer characters; a size whose bytes do not
 // fit the address space is a caller's mistake, not a large buffer.
 bool ValidBuffer(const wchar_t* buffer, size_t cchBuffer) {
@@ -270,12 +284,14 @@ int __cdecl plm_ParamsClose(PLM_PARAMS* params) {
 }
 
 int __cdecl plm_ParamsGetStatus(PLM_PARAMS* params, int* pStatus) {
-    return OnHandle(L"plm_ParamsGetStatus", params,
-                    [&](CGetParameter& value) { return StatusOut(value.GetErrorCode(), pStatus); });
+    return FailedInto(OnHandle(L"plm_ParamsGetStatus", params,
+                               [&](CGetParameter& value) { return StatusOut(value.GetErrorCode(), pStatus); }),
+                      pStatus);
 }
 
 int __cdecl plm_ParamsGetValue(PLM_PARAMS* params, const wchar_t* name, const wchar_t* fallback, wchar_t* buffer,
                                size_t cchBuffer, size_t* pcchNeeded) {
+    Preset(pcchNeeded, size_t(0));
     return OnHandle(L"plm_ParamsGetValue", params, [&](CGetParameter& value) {
         if (!name || !ValidBuffer(buffer, cchBuffer)) return PLM_E_INVALID_ARG;
         return CopyOut(value.GetValue(name, fallback), buffer, cchBuffer, pcchNeeded);
@@ -283,6 +299,7 @@ int __cdecl plm_ParamsGetValue(PLM_PARAMS* params, const wchar_t* name, const wc
 }
 
 int __cdecl plm_ParamsGetIntValue(PLM_PARAMS* params, const wchar_t* name, int fallback, int* pValue) {
+    Preset(pValue, fallback);
     return OnHandle(L"plm_ParamsGetIntValue", params, [&](CGetParameter& value) {
         if (!name || !pValue) return PLM_E_INVALID_ARG;
         *pValue = value.GetIntValue(name, fallback);
@@ -291,6 +308,8 @@ int __cdecl plm_ParamsGetIntValue(PLM_PARAMS* params, const wchar_t* name, int f
 }
 
 int __cdecl plm_ParamsNextPara(PLM_PARAMS* params, int reset, const wchar_t** pName, const wchar_t** pValue) {
+    Preset(pName, static_cast<const wchar_t*>(nullptr));
+    Preset(pValue, static_cast<const wchar_t*>(nullptr));
     return OnHandle(L"plm_ParamsNextPara", params, [&](CGetParameter& list) {
         if (!pName || !pValue) return PLM_E_INVALID_ARG;
         const wchar_t* name = nullptr;
@@ -310,6 +329,8 @@ int __cdecl plm_ParamsResetEnum(PLM_PARAMS* params) {
 }
 
 int __cdecl plm_ParamsGetTableHtml(PLM_PARAMS* params, char** ppText, size_t* pcbText) {
+    Preset(ppText, static_cast<char*>(nullptr));
+    Preset(pcbText, size_t(0));
     return OnHandle(L"plm_ParamsGetTableHtml", params, [&](CGetParameter& value) {
         return HandOutText([&] { return value.GetParaTableHtml(); }, ppText, pcbText);
     });
@@ -347,11 +368,14 @@ int __cdecl plm_ConsoleClose(PLM_CONSOLE* console) {
 }
 
 int __cdecl plm_ConsoleGetStatus(PLM_CONSOLE* console, int* pStatus) {
-    return OnHandle(L"plm_ConsoleGetStatus", console,
-                    [&](CConsoleCommon& value) { return StatusOut(value.GetErrorCode(), pStatus); });
+    return FailedInto(OnHandle(L"plm_ConsoleGetStatus", console,
+                               [&](CConsoleCommon& value) { return StatusOut(value.GetErrorCode(), pStatus); }),
+                      pStatus);
 }
 
 int __cdecl plm_ConsoleGetHeader(PLM_CONSOLE* console, char** ppText, size_t* pcbText) {
+    Preset(ppText, static_cast<char*>(nullptr));
+    Preset(pcbText, size_t(0));
     return OnHandle(L"plm_ConsoleGetHeader", console, [&](CConsoleCommon& value) {
         return HandOutText([&] { return value.GetHeader(); }, ppText, pcbText);
     });
@@ -366,6 +390,7 @@ int __cdecl plm_ConsoleWriteHeader(PLM_CONSOLE* console) {
 
 int __cdecl plm_ConsoleLoadResString(PLM_CONSOLE* console, int id, wchar_t* buffer, size_t cchBuffer,
                                      size_t* pcchNeeded) {
+    Preset(pcchNeeded, size_t(0));
     return OnHandle(L"plm_ConsoleLoadResString", console, [&](CConsoleCommon& value) {
         if (!ValidBuffer(buffer, cchBuffer)) return PLM_E_INVALID_ARG;
         return CopyOut(value.LoadResString(id), buffer, cchBuffer, pcchNeeded);
@@ -447,6 +472,7 @@ int __cdecl plm_ResourcesClose(PLM_RESOURCES* resources) {
 
 int __cdecl plm_ResourcesGetString(PLM_RESOURCES* resources, int id, wchar_t* buffer, size_t cchBuffer,
                                    size_t* pcchNeeded) {
+    Preset(pcchNeeded, size_t(0));
     return OnHandle(L"plm_ResourcesGetString", resources, [&](CResourceLoader& value) {
         if (!ValidBuffer(buffer, cchBuffer)) return PLM_E_INVALID_ARG;
         return CopyOut(value.GetString(id), buffer, cchBuffer, pcchNeeded);

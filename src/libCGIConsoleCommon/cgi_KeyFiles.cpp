@@ -133,9 +133,9 @@ private:
 };
 
 // Unsigned differences, so the tick count's wrap reads like any other time.
-bool IsIdle(DWORD now, DWORD lastAccess) {
+bool IsIdle(DWORD now, DWORD lastAccess, DWORD idleMs = kKeyFileIdleMs) {
     if (lastAccess - now <= kTickAheadMarginMs) return false;
-    return now - lastAccess > kKeyFileIdleMs;
+    return now - lastAccess > idleMs;
 }
 
 // A key file's last write by the system clock is more than a day ago.
@@ -147,6 +147,15 @@ bool WrittenBeforeADay(HANDLE file) {
         ((static_cast<ULONGLONG>(written.dwHighDateTime) << 32) | written.dwLowDateTime) / 10000u;
     const ULONGLONG nowMs = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000u;
     return writtenMs < nowMs && nowMs - writtenMs > kKeyFileIdleMs;
+}
+
+// Deletes an idle key file, through a handle with DELETE access that holds its
+// record's lock. Emptied first: a check already waiting for the lock then finds
+// no record instead of refreshing a file that is going away.
+void DiscardRecord(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file))
+        SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
 void PurgeKeyFiles(const std::wstring& folder, DWORD now) {
@@ -172,11 +181,7 @@ void PurgeKeyFiles(const std::wstring& folder, DWORD now) {
             // young one may still be being written.
             return;
         }
-        // Emptied first: a check already waiting for the lock then finds no
-        // record instead of refreshing a file that is going away.
-        FILE_DISPOSITION_INFO disposition = {TRUE};
-        if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file.get()))
-            SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+        DiscardRecord(file.get());
     });
 }
 
@@ -190,7 +195,8 @@ void PurgeCompanionFiles(const std::wstring& folder, DWORD now, DWORD periodMs) 
             if (!ReadFile(file.get(), text, 14, &cbRead, nullptr)) return;
         }
         const DWORD stored = strtoul(text, nullptr, 10);
-        if (stored > now || now - stored <= periodMs) return;
+        // Judged like a key file's tick: one far ahead is from before a reboot.
+        if (!IsIdle(now, stored, periodMs)) return;
         DeleteFileW(path.c_str());
         const std::wstring stem = path.substr(0, path.size() - 3);
         for (const wchar_t* ext : {L"lco", L"lcx", L"lcd"}) DeleteFileW((stem + ext).c_str());
@@ -219,12 +225,19 @@ void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs) {
 int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey) {
     const std::wstring path = KeyFilePath(host, sessionId);
     OS::UniqueFile file;
-    if (!path.empty()) file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE);
+    if (!path.empty()) file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE | DELETE);
     SKeyRecord record;
     DWORD cbRead = 0;
     if (file) {
         CRecordLock lock(file.get(), true);
         if (lock.Held() && ReadFile(file.get(), record.bytes, kKeyRecordBytes, &cbRead, nullptr) && cbRead > 0) {
+            // Idle past its day: gone, as the purge pass would have left it,
+            // whether or not that pass has run (its turn may not come).
+            if (cbRead == kKeyRecordBytes && IsIdle(host.tick(), record.Tick())) {
+                DiscardRecord(file.get());
+                WDX_TRACE(kTraceFailure, L"retrieve session key failed.");
+                return CGI_LOGIN_NO_KEY_FILE;
+            }
             std::wstring fileKey;
             if (cbRead != kKeyRecordBytes || !record.Key(fileKey) || !KeysEqual(fileKey, cookieKey))
                 return CGI_LOGIN_KEY_MISMATCH;

@@ -237,7 +237,7 @@ bool CCgiParamList::GetNextPara(const wchar_t*& name, const wchar_t*& value, boo
 }
 
 bool CCgiParamList::NextPair(const wchar_t*& name, const wchar_t*& value) {
-    if (m_cursor < PairCount() && NameAt(m_cursor) && ValueAt(m_cursor)) {
+    if (IsWhole(m_cursor)) {
         name = NameAt(m_cursor);
         value = ValueAt(m_cursor);
         ++m_cursor;

@@ -106,13 +106,20 @@ public:
     void EnumParaCallBack(PARA_CALLBACK callback);
     void EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback);
     // The same enumerations with any callable (the C interface passes its
-    // caller's context along): visit(name, value) and visit(value).
+    // caller's context along): visit(name, value) and visit(value). The walk
+    // keeps its own index, so a callback that resets or moves the shared
+    // cursor cannot make it repeat: each pair is visited once. The cursor
+    // follows the walk and is left where the walk ended.
     template <typename Visit>
     void EnumPairs(Visit visit) {
         ResetEnum();
-        const wchar_t* name = nullptr;
-        const wchar_t* value = nullptr;
-        while (GetNextPara(name, value, false)) visit(name, value);
+        size_t pair = 0;
+        for (; IsWhole(pair); ++pair) {
+            m_cursor = pair + 1;
+            Claim(pair);
+            visit(NameAt(pair), ValueAt(pair));
+        }
+        m_cursor = pair;
     }
     template <typename Visit>
     void EnumSpecialPairs(const wchar_t* wanted, Visit visit) {
@@ -120,13 +127,14 @@ public:
         if (!wanted) return;
         const size_t cchWanted = wcslen(wanted);
         const bool reserved = IsPublishedName(wanted);
-        const wchar_t* name = nullptr;
-        const wchar_t* value = nullptr;
-        while (NextPair(name, value)) {
-            if (wcslen(name) != cchWanted || !NameMatches(m_cursor - 1, wanted, reserved)) continue;
-            Claim(m_cursor - 1);
-            visit(value);
+        size_t pair = 0;
+        for (; IsWhole(pair); ++pair) {
+            m_cursor = pair + 1;
+            if (wcslen(NameAt(pair)) != cchWanted || !NameMatches(pair, wanted, reserved)) continue;
+            Claim(pair);
+            visit(ValueAt(pair));
         }
+        m_cursor = pair;
     }
     std::string ParaTableHtml() const;
 
@@ -142,6 +150,8 @@ private:
     bool NameMatches(size_t pair, const wchar_t* wanted, bool reserved) const;
     // Next pair at the cursor without handing it to the page.
     bool NextPair(const wchar_t*& name, const wchar_t*& value);
+    // The pair exists and has both a name and a value: enumeration goes on.
+    bool IsWhole(size_t pair) const { return pair < PairCount() && NameAt(pair) && ValueAt(pair); }
 
     struct SStoredFile {
         std::wstring path;

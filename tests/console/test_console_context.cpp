@@ -337,12 +337,13 @@ TEST_F(ConsoleContext, CInterfaceBadCalls) {
 
     wchar_t buffer[8];
     wmemset(buffer, 0xBDBD, 8);
-    size_t cchNeeded = 0xBD;
-    int value = 0xBD;
-    const wchar_t* name = nullptr;
+    size_t cchNeeded = 0xBD, cchOfBadHandle = 0xBD, cbHeader = 0xBD;
+    int value = 0xBD, number = 0xBD;
     const wchar_t* text = L"marker";
+    const wchar_t *name = text, *paired = text;
     auto ignorePair = [](void*, const wchar_t*, const wchar_t*) {};
     char notOurs[] = "x";
+    char* header = notOurs;
     const struct {
         const char* what;
         int status;
@@ -377,13 +378,21 @@ TEST_F(ConsoleContext, CInterfaceBadCalls) {
          PLM_E_INVALID_ARG},
         {"second free of a text", plm_FreeText(table), PLM_E_BAD_HANDLE},
         {"free of a text not handed out", plm_FreeText(notOurs), PLM_E_BAD_HANDLE},
+        {"number of a closed handle", plm_ParamsGetIntValue(closed, L"n", 7, &number), PLM_E_BAD_HANDLE},
+        {"cursor of a null handle", plm_ParamsNextPara(nullptr, 1, &paired, &paired), PLM_E_BAD_HANDLE},
+        {"header of another kind", plm_ConsoleGetHeader(reinterpret_cast<PLM_CONSOLE*>(params), &header, &cbHeader),
+         PLM_E_BAD_HANDLE},
+        {"text of a null handle", plm_ResourcesGetString(nullptr, 1, buffer, 8, &cchOfBadHandle), PLM_E_BAD_HANDLE},
         {"null text writes nothing", plm_StreamWriteText(stream, nullptr), PLM_OK},
         {"null enumeration with a context", plm_ConsoleEnumParams(console, ignorePair, &value), PLM_OK},
     };
     for (const auto& c : cases) EXPECT_EQ(c.status, c.expected) << c.what;
-    EXPECT_EQ(value, 0xBD) << "an out value written by a refused call";
+    // Out values are defined after any refusal; the caller's buffer is not written.
+    EXPECT_EQ(value, PLM_E_BAD_HANDLE);
     EXPECT_EQ(buffer[0], static_cast<wchar_t>(0xBDBD)) << "a buffer written by a refused call";
-    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(cchNeeded + cchOfBadHandle + cbHeader, 0u);
+    EXPECT_EQ(number, 7);
+    EXPECT_TRUE(name == nullptr && paired == nullptr && header == nullptr);
 
     // Too small, then the size asked for: an empty text first, the whole text then.
     ASSERT_EQ(plm_ParamsGetValue(params, L"no such name", L"fallback", buffer, 3, &cchNeeded), PLM_E_BUFFER_TOO_SMALL);

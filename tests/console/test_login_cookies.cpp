@@ -63,6 +63,7 @@ TEST_F(LoginCookies, Verification) {
         {"signed id", L"session=+123; key=1; stamp=%u", now, 3907},
         {"short key file", L"session=8; key=1; stamp=%u", now, 3904},
         {"key without terminator", L"session=9; key=%u", now, 3904},
+        {"idle a day, the purge's turn not due", L"session=10; key=k10; stamp=%u", now, 3907},
     };
     test.WriteKeyFile(L"123", "111222333", 1);
     test.WriteKeyFile(L"7", "ABC", 1);
@@ -75,6 +76,7 @@ TEST_F(LoginCookies, Verification) {
     ASSERT_EQ(victim.size(), 36u);
     Verify(L"");  // the minute's purge pass, whose marker stays in the folder
     const std::wstring before = ListFolder(test.Temp());
+    test.WriteKeyFile(L"10", "k10", now - 1440u * 60000u - 1);  // goes with its check (the listing below)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         wchar_t cookie[256];
@@ -203,6 +205,7 @@ TEST_F(LoginCookies, Purges) {
         {L"old", now - kPeriodMs - 1, true},
         {L"edge", now - kPeriodMs, false},
         {L"future", now + 5, false},
+        {L"rebooted", now + margin + 1, true},
     };
     for (const auto& c : companions) {
         for (const wchar_t* ext : {L".lci", L".lco", L".lcx", L".lcd"}) {

@@ -5,6 +5,7 @@
 #include "ParamTestSupport.h"
 #include "ServerFixture.h"
 #include "console/plm_Console.h"
+#include "console/plm_ConsoleC.h"
 #include "libCGIConsoleCommon/cgi_IniValueCache.h"
 
 namespace {
@@ -40,6 +41,18 @@ TEST(ProcessList, FirstInstanceParsesTheEnvironmentAndAllShareIt) {
     g_values.clear();
     second.EnumSpecialParaCallBack(L"a", Record);
     EXPECT_EQ((std::vector<std::wstring>{L"1", L"3"}), g_values);
+    // A callback that sends the shared cursor back does not restart the walk (bounded should it).
+    PLM_PARAMS* params = nullptr;
+    ASSERT_EQ(plm_ParamsOpen(&params), PLM_OK);
+    auto resetting = [](void* context, const wchar_t*, const wchar_t* value) {
+        if (g_values.size() < 8) plm_ParamsResetEnum(static_cast<PLM_PARAMS*>(context));
+        g_values.push_back(value);
+    };
+    g_values.clear();
+    EXPECT_EQ(plm_ParamsEnum(params, resetting, params), PLM_OK);
+    EXPECT_EQ(g_values.size(), 4u);
+    EXPECT_EQ(plm_ParamsNextPara(params, 0, &name, &value), PLM_NO_MORE_PARAMS);  // left where the walk ended
+    EXPECT_EQ(plm_ParamsClose(params), PLM_OK);
     EXPECT_NE(std::string::npos, first.GetParaTableHtml().find("\xC3\xA9"));
     plm::CConsoleCommon context(0, nullptr, 2, false);  // no parameters of its own, yet the one list
     g_values.clear();
