@@ -188,12 +188,21 @@ State& Heap() {
     size_t at = sizeof kPrefix / sizeof kPrefix[0] - 1;
     for (DWORD pid = GetCurrentProcessId(), shift = 32; shift > 0; shift -= 4)
         name[at++] = L"0123456789abcdef"[(pid >> (shift - 4)) & 15];
+    // The module that publishes keeps the mapping open (the name lives as long as a
+    // handle does); the others let go of theirs at once, since a DLL loaded and
+    // unloaded many times must not leave one behind each time.
     State* winner = mine;
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(void*), name);
     void* view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(void*)) : nullptr;
     if (view != nullptr) {
         State* first = static_cast<State*>(InterlockedCompareExchangePointer(static_cast<void**>(view), mine, nullptr));
-        if (first != nullptr) winner = first;
+        if (first != nullptr) {
+            winner = first;
+            UnmapViewOfFile(view);
+            CloseHandle(mapping);
+        }
+    } else if (mapping != nullptr) {
+        CloseHandle(mapping);
     }
     if (State* raced = static_cast<State*>(
             InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_state), winner, nullptr)))
