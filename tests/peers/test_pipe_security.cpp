@@ -214,14 +214,22 @@ TEST(ReplyPipeSquatter, RegistrationRefusesAReplyPipeItDidNotCreate) {
     ASSERT_TRUE(trace.Started());
     peers::AoSMgrPeer manager;
     ASSERT_TRUE(manager.Start()) << manager.LastError();
-    const DWORD kWindowMs = 3000;
-    const DWORD first = GetTickCount();
+    // The names must be taken with a third of the window to spare; a loaded
+    // machine (or an emulated one) gets a wider window.
     std::vector<OS::UniqueFile> squatters;
-    for (DWORD tick = first; tick != first + kWindowMs; ++tick) {
-        squatters.push_back(Squat(MakeReplyPipeName(kRegister, tick, GetCurrentThreadId()), PIPE_UNLIMITED_INSTANCES));
-        ASSERT_TRUE(squatters.back().valid());
+    bool inTime = false;
+    for (DWORD windowMs : {3000ul, 9000ul, 27000ul}) {
+        squatters.clear();
+        const DWORD first = GetTickCount();
+        for (DWORD tick = first; tick != first + windowMs; ++tick) {
+            squatters.push_back(
+                Squat(MakeReplyPipeName(kRegister, tick, GetCurrentThreadId()), PIPE_UNLIMITED_INSTANCES));
+            ASSERT_TRUE(squatters.back().valid());
+        }
+        inTime = GetTickCount() - first < windowMs / 3 * 2;
+        if (inTime) break;
     }
-    ASSERT_LT(GetTickCount() - first, kWindowMs - 1000) << "the names were not taken in time";
+    ASSERT_TRUE(inTime) << "the names were not taken in time";
     CIPCMsgBuffer request(1024), reply(1024);
     PutRequest(request);
     EXPECT_FALSE(PLMCmdMgr_SendCommand(request, kRegister, reply));
