@@ -62,6 +62,8 @@ function(wdx_dll_link target)
   find_program(WDX_OBJCOPY ${WDX_ARCH}-w64-mingw32-objcopy REQUIRED)
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${WDX_TIMESTAMP} ${WDX_OBJCOPY})
+  # A changed post-processing step links again, so no tree keeps a PDB made by the old one.
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/wdx_pdb_paths.py)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug
     COMMAND ${objcopy} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE_NAME:${target}>

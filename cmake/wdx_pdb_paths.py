@@ -5,6 +5,10 @@ ld records each input's real path (module and archive names, the linker
 module's working folder and PDB path) and the time of day as the PDB's
 signature. Each FOLDER (resolved as ld resolves it) becomes NAME, as
 -ffile-prefix-map does for the DWARF data, and the signature becomes TIMESTAMP.
+ld also leaves out the DBI stream's file name table (its EC substream), which
+every module's file name indexes point into, so readers stop at the first
+module: it gets the table that holds only the empty name, and each module its
+first section contribution, as other linkers write them.
 The MSF container is written anew, every stream in order, so its layout follows
 from the streams alone. The GUID and age, which tie the PDB to the DLL's
 CodeView entry, stay as they are."""
@@ -14,6 +18,10 @@ import sys
 
 DBI_STREAM = 3
 S_OBJNAME, S_ENVBLOCK = 0x1101, 0x113D
+SECTION_CONTRIBS_V60, CONTRIB_SIZE = 0xF12EBA2D, 28
+# A string table holding the empty name only: signature, version, size of the
+# names, the names, two empty hash buckets and the count of names.
+EMPTY_NAMES = struct.pack("<III", 0xEFFEEFFE, 1, 1) + b"\0" + struct.pack("<IIII", 2, 0, 0, 0)
 
 
 def read_msf(data):
@@ -94,12 +102,26 @@ def fix_symbols(stream, cb_symbols, maps):
     return bytes(out), bytes(stream[cb_symbols:])
 
 
+def first_contributions(dbi, at, size):
+    """Each module's first section contribution, by module index."""
+    first = {}
+    if size >= 4 and struct.unpack_from("<I", dbi, at)[0] == SECTION_CONTRIBS_V60:
+        for entry in range(at + 4, at + size - CONTRIB_SIZE + 1, CONTRIB_SIZE):
+            first.setdefault(struct.unpack_from("<H", dbi, entry + 16)[0], dbi[entry:entry + CONTRIB_SIZE])
+    return first
+
+
 def fix_dbi(streams, maps):
     dbi = streams[DBI_STREAM]
-    cb_modules = struct.unpack_from("<I", dbi, 24)[0]
-    modules, at, end = bytearray(), 64, 64 + cb_modules
+    # The substreams' sizes: modules, section contributions, section map, files,
+    # type server map, (MFC index,) optional debug header, file names (EC).
+    cb_modules, cb_contribs, cb_map, cb_files, cb_tsm, _, _, cb_names = struct.unpack_from("<8I", dbi, 24)
+    first = first_contributions(dbi, 64 + cb_modules, cb_contribs)
+    modules, at, end, index = bytearray(), 64, 64 + cb_modules, 0
     while at < end:
         header = bytearray(dbi[at:at + 64])
+        header[4:4 + CONTRIB_SIZE] = first.get(index, header[4:4 + CONTRIB_SIZE])
+        index += 1
         names = []
         at += 64
         for _ in range(2):  # module name, then object or archive name
@@ -116,7 +138,12 @@ def fix_dbi(streams, maps):
         modules += entry + b"\0" * (-len(entry) % 4)
     head = bytearray(dbi[:64])
     struct.pack_into("<I", head, 24, len(modules))
-    streams[DBI_STREAM] = bytes(head) + bytes(modules) + dbi[end:]
+    rest = dbi[end:]
+    if cb_names == 0:
+        names_at = cb_contribs + cb_map + cb_files + cb_tsm
+        rest = rest[:names_at] + EMPTY_NAMES + rest[names_at:]
+        struct.pack_into("<I", head, 52, len(EMPTY_NAMES))
+    streams[DBI_STREAM] = bytes(head) + bytes(modules) + rest
 
 
 def main():

@@ -4,17 +4,19 @@
 its files are those of TABLE (release/files.txt) plus SHA256SUMS and the bill of
 materials; the product folders hold only what an integrator ships; the bill of
 materials names every file with its SHA-256 and the linked runtime parts; the
-notices carry the runtime licences; the samples are stripped and say they are
-samples. Prints what is wrong and fails."""
+notices carry the runtime licences; the PDBs dump whole; the samples are
+stripped and say they are samples. Prints what is wrong and fails."""
 import hashlib
 import json
 import os
 import struct
+import subprocess
 import sys
 
 import stage
 
 SHIPPED = (".dll", ".dll.a", ".lib", ".def", ".pdb", ".dll.debug")
+PDB_PARTS = ("--modules", "--files", "--symbols", "--publics", "--section-contribs")
 RUNTIME = ("winpthreads", "mingw-w64-crt", "libgcc", "libstdc++", "libssp")
 
 
@@ -51,6 +53,11 @@ def main(root, table):
     faults += [f"README.txt: {t} left unfilled" for t in ("@VERSION@", "@ABI@", "@EXPORTS@")
                if t in read("README.txt").decode()]
 
+    for n in (n for n in names if n.endswith(".pdb")):  # read whole, as a debugger reads it
+        dump = subprocess.run(["llvm-pdbutil", "dump", *PDB_PARTS, os.path.join(root, n)],
+                              capture_output=True, text=True)
+        if dump.returncode or dump.stderr.strip():
+            faults.append(f"{n}: does not dump whole ({' '.join(PDB_PARTS)}): {dump.stderr.strip()[:200]}")
     for n in (n for n in names if n.startswith("sample/") and n.endswith(".dll")):
         image = read(n)
         pe = struct.unpack_from("<I", image, 0x3C)[0]

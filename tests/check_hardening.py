@@ -6,9 +6,9 @@ libwdx_*.a are our objects. A DLL fails on ASLR, DEP or (i686) NO_SEH missing,
 code that touches the i686 structured exception handler chain, no stack
 protector, a zero time stamp, an OS version below Windows 7, a wrong PE
 checksum, a section both writable and executable, no CodeView entry or a PDB
-that does not match it or lacks a global function among its publics, and a
-call of an unbounded or unsafe C runtime function from our objects or the DLL's
-imports."""
+that does not match it, does not dump whole or lacks a global function among
+its publics, and a call of an unbounded or unsafe C runtime function from our
+objects or the DLL's imports."""
 import glob
 import os
 import re
@@ -22,6 +22,7 @@ from check_pe_imports import Image  # noqa: E402
 
 DYNAMIC_BASE, NX_COMPAT, HIGH_ENTROPY_VA, NO_SEH = 0x40, 0x100, 0x20, 0x400
 SCN_EXECUTE, SCN_WRITE = 0x20000000, 0x80000000
+PDB_PARTS = ("--modules", "--files", "--symbols", "--publics", "--section-contribs")
 BANNED = {"wcscpy", "wcscat", "strcpy", "strcat", "sprintf", "swprintf", "vsprintf", "vswprintf", "_snprintf",
           "_snwprintf", "_vsnprintf", "_vsnwprintf", "_itow", "_itoa", "_ltow", "_ultow", "gets", "_getws"}
 
@@ -59,6 +60,11 @@ def check_pdb(pdb, guid, age, functions):
     problems = []
     if f"GUID: {{{guid}}}" not in summary or not re.search(rf"\bAge: {age}\b", summary):
         problems.append(f"{os.path.basename(pdb)} is not the PDB of the DLL's CodeView entry {{{guid}}} age {age}")
+    # What a debugger reads, read whole: ld's PDB once stopped every reader after its first module.
+    whole = subprocess.run(["llvm-pdbutil", "dump", *PDB_PARTS, pdb], capture_output=True, text=True)
+    if whole.returncode or whole.stderr.strip() or re.search(r"^Unexpected error|Stream Error", whole.stdout, re.M):
+        reason = (whole.stderr.strip() or whole.stdout.strip()).splitlines()[-1:] or [f"exit status {whole.returncode}"]
+        problems.append(f"{os.path.basename(pdb)} does not dump whole ({' '.join(PDB_PARTS)}): {reason[0]}")
     publics = set(re.findall(r"S_PUB32 \[size = \d+\] `([^`]*)`", run("llvm-pdbutil", "dump", "--publics", pdb)))
     missing = sorted(functions - publics)
     if missing:
