@@ -30,8 +30,10 @@ case $JOB in
     /usr/lib/i386-linux-gnu/glib-2.0/gio-querymodules /usr/lib/i386-linux-gnu/gio/modules >/dev/null 2>&1
     glib-compile-schemas /usr/share/glib-2.0/schemas >/dev/null 2>&1
     mkdir -p "$WINEPREFIX"
-    "$WINE" wineboot --init </dev/null >/dev/null 2>&1
+    echo "vm32: wineboot --init ($(date -u +%T))" >> "$OUT"
+    "$WINE" wineboot --init </dev/null >>"$J/wineboot.log" 2>&1
     "$WINESERVER" -w
+    echo "vm32: prefix made ($(date -u +%T))" >> "$OUT"
     rc=0
     [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] || { echo "vm32: the prefix has no 32-bit half" >> "$OUT"; rc=1; }
     echo "$rc" > "$J/rc" ;;
