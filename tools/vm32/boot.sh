@@ -2,10 +2,14 @@
 # Boots the emulated machine (tools/vm32/image.sh) once, runs one command in it and
 # powers it off: the command's output appears here as it is written, its exit
 # status is this script's.
-#   boot.sh --image DIR [--share PATH]... [--env NAME=VALUE]... [--timeout S] -- COMMAND...
+#   boot.sh --image DIR [--share PATH]... [--local PATH]... [--env NAME=VALUE]... [--timeout S] -- COMMAND...
 #   boot.sh --image DIR --write-image --job prefix    (image.sh's first boot)
 # Every --share is the host folder PATH, mounted at the same PATH inside, so build
-# trees and ctest's files work unchanged. Each boot writes to a throw-away qcow2
+# trees and ctest's files work unchanged. A --local PATH (inside a share) is copied
+# to the machine's own disk first and bound over PATH: Wine cannot load Windows
+# programs from a 9p share (a DLL fails with ERROR_NOACCESS, a program faults at
+# address 0 as it starts), so the folders of programs go in as copies; what is
+# written there stays inside. Each boot writes to a throw-away qcow2
 # overlay of the image; the image itself changes only with --write-image.
 # Hardware virtualisation when /dev/kvm works, else software emulation;
 # WDX_VM32_ACCEL=tcg forces software emulation. WDX_VM32_CPUS, WDX_VM32_MEM (MB) size it;
@@ -15,7 +19,7 @@
 set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 IMAGE="" WRITE=0 JOB=run TIMEOUT=10800
-SHARES=() ENVS=()
+SHARES=() ENVS=() LOCALS=()
 while [ "$#" -gt 0 ]; do
   case $1 in
     --image) IMAGE=$2; shift 2 ;;
@@ -23,6 +27,7 @@ while [ "$#" -gt 0 ]; do
     --job) JOB=$2; shift 2 ;;
     --share) SHARES+=("$2"); shift 2 ;;
     --env) ENVS+=("$2"); shift 2 ;;
+    --local) LOCALS+=("$2"); shift 2 ;;
     --timeout) TIMEOUT=$2; shift 2 ;;
     --) shift; break ;;
     *) echo "boot.sh: unknown option $1" >&2; exit 2 ;;
@@ -88,6 +93,7 @@ quoted() { [ "$#" -eq 0 ] || printf '%q ' "$@"; }
   printf 'JOB=%q\n' "$JOB"
   printf 'SHARES=(%s)\n' "$(quoted "${SHARES[@]}")"
   printf 'ENVS=(%s)\n' "$(quoted "${ENVS[@]}")"
+  printf 'LOCALS=(%s)\n' "$(quoted "${LOCALS[@]}")"
   printf 'COMMAND=(%s)\n' "$(quoted "$@")"
 } > "$JOBDIR/job.env"
 : > "$JOBDIR/output"

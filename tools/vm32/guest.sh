@@ -17,9 +17,15 @@ export WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64 WINELOADE
 i=0
 for s in "${SHARES[@]}"; do
   mkdir -p "$s"
-  mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 "s$i" "$s" ||
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=${WDX_VM32_9P_CACHE:-mmap} "s$i" "$s" ||
     { echo "vm32: cannot mount $s" >> "$OUT"; echo 125 > "$J/rc"; exit 0; }
   i=$((i + 1))
+done
+# Folders of Windows programs: copies on the machine's own disk, at their own paths.
+for p in "${LOCALS[@]}"; do
+  mkdir -p "/var/wdx-local$p"
+  cp -a "$p/." "/var/wdx-local$p/" && mount --bind "/var/wdx-local$p" "$p" ||
+    { echo "vm32: cannot copy $p" >> "$OUT"; echo 125 > "$J/rc"; exit 0; }
 done
 for e in "${ENVS[@]}"; do export "${e?}"; done
 
