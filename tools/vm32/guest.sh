@@ -17,7 +17,7 @@ export WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64 WINELOADE
 i=0
 for s in "${SHARES[@]}"; do
   mkdir -p "$s"
-  mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=${WDX_VM32_9P_CACHE:-mmap} "s$i" "$s" ||
+  mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=mmap "s$i" "$s" ||
     { echo "vm32: cannot mount $s" >> "$OUT"; echo 125 > "$J/rc"; exit 0; }
   i=$((i + 1))
 done
