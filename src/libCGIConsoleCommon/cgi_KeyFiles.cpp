@@ -21,8 +21,8 @@ const size_t kKeyTextBytes = 32;
 const DWORD kKeyFileIdleMs = 1440u * 60000u;
 const int kKeyFileTries = 16;
 // Session ids are drawn in 0..32767. The purge visits their key files by name,
-// a bounded slice of ids per request, so that no request waits for the whole
-// pass; the companion files follow as one step of their own.
+// a slice of ids per request bounded in count and time, so that no request
+// waits for the whole pass; the companion files follow as one step of their own.
 const DWORD kSessionIds = 32768;
 const DWORD kIdsPerSlice = 128;
 // The purge marker's state word: 0 no pass under way; 1 + the next id to visit;
@@ -241,10 +241,16 @@ void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs) {
         turn.SetState(0);
         return;
     }
-    const DWORD first = state == 0 || state > kSessionIds ? 0 : state - 1;
-    const DWORD end = first + kIdsPerSlice < kSessionIds ? first + kIdsPerSlice : kSessionIds;
-    for (DWORD id = first; id < end; ++id) PurgeKeyFile(folder + L"\\.key_" + std::to_wstring(id), host);
-    turn.SetState(end == kSessionIds ? kCompanionStep : end + 1);
+    // A slice ends after its ids or its time, whichever comes first: on a
+    // loaded machine every file costs more, and the pass takes more requests.
+    DWORD id = state == 0 || state > kSessionIds ? 0 : state - 1;
+    const DWORD end = id + kIdsPerSlice < kSessionIds ? id + kIdsPerSlice : kSessionIds;
+    const DWORD started = GetTickCount();
+    while (id < end) {
+        PurgeKeyFile(folder + L"\\.key_" + std::to_wstring(id++), host);
+        if (GetTickCount() - started >= host.purgeSliceMs) break;
+    }
+    turn.SetState(id == kSessionIds ? kCompanionStep : id + 1);
 }
 
 int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey,

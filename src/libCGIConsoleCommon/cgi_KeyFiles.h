@@ -13,12 +13,13 @@ namespace plm {
 // Deletes key files idle for a day and companion files (.lci and its .lco,
 // .lcx, .lcd) older than periodMs. A pass begins at most once a minute for the
 // whole server and is made in slices, one per request while it is under way
-// (a bounded number of session ids each, then the companion files). Only
-// plain files with one name are judged, each through the handle it is deleted
-// by; the clock is read for each file after its record. A key file is idle
-// when its tick is more than a day before the clock (unsigned difference) or
-// its file was last written more than a day ago; a companion file when its
-// tick is not later than the clock and more than periodMs before it.
+// (at most 128 session ids and host.purgeSliceMs each, then the companion
+// files). Only plain files with one name are judged, each through the handle
+// it is deleted by; the clock is read for each file after its record. A key
+// file is idle when its tick is more than a day before the clock (unsigned
+// difference) or its file was last written more than a day ago; a companion
+// file when its tick is not later than the clock and more than periodMs
+// before it.
 void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs);
 // Compares the session's key file with the cookie's key and, only when they
 // match and the login has been used within periodMs by the file's own tick,
