@@ -21,7 +21,8 @@ std::wstring ProcessUserSid() {
     DWORD cb = 0;
     GetTokenInformation(token.get(), TokenUser, nullptr, 0, &cb);
     if (cb == 0) return std::wstring();
-    std::vector<unsigned char> buffer(cb);
+    // Whole 8-byte units: the record holds pointers and must be aligned for them.
+    std::vector<ULONGLONG> buffer((cb + sizeof(ULONGLONG) - 1) / sizeof(ULONGLONG));
     if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), cb, &cb)) return std::wstring();
     wchar_t* text = nullptr;
     if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) return std::wstring();
