@@ -357,7 +357,7 @@ std::wstring DaclOf(const std::wstring& path) {
 std::wstring UserSid() {
     OS::UniqueHandle token;
     OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put());
-    ULONGLONG buffer[32] = {};  // aligned for the record's pointer
+    alignas(8) unsigned char buffer[256] = {};  // aligned for the record's pointer
     DWORD cb = 0;
     GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &cb);
     wchar_t* text = nullptr;
