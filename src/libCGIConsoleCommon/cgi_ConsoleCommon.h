@@ -35,10 +35,12 @@ struct SLoginSession {
 // Where and when the login code runs: the server folder (with its final
 // backslash, empty outside a server install), the console kind, the tick count
 // and the time of day in seconds since 1970 (low 32 bits), and the source of
-// session ids and keys (values 0..32767; false when none can be drawn).
+// session ids and keys (values 0..32767; false when none can be drawn), and
+// the time a request may spend on a slice of the purge's pass.
 struct SCookieHost {
     std::wstring serverFolder;
     int consoleKind = 6;
+    DWORD purgeSliceMs = 20;
     std::function<DWORD()> tick;
     std::function<int()> seconds;
     std::function<bool(int&)> random15;

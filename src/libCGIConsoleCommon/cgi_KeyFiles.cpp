@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cgi_PrivateFiles.h"
 #include "cgi_TempFiles.h"
 #include "console/plm_Console.h"
 #include "foundation/mbwc_MBWC.h"
@@ -18,11 +19,15 @@ const wchar_t* const kSourceFile = kConsoleCommonSource;
 const size_t kKeyRecordBytes = 36;
 const size_t kKeyTextBytes = 32;
 const DWORD kKeyFileIdleMs = 1440u * 60000u;
-// A tick up to this far after the purge's clock is a login made or used since
-// the clock was read; further ahead it is from before the tick count restarted
-// (a reboot), and the login is idle.
-const DWORD kTickAheadMarginMs = 5u * 60000u;
 const int kKeyFileTries = 16;
+// Session ids are drawn in 0..32767. The purge visits their key files by name,
+// a slice of ids per request bounded in count and time, so that no request
+// waits for the whole pass; the companion files follow as one step of their own.
+const DWORD kSessionIds = 32768;
+const DWORD kIdsPerSlice = 128;
+// The purge marker's state word: 0 no pass under way; 1 + the next id to visit;
+// this value for the companion files' step.
+const DWORD kCompanionStep = kSessionIds + 1;
 
 std::wstring TempFolder(const SCookieHost& host) {
     if (host.serverFolder.empty()) return std::wstring();
@@ -63,22 +68,6 @@ bool KeysEqual(const std::wstring& a, const std::wstring& b) {
 bool ReadExactly(HANDLE file, void* buffer, DWORD cb) {
     DWORD cbRead = 0;
     return ReadFile(file, buffer, cb, &cbRead, nullptr) && cbRead == cb;
-}
-
-OS::UniqueFile OpenExisting(const std::wstring& path, DWORD access) {
-    return OS::UniqueFile(CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-// Calls visit(path) for every file matching pattern in folder.
-template <typename Visit>
-void ForEachFile(const std::wstring& folder, const wchar_t* pattern, Visit visit) {
-    WIN32_FIND_DATAW found;
-    OS::UniqueFind find(FindFirstFileW((folder + L"\\" + pattern).c_str(), &found));
-    if (!find) return;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) visit(folder + L"\\" + found.cFileName);
-    } while (FindNextFileW(find.get(), &found));
 }
 
 // A session id is 1 to 5 decimal digits; nothing else ever names a key file.
@@ -132,75 +121,103 @@ private:
     bool m_held = false;
 };
 
-// Unsigned differences, so the tick count's wrap reads like any other time.
-bool IsIdle(DWORD now, DWORD lastAccess, DWORD idleMs = kKeyFileIdleMs) {
-    if (lastAccess - now <= kTickAheadMarginMs) return false;
-    return now - lastAccess > idleMs;
+ULONGLONG Milliseconds(const FILETIME& time) {
+    return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000u;
 }
 
-// A key file's last write by the system clock is more than a day ago.
-bool WrittenBeforeADay(HANDLE file) {
-    FILETIME written, now;
-    if (!GetFileTime(file, nullptr, nullptr, &written)) return false;
+// A file last written more than a day ago by the system clock: its login is
+// idle whatever its tick says (the tick count may have wrapped or restarted).
+bool WrittenBeforeADay(const FILETIME& written) {
+    FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    const ULONGLONG writtenMs =
-        ((static_cast<ULONGLONG>(written.dwHighDateTime) << 32) | written.dwLowDateTime) / 10000u;
-    const ULONGLONG nowMs = ((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime) / 10000u;
+    const ULONGLONG writtenMs = Milliseconds(written), nowMs = Milliseconds(now);
     return writtenMs < nowMs && nowMs - writtenMs > kKeyFileIdleMs;
 }
 
-// Deletes an idle key file, through a handle with DELETE access that holds its
-// record's lock. Emptied first: a check already waiting for the lock then finds
-// no record instead of refreshing a file that is going away.
-void DiscardRecord(HANDLE file) {
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(file))
-        SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+bool WrittenBeforeADay(HANDLE file) {
+    FILETIME written;
+    return GetFileTime(file, nullptr, nullptr, &written) && WrittenBeforeADay(written);
 }
 
-void PurgeKeyFiles(const std::wstring& folder, DWORD now) {
-    ForEachFile(folder, L".key_*", [now](const std::wstring& path) {
-        // The file is judged and deleted through one handle: a name that has
-        // meanwhile passed to a new login is never deleted.
-        OS::UniqueFile file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE | DELETE);
-        if (!file) return;
-        SKeyRecord record;
-        // Most key files are live: a first read without the lock tells them
-        // apart at two calls fewer each. A torn read only errs towards keeping
-        // (a record that reads idle is read again under the lock).
-        if (ReadExactly(file.get(), record.bytes, kKeyRecordBytes) && !IsIdle(now, record.Tick())) return;
-        CRecordLock lock(file.get(), false);
-        if (!lock.Held()) return;  // in use this moment: not idle
-        if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != 0) return;
-        if (ReadExactly(file.get(), record.bytes, kKeyRecordBytes)) {
-            if (!IsIdle(now, record.Tick())) return;
-        } else if (!WrittenBeforeADay(file.get())) {
-            // A short or empty record without a tick (a creator that failed to
-            // write it, a purge that emptied it but could not delete it) is
-            // judged by its file's time, so it never holds its id for good; a
-            // young one may still be being written.
-            return;
-        }
-        DiscardRecord(file.get());
-    });
+// Idle for a day: by its tick (unsigned difference, so the tick count's wrap
+// reads like any other time; the clock is read after the record) or by its
+// file's time.
+bool IsIdleRecord(HANDLE file, DWORD lastAccess, DWORD now) {
+    return now - lastAccess > kKeyFileIdleMs || WrittenBeforeADay(file);
 }
 
-void PurgeCompanionFiles(const std::wstring& folder, DWORD now, DWORD periodMs) {
-    ForEachFile(folder, L"*.lci", [now, periodMs](const std::wstring& path) {
+// Deletes an idle key file: emptied through writer, which holds its record's
+// lock, and marked for deletion through deleter (DELETE access, the same
+// file). Emptied first: a check already waiting for the lock then finds no
+// record instead of refreshing a file that is going away.
+void DiscardRecord(HANDLE writer, HANDLE deleter) {
+    if (SetFilePointer(writer, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(writer)) DeleteThroughHandle(deleter);
+}
+
+void PurgeKeyFile(const std::wstring& path, const SCookieHost& host) {
+    // Judged and deleted through one handle: a name that has meanwhile passed
+    // to a new login is never deleted, and a link is never followed.
+    BY_HANDLE_FILE_INFORMATION info;
+    OS::UniqueFile file = OpenPlainFile(path, GENERIC_READ | GENERIC_WRITE | DELETE, &info);
+    if (!file) return;
+    SKeyRecord record;
+    // Most key files are live: a first read without the lock tells them
+    // apart at two calls fewer each. A torn read only errs towards keeping
+    // (a record that reads idle is read again under the lock).
+    if (ReadExactly(file.get(), record.bytes, kKeyRecordBytes) && host.tick() - record.Tick() <= kKeyFileIdleMs &&
+        !WrittenBeforeADay(info.ftLastWriteTime))
+        return;
+    CRecordLock lock(file.get(), false);
+    if (!lock.Held()) return;  // in use this moment: not idle
+    if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) != 0) return;
+    if (ReadExactly(file.get(), record.bytes, kKeyRecordBytes)) {
+        if (!IsIdleRecord(file.get(), record.Tick(), host.tick())) return;
+    } else if (!WrittenBeforeADay(file.get())) {
+        // A short or empty record without a tick (a creator that failed to
+        // write it, a purge that emptied it but could not delete it) is
+        // judged by its file's time, so it never holds its id for good; a
+        // young one may still be being written.
+        return;
+    }
+    DiscardRecord(file.get(), file.get());
+}
+
+// "name.lci" exactly, as a long name: a pattern also matches short names.
+bool IsCompanionName(const wchar_t* name) {
+    const size_t cch = wcslen(name);
+    return cch > 4 && _wcsicmp(name + cch - 4, L".lci") == 0;
+}
+
+// The sibling of an expired .lci file, when it exists under exactly that
+// (long) name as a plain file: deleted through the handle that was judged.
+void DeleteSibling(const std::wstring& folder, const std::wstring& name) {
+    WIN32_FIND_DATAW found;
+    OS::UniqueFind find(FindFirstFileW((folder + L"\\" + name).c_str(), &found));
+    if (!find || _wcsicmp(found.cFileName, name.c_str()) != 0) return;
+    OS::UniqueFile file = OpenPlainFile(folder + L"\\" + found.cFileName, DELETE | FILE_READ_ATTRIBUTES);
+    if (file) DeleteThroughHandle(file.get());
+}
+
+void PurgeCompanionFiles(const std::wstring& folder, const SCookieHost& host, DWORD periodMs) {
+    WIN32_FIND_DATAW found;
+    OS::UniqueFind find(FindFirstFileW((folder + L"\\*.lci").c_str(), &found));
+    if (!find) return;
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsCompanionName(found.cFileName)) continue;
+        const std::wstring name = found.cFileName;
+        OS::UniqueFile file = OpenPlainFile(folder + L"\\" + name, GENERIC_READ | DELETE);
+        if (!file) continue;
         char text[15] = {};
-        {
-            OS::UniqueFile file = OpenExisting(path, GENERIC_READ);
-            if (!file) return;
-            DWORD cbRead = 0;
-            if (!ReadFile(file.get(), text, 14, &cbRead, nullptr)) return;
-        }
+        DWORD cbRead = 0;
+        if (!ReadFile(file.get(), text, 14, &cbRead, nullptr)) continue;
         const DWORD stored = strtoul(text, nullptr, 10);
-        // Judged like a key file's tick: one far ahead is from before a reboot.
-        if (!IsIdle(now, stored, periodMs)) return;
-        DeleteFileW(path.c_str());
-        const std::wstring stem = path.substr(0, path.size() - 3);
-        for (const wchar_t* ext : {L"lco", L"lcx", L"lcd"}) DeleteFileW((stem + ext).c_str());
-    });
+        const DWORD now = host.tick();
+        if (stored > now || now - stored <= periodMs) continue;
+        if (!DeleteThroughHandle(file.get())) continue;
+        file.reset();
+        const std::wstring stem = name.substr(0, name.size() - 3);
+        for (const wchar_t* ext : {L"lco", L"lcx", L"lcd"}) DeleteSibling(folder, stem + ext);
+    } while (FindNextFileW(find.get(), &found));
 }
 
 void EnsureFolder(const std::wstring& folder) {
@@ -212,44 +229,72 @@ void EnsureFolder(const std::wstring& folder) {
 void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs) {
     const std::wstring folder = TempFolder(host);
     if (folder.empty()) return;
-    // The full pass costs every live login a few file calls: it is made at
-    // most once a minute for the whole server, so a page's cost does not grow
-    // with the number of logins, and an idle login is still gone within about
-    // a minute of its day.
+    // A pass begins at most once a minute for the whole server and goes on in
+    // slices, one per request while it is under way: a page's cost stays
+    // bounded whatever the number of logins, and an idle login still goes
+    // within minutes of its day.
     CSweepTurn turn(folder + L"\\.logins_purged", kSweepIntervalMs);
     if (!turn.Taken()) return;
-    PurgeKeyFiles(folder, host.tick());
-    PurgeCompanionFiles(folder, host.tick(), periodMs);
+    const DWORD state = turn.State();
+    if (state == kCompanionStep) {
+        PurgeCompanionFiles(folder, host, periodMs);
+        turn.SetState(0);
+        return;
+    }
+    // A slice ends after its ids or its time, whichever comes first: on a
+    // loaded machine every file costs more, and the pass takes more requests.
+    DWORD id = state == 0 || state > kSessionIds ? 0 : state - 1;
+    const DWORD end = id + kIdsPerSlice < kSessionIds ? id + kIdsPerSlice : kSessionIds;
+    const DWORD started = GetTickCount();
+    while (id < end) {
+        PurgeKeyFile(folder + L"\\.key_" + std::to_wstring(id++), host);
+        if (GetTickCount() - started >= host.purgeSliceMs) break;
+    }
+    turn.SetState(id == kSessionIds ? kCompanionStep : id + 1);
 }
 
-int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey) {
+int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey,
+                    DWORD periodMs) {
     const std::wstring path = KeyFilePath(host, sessionId);
     OS::UniqueFile file;
-    if (!path.empty()) file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE | DELETE);
+    BY_HANDLE_FILE_INFORMATION info;
+    // Reading and writing only: delete access is asked for a record judged idle.
+    if (!path.empty()) file = OpenPlainFile(path, GENERIC_READ | GENERIC_WRITE, &info);
     SKeyRecord record;
     DWORD cbRead = 0;
     if (file) {
         CRecordLock lock(file.get(), true);
         if (lock.Held() && ReadFile(file.get(), record.bytes, kKeyRecordBytes, &cbRead, nullptr) && cbRead > 0) {
+            const DWORD now = host.tick();
             // Idle past its day: gone, as the purge pass would have left it,
-            // whether or not that pass has run (its turn may not come).
-            if (cbRead == kKeyRecordBytes && IsIdle(host.tick(), record.Tick())) {
-                DiscardRecord(file.get());
+            // whether or not that pass has come to it yet.
+            if (cbRead == kKeyRecordBytes && IsIdleRecord(file.get(), record.Tick(), now)) {
+                BY_HANDLE_FILE_INFORMATION again;
+                OS::UniqueFile deleter = OpenPlainFile(path, DELETE | FILE_READ_ATTRIBUTES, &again);
+                if (deleter && again.dwVolumeSerialNumber == info.dwVolumeSerialNumber &&
+                    again.nFileIndexHigh == info.nFileIndexHigh && again.nFileIndexLow == info.nFileIndexLow)
+                    DiscardRecord(file.get(), deleter.get());
                 WDX_TRACE(kTraceFailure, L"retrieve session key failed.");
                 return CGI_LOGIN_NO_KEY_FILE;
             }
             std::wstring fileKey;
             if (cbRead != kKeyRecordBytes || !record.Key(fileKey) || !KeysEqual(fileKey, cookieKey))
                 return CGI_LOGIN_KEY_MISMATCH;
+            // Idle on the server past the period: expired whatever stamp the
+            // client sends, and left so.
+            if (now - record.Tick() > periodMs) {
+                WDX_TRACE(kTraceFailure, L"[VerifyLoginCookie]GetTickCount()=%u, last access=%u", now, record.Tick());
+                return CGI_LOGIN_EXPIRED;
+            }
             // Only a client that knows the key keeps its login alive.
-            record.SetTick(host.tick());
+            record.SetTick(now);
             DWORD cbWritten = 0;
             if (SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN) == 0)
                 WriteFile(file.get(), record.bytes, kKeyRecordBytes, &cbWritten, nullptr);
             return CGI_OK;
         }
     }
-    // No file, or one a purge emptied.
+    // No file, one refused (a link, a folder), or one a purge emptied.
     WDX_TRACE(kTraceFailure, L"retrieve session key failed.");
     return CGI_LOGIN_NO_KEY_FILE;
 }
@@ -257,6 +302,12 @@ int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std
 bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessionId) {
     const std::wstring folder = TempFolder(host);
     if (!folder.empty()) EnsureFolder(folder);
+    // A key is a working login: readable by the console's account only.
+    SECURITY_ATTRIBUTES* security = PrivateFileAttributes();
+    if (!folder.empty() && !security) {
+        WDX_TRACE(kTraceFailure, L"[ShowSetCookieInHeader] no login created: no security descriptor");
+        return false;
+    }
     for (int attempt = 0; attempt < kKeyFileTries; ++attempt) {
         int drawn = 0;
         if (!host.random15(drawn)) {
@@ -268,8 +319,8 @@ bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessio
             return true;
         }
         const std::wstring path = KeyFilePath(host, std::to_wstring(drawn).c_str());
-        OS::UniqueFile file(
-            CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
+        OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, security, CREATE_NEW,
+                                        FILE_ATTRIBUTE_HIDDEN, nullptr));
         // Taken, or still going away after a purge: draw again.
         if (!file && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ACCESS_DENIED)) continue;
         if (!file) {
@@ -288,8 +339,7 @@ bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessio
         // A record cut short would never verify: its file goes (through the
         // handle that made it, still unshared) and another id is drawn.
         const DWORD error = GetLastError();
-        FILE_DISPOSITION_INFO disposition = {TRUE};
-        SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+        DeleteThroughHandle(file.get());
         WDX_TRACE(kTraceFailure, L"[ShowSetCookieInHeader] key file not written (%u bytes, error %u); drawing again",
                   cbWritten, error);
     }

@@ -6,14 +6,27 @@
 
 #include <cstdio>
 
+#include "cgi_ConsoleCommon.h"
 #include "cgi_HostPaths.h"
+#include "cgi_PrivateFiles.h"
+#include "foundation/trace_Trace.h"
+
+using FrameworkChannel::TraceWrite;
 
 namespace plm {
 namespace {
 
+const wchar_t* const kSourceFile = kConsoleCommonSource;
+
 const int kNameTries = 16;
 // A marker time more than five minutes ahead means the clock was set back.
 const ULONGLONG kClockAheadMs = 300000;
+// How late a blocked turn may come.
+const ULONGLONG kOverdueMs = 300000;
+// The marker's state word; its lock covers more, so a lock held on any part
+// of the word by another process is a lock held.
+const DWORD kStateBytes = 4;
+const DWORD kMarkerLockBytes = 16;
 
 ULONGLONG Milliseconds(const FILETIME& time) {
     return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000u;
@@ -25,8 +38,19 @@ ULONGLONG SystemNowMs() {
     return Milliseconds(now);
 }
 
+// Readable by the console's account only: an upload is a client's data.
 HANDLE CreateNewFile(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    SECURITY_ATTRIBUTES* security = PrivateFileAttributes();
+    if (!security) {
+        SetLastError(ERROR_INVALID_SECURITY_DESCR);
+        return INVALID_HANDLE_VALUE;
+    }
+    return CreateFileW(path, GENERIC_WRITE | DELETE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+}
+
+void UnlockMarker(HANDLE marker) {
+    OVERLAPPED at = {};
+    UnlockFileEx(marker, 0, kMarkerLockBytes, 0, &at);
 }
 
 }  // namespace
@@ -81,34 +105,95 @@ void CRequestTempFiles::Delete(SFile& file) {
     DeleteFileW(file.path.c_str());
 }
 
-CSweepTurn::CSweepTurn(const std::wstring& markerPath, ULONGLONG intervalMs) {
-    m_marker.reset(CreateFileW(markerPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!m_marker) return;
-    const bool created = GetLastError() != ERROR_ALREADY_EXISTS;
-    OVERLAPPED at = {};
-    if (!LockFileEx(m_marker.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
-        m_marker.reset();
-        return;
+CSweepTurn::EResult CSweepTurn::Try(const std::wstring& path, ULONGLONG intervalMs, bool dueWhenNew) {
+    SECURITY_ATTRIBUTES* security = PrivateFileAttributes();
+    if (!security) {
+        m_why = L"has no security descriptor";
+        m_error = ERROR_INVALID_SECURITY_DESCR;
+        return kBlocked;
     }
-    FILETIME lastPass = {};
+    OS::UniqueFile marker(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, security, OPEN_ALWAYS,
+                                      FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    m_error = GetLastError();
+    if (!marker) {
+        m_why = L"cannot be opened";
+        return kBlocked;
+    }
+    const bool created = m_error != ERROR_ALREADY_EXISTS;
+    m_error = 0;
+    if (!IsPlainFile(marker.get())) {
+        m_why = L"is not a plain file";
+        return kBlocked;
+    }
+    FILETIME lastTurn = {};
+    const bool known = !created && GetFileTime(marker.get(), nullptr, nullptr, &lastTurn);
+    const ULONGLONG last = Milliseconds(lastTurn);
     const ULONGLONG now = SystemNowMs();
-    if (!created && GetFileTime(m_marker.get(), nullptr, nullptr, &lastPass)) {
-        const ULONGLONG last = Milliseconds(lastPass);
-        const bool due = last <= now ? now - last >= intervalMs : last - now > kClockAheadMs;
-        if (!due) return;
+    OVERLAPPED at = {};
+    if (!LockFileEx(marker.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, kMarkerLockBytes, 0, &at)) {
+        m_error = GetLastError();
+        // A turn stamps its marker as it starts: a lock on a marker that
+        // recent is another request's turn.
+        const bool recent = known && (last > now ? last - now <= kClockAheadMs : now - last < intervalMs + kOverdueMs);
+        if (m_error == ERROR_LOCK_VIOLATION && recent) return kBusy;
+        m_why = L"is locked";
+        return kBlocked;
+    }
+    unsigned char bytes[kStateBytes] = {};
+    DWORD cbRead = 0;
+    DWORD state = 0;
+    if (ReadFile(marker.get(), bytes, kStateBytes, &cbRead, nullptr) && cbRead == kStateBytes)
+        state = bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<DWORD>(bytes[3]) << 24);
+    bool due = dueWhenNew;
+    if (!created) due = !known || state != 0 || (last <= now ? now - last >= intervalMs : last - now > kClockAheadMs);
+    if (!due) {
+        UnlockMarker(marker.get());
+        return kNotDue;
     }
     FILETIME stamp;
     GetSystemTimeAsFileTime(&stamp);
     // A turn that cannot be recorded is not taken: otherwise every request
-    // would make the full pass.
-    m_taken = SetFileTime(m_marker.get(), nullptr, nullptr, &stamp) != FALSE;
+    // would make the pass.
+    if (!SetFileTime(marker.get(), nullptr, nullptr, &stamp)) {
+        m_error = GetLastError();
+        UnlockMarker(marker.get());
+        m_why = L"cannot be stamped";
+        return kBlocked;
+    }
+    m_marker = std::move(marker);
+    m_state = state;
+    return kTaken;
+}
+
+CSweepTurn::CSweepTurn(const std::wstring& markerPath, ULONGLONG intervalMs) {
+    const EResult result = Try(markerPath, intervalMs, true);
+    if (result != kBlocked) {
+        m_taken = result == kTaken;
+        return;
+    }
+    WDX_TRACE(kTraceFailure, L"[CSweepTurn] turn not taken: %s %s (err=%u)", markerPath.c_str(), m_why, m_error);
+    const std::wstring overdue = markerPath + L".overdue";
+    const EResult late = Try(overdue, kOverdueMs, false);
+    m_taken = late == kTaken;
+    if (m_taken)
+        WDX_TRACE(kTraceFailure, L"[CSweepTurn] overdue turn taken at %s", overdue.c_str());
+    else if (late == kBlocked)
+        WDX_TRACE(kTraceFailure, L"[CSweepTurn] turn not taken: %s %s (err=%u)", overdue.c_str(), m_why, m_error);
 }
 
 CSweepTurn::~CSweepTurn() {
-    OVERLAPPED at = {};
-    if (m_marker) UnlockFileEx(m_marker.get(), 0, 1, 0, &at);
+    if (m_taken && m_marker) UnlockMarker(m_marker.get());
+}
+
+void CSweepTurn::SetState(DWORD state) {
+    if (!m_taken) return;
+    unsigned char bytes[kStateBytes];
+    for (DWORD i = 0; i < kStateBytes; ++i) bytes[i] = static_cast<unsigned char>(state >> (8 * i));
+    DWORD cbWritten = 0;
+    if (SetFilePointer(m_marker.get(), 0, nullptr, FILE_BEGIN) == 0 &&
+        WriteFile(m_marker.get(), bytes, kStateBytes, &cbWritten, nullptr) && cbWritten == kStateBytes)
+        m_state = state;
 }
 
 bool IsUploadFileName(const wchar_t* name) {

@@ -59,12 +59,21 @@ private:
 
 // One periodic pass over the server's TEMP folder, shared by every process of
 // the server through a hidden marker file whose last-write time says when the
-// last pass began: no request pays for a full pass more than once per interval
-// for the whole server. The turn is taken when there is no marker yet, when
-// its time is at least intervalMs ago, or when it is more than a few minutes
-// ahead (the clock was set back); taking it sets the time to now. A taken turn
-// holds a lock on the marker until it goes, so passes never overlap: a process
-// that finds the marker locked leaves the pass to its holder.
+// last turn was taken: no request pays for a full pass more than once per
+// interval for the whole server. The turn is taken when there is no marker
+// yet, when its time is at least intervalMs ago, when it is more than a few
+// minutes ahead (the clock was set back), or at once while the marker's state
+// word says a pass made in slices is under way; taking it sets the time to
+// now. A taken turn holds a lock on the marker until it goes, so turns never
+// overlap: a process that finds the marker locked by a recent turn leaves the
+// pass to its holder.
+// No other process can stop the passes. A turn that cannot be taken (the
+// marker's lock held long past its interval, the marker not a plain file or
+// not to be opened) is traced at level 5, and the turn is then kept by a
+// marker of its own beside it (the name with ".overdue" added), whose clock
+// starts when the block is first noticed: once that is more than five minutes
+// ago the noticing request takes the turn there, so a block delays a pass by
+// minutes and never stops it.
 class CSweepTurn {
 public:
     CSweepTurn(const std::wstring& markerPath, ULONGLONG intervalMs);
@@ -72,10 +81,20 @@ public:
     CSweepTurn(const CSweepTurn&) = delete;
     CSweepTurn& operator=(const CSweepTurn&) = delete;
     bool Taken() const { return m_taken; }
+    // The state word kept in the marker: 0 when no pass is under way.
+    DWORD State() const { return m_state; }
+    // Records the state for the next turn; only while Taken().
+    void SetState(DWORD state);
 
 private:
+    enum EResult { kTaken, kNotDue, kBusy, kBlocked };
+    EResult Try(const std::wstring& path, ULONGLONG intervalMs, bool dueWhenNew);
+
     OS::UniqueFile m_marker;
     bool m_taken = false;
+    DWORD m_state = 0;
+    const wchar_t* m_why = L"";
+    DWORD m_error = 0;
 };
 
 const ULONGLONG kSweepIntervalMs = 60000;

@@ -39,7 +39,7 @@ int VerifyLoginCookie(SLoginSession& session, const SCookieHost& host) {
         return CGI_LOGIN_NO_COOKIE;
     }
     ParseCookieValue(header.c_str(), session, host);
-    const int checked = CheckSessionKey(host, session.session, session.key);
+    const int checked = CheckSessionKey(host, session.session, session.key, periodMs);
     if (checked != CGI_OK) return checked;
     const DWORD stamp = wcstoul(session.stamp, nullptr, 10);
     const DWORD now = host.tick();

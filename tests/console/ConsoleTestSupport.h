@@ -35,6 +35,7 @@ struct TestHost {
 
     TestHost() {
         host.serverFolder = dir.path() + L"\\KPSSRV\\";
+        host.purgeSliceMs = 60000;  // every slice its whole 128 ids, however slow the machine
         CreateDirectoryW(host.serverFolder.c_str(), nullptr);
         host.tick = [this] { return tick; };
         host.seconds = [this] { return seconds; };

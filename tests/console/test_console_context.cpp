@@ -52,7 +52,7 @@ protected:
 };
 
 TEST_F(ConsoleContext, Headers) {
-    test.WriteKeyFile(L"42", "k42", 1);
+    test.WriteKeyFile(L"42", "k42", test.tick);
     const std::wstring valid = L"session=42; key=k42; stamp=" + std::to_wstring(test.tick);
     const struct {
         const char* what;
@@ -94,7 +94,7 @@ TEST_F(ConsoleContext, Headers) {
 TEST_F(ConsoleContext, ParameterStatus) {
     ScopedEnv method(L"REQUEST_METHOD", L"POST");
     ScopedEnv type(L"CONTENT_TYPE", L"text/plain");
-    test.WriteKeyFile(L"42", "k42", 1);
+    test.WriteKeyFile(L"42", "k42", test.tick);
     {
         ScopedEnv cookie(L"HTTP_COOKIE", (L"session=42; key=k42; stamp=" + std::to_wstring(test.tick)).c_str());
         plm::CConsoleCommon verified(0, nullptr, 0, true);

@@ -1,12 +1,18 @@
 // Login verification, the two cookie parsers and the Set-Cookie lines, with the
 // command handler on its real pipe and key files in a simulated server folder.
+#include <windows.h>
+
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <vector>
 
 #include "ConsoleTestSupport.h"
+#include "foundation/win_Handle.h"
+#include "libCGIConsoleCommon/cgi_TempFiles.h"
 
 namespace {
 
@@ -63,10 +69,17 @@ TEST_F(LoginCookies, Verification) {
         {"signed id", L"session=+123; key=1; stamp=%u", now, 3907},
         {"short key file", L"session=8; key=1; stamp=%u", now, 3904},
         {"key without terminator", L"session=9; key=%u", now, 3904},
-        {"idle a day, the purge's turn not due", L"session=10; key=k10; stamp=%u", now, 3907},
+        {"idle a day, before the purge comes to it", L"session=10; key=k10; stamp=%u", now, 3907},
+        {"used a period ago, on the server", L"session=11; key=k; stamp=%u", now, 3900},
+        {"one millisecond more, a fresh stamp", L"session=12; key=k; stamp=%u", now, 3905},
+        {"a hard link to a record elsewhere", L"session=13; key=kv; stamp=%u", now, 3907},
+        {"a folder", L"session=14; key=kv; stamp=%u", now, 3907},
     };
-    test.WriteKeyFile(L"123", "111222333", 1);
-    test.WriteKeyFile(L"7", "ABC", 1);
+    test.WriteKeyFile(L"123", "111222333", now);
+    test.WriteKeyFile(L"7", "ABC", now);
+    test.WriteKeyFile(L"11", "k", now - kPeriodMs);
+    test.WriteKeyFile(L"12", "k", now - kPeriodMs - 1);
+    CreateDirectoryW(test.KeyFile(L"14").c_str(), nullptr);
     CreateDirectoryW(test.Temp().c_str(), nullptr);
     testsupport::WriteFileText(test.KeyFile(L"8"), std::string("1\0", 2) + std::string(10, '\0'));
     testsupport::WriteFileText(test.KeyFile(L"9"), std::string(32, '7') + std::string(4, '\0'));
@@ -74,6 +87,7 @@ TEST_F(LoginCookies, Verification) {
     test.WriteKeyFile(L"\\..\\..\\victim", "kv", 1);
     const std::string victim = testsupport::ReadFileBytes(test.host.serverFolder + L"victim");
     ASSERT_EQ(victim.size(), 36u);
+    ASSERT_TRUE(CreateHardLinkW(test.KeyFile(L"13").c_str(), (test.host.serverFolder + L"victim").c_str(), nullptr));
     Verify(L"");  // the minute's purge pass, whose marker stays in the folder
     const std::wstring before = ListFolder(test.Temp());
     test.WriteKeyFile(L"10", "k10", now - 1440u * 60000u - 1);  // goes with its check (the listing below)
@@ -99,7 +113,7 @@ TEST_F(LoginCookies, Verification) {
 }
 
 TEST_F(LoginCookies, VerificationRefreshesTheKeyFile) {
-    test.WriteKeyFile(L"5", "k5", 1);
+    test.WriteKeyFile(L"5", "k5", test.tick - 1);
     const std::string idle = testsupport::ReadFileBytes(test.KeyFile(L"5"));
     EXPECT_EQ(Verify((L"session=5; key=k6; stamp=" + std::to_wstring(test.tick)).c_str()), 3904);
     EXPECT_EQ(testsupport::ReadFileBytes(test.KeyFile(L"5")), idle);  // a wrong key refreshes nothing
@@ -131,14 +145,14 @@ TEST_F(LoginCookies, NoCookieHeader) {
 // Without the handler the period is 0: a login one millisecond old has expired.
 TEST_F(LoginCookies, StoppedHandlerExpiresEveryLogin) {
     server.handler.Stop();
-    test.WriteKeyFile(L"5", "k5", 1);
+    test.WriteKeyFile(L"5", "k5", test.tick);
     EXPECT_EQ(Verify((L"session=5; key=k5; stamp=" + std::to_wstring(test.tick - 1)).c_str()), 3905);
 }
 
 // A period that is negative or too long for 32-bit milliseconds neither wraps
 // into a long life for every login nor into an early expiry.
 TEST_F(LoginCookies, PeriodOutOfRange) {
-    test.WriteKeyFile(L"5", "k5", 1);
+    test.WriteKeyFile(L"5", "k5", test.tick);
     const std::wstring hourOld = L"session=5; key=k5; stamp=" + std::to_wstring(test.tick - 3600000u);
     const struct {
         int period;
@@ -174,29 +188,47 @@ void AgeFile(const std::wstring& path, ULONGLONG minutes) {
     CloseHandle(file);
 }
 
+// The purge marker's state word: the step a pass made in slices comes to next.
+void SetPurgeStep(const TestHost& test, DWORD step) {
+    testsupport::WriteFileText(test.Temp() + L"\\.logins_purged", std::string(reinterpret_cast<char*>(&step), 4));
+}
+
 TEST_F(LoginCookies, Purges) {
     const DWORD now = test.tick;
     const DWORD day = 1440u * 60000u;
-    const DWORD margin = 5u * 60000u;
     const struct {
         const wchar_t* session;
         DWORD tick;
         bool kept;
     } keys[] = {
-        {L"1", now - day - 1, false},     // idle too long
-        {L"2", now - day, true},          // just kept
-        {L"4", now + 5, true},            // used after the purge read its clock
-        {L"5", now + margin, true},       // at the margin
-        {L"6", now + margin + 1, false},  // from before the tick count restarted
-        {L"7", now + 20 * day, false},    // far ahead
+        {L"1", now - day - 1, false},   // idle too long
+        {L"2", now - day, true},        // just kept
+        {L"4", now + 5, false},         // from before the tick count restarted
+        {L"6", now + 20 * day, false},  // far ahead
+        {L"5", now, false},             // a fresh tick, its file written a day and a minute ago
+        {L"127", now - day - 1, false}, // the slice's last id
+        {L"128", now - day - 1, true},  // the next slice's
     };
     for (const auto& k : keys) test.WriteKeyFile(k.session, "k", k.tick);
+    AgeFile(test.KeyFile(L"5"), 1441);
     testsupport::WriteFileText(test.KeyFile(L"3"), "short");
     // Without a whole record a key file goes by its age: a day and a minute.
     testsupport::WriteFileText(test.KeyFile(L"8"), "short");
     testsupport::WriteFileText(test.KeyFile(L"9"), "");
     AgeFile(test.KeyFile(L"8"), 1441);
     AgeFile(test.KeyFile(L"9"), 1441);
+    // Links planted in TEMP are neither judged nor changed: their targets stay whole.
+    const std::wstring victim = test.host.serverFolder + L"victim";
+    testsupport::WriteFileText(victim, std::string(36, 'v'));  // an idle record by its tick
+    ASSERT_TRUE(CreateHardLinkW(test.KeyFile(L"10").c_str(), victim.c_str(), nullptr));
+    const std::string victimBytes = testsupport::ReadFileBytes(victim);
+    EXPECT_EQ(Verify(L"session=2; key=k; stamp=1"), 3905);
+    for (const auto& k : keys) EXPECT_EQ(testsupport::FileExists(test.KeyFile(k.session)), k.kept) << k.session;
+    EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"3")));
+    EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"8")));
+    EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"9")));
+
+    const DWORD margin = 5u * 60000u;
     const struct {
         const wchar_t* stem;
         DWORD stored;
@@ -205,7 +237,7 @@ TEST_F(LoginCookies, Purges) {
         {L"old", now - kPeriodMs - 1, true},
         {L"edge", now - kPeriodMs, false},
         {L"future", now + 5, false},
-        {L"rebooted", now + margin + 1, true},
+        {L"rebooted", now + margin + 1, false},  // later than now: kept
     };
     for (const auto& c : companions) {
         for (const wchar_t* ext : {L".lci", L".lco", L".lcx", L".lcd"}) {
@@ -213,25 +245,34 @@ TEST_F(LoginCookies, Purges) {
             testsupport::WriteFileText(test.Temp() + L"\\" + c.stem + ext, content);
         }
     }
+    testsupport::WriteFileText(test.Temp() + L"\\linked.lci", std::to_string(now - kPeriodMs - 1));
+    ASSERT_TRUE(CreateHardLinkW((test.Temp() + L"\\linked.lco").c_str(), victim.c_str(), nullptr));
+    SetPurgeStep(test, 32769);
     EXPECT_EQ(Verify(L"session=2; key=k; stamp=1"), 3905);
-    for (const auto& k : keys) EXPECT_EQ(testsupport::FileExists(test.KeyFile(k.session)), k.kept) << k.session;
-    EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"3")));
-    EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"8")));
-    EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"9")));
     for (const auto& c : companions) {
         for (const wchar_t* ext : {L".lci", L".lco", L".lcx", L".lcd"}) {
             SCOPED_TRACE(peers::ToUtf8(std::wstring(c.stem) + ext));
             EXPECT_EQ(testsupport::FileExists(test.Temp() + L"\\" + c.stem + ext), !c.deleted);
         }
     }
-    // One pass a minute for the server: the next request leaves a newly idle
-    // file, the first after the minute purges it.
+    EXPECT_FALSE(testsupport::FileExists(test.Temp() + L"\\linked.lci"));
+    EXPECT_TRUE(testsupport::FileExists(test.Temp() + L"\\linked.lco"));
+    EXPECT_EQ(testsupport::ReadFileBytes(victim), victimBytes);
+    EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"10")));
+
+    // The pass is done: the next request leaves a newly idle file, the first
+    // after the minute purges it. The clock is read per file: a login made
+    // while the pass runs (the clock moving a minute a file) is kept.
     test.WriteKeyFile(L"1", "a", now - day - 1);
     EXPECT_EQ(Verify(L"session=2; key=k; stamp=1"), 3905);
     EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"1")));
     AgeFile(test.Temp() + L"\\.logins_purged", 1);
-    EXPECT_EQ(Verify(L"session=2; key=k; stamp=1"), 3905);
+    for (int id = 11; id < 20; ++id) test.WriteKeyFile(std::to_wstring(id), "k", now);
+    test.WriteKeyFile(L"20", "k", now + 5 * 60000u);
+    test.host.tick = [this] { return test.tick += 60000; };
+    Verify(L"");
     EXPECT_FALSE(testsupport::FileExists(test.KeyFile(L"1")));
+    EXPECT_TRUE(testsupport::FileExists(test.KeyFile(L"20")));
 }
 
 TEST_F(LoginCookies, ParseCookieValue) {
@@ -296,6 +337,57 @@ TEST_F(LoginCookies, NewLogin) {
     EXPECT_EQ(record.substr(9, 23), std::string(23, '\0'));
     EXPECT_EQ(Verify((L"session=103; key=102101100; stamp=" + std::to_wstring(test.tick)).c_str()), 3900);
     EXPECT_TRUE(trace.WaitForLine(kCookieSource, 68, L"[ShowSetCookieInHeader] Will create the new cookie.", kWaitMs));
+}
+
+// A file's DACL in SDDL, and the SID of the process's user.
+std::wstring Sddl(PSECURITY_DESCRIPTOR sd, SECURITY_INFORMATION what) {
+    wchar_t* text = nullptr;
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorW(sd, SDDL_REVISION_1, what, &text, nullptr)) return L"";
+    const std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+std::wstring DaclOf(const std::wstring& path) {
+    DWORD cb = 0;
+    GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &cb);
+    std::vector<unsigned char> sd(cb ? cb : 1);
+    if (!GetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, sd.data(), cb, &cb)) return L"unreadable";
+    return Sddl(sd.data(), DACL_SECURITY_INFORMATION);
+}
+std::wstring UserSid() {
+    OS::UniqueHandle token;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put());
+    alignas(8) unsigned char buffer[256] = {};  // aligned for the record's pointer
+    DWORD cb = 0;
+    GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &cb);
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text)) return L"";
+    const std::wstring result = text;
+    LocalFree(text);
+    return result;
+}
+
+// Key files, markers and uploads are the console account's alone: a protected
+// DACL (nothing from the folder) for the user, SYSTEM and Administrators.
+TEST_F(LoginCookies, PrivateFiles) {
+    const std::string header = SetCookieLines(true, nullptr);
+    Verify(L"");
+    plm::CRequestTempFiles uploads(nullptr);
+    ASSERT_TRUE(uploads.Create(test.Temp() + L"\\", L"KPS"));
+    const std::wstring user = L"(A;;FA;;;" + UserSid() + L")";
+    std::wstring expected = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)" + user;
+    // Wine keeps a file's DACL only as far as its Unix mode bits hold it: no
+    // protection flag, no group entry, and a plain file reads back with
+    // Everyone's entry (which the private ones must lack).
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+        expected = L"D:(A;;FA;;;SY)" + user;
+        testsupport::WriteFileText(test.Temp() + L"\\plain", "x");
+        EXPECT_EQ(DaclOf(test.Temp() + L"\\plain"), expected + L"(A;;0x1200a9;;;WD)");
+    }
+    for (const std::wstring& path : {test.KeyFile(L"103"), test.Temp() + L"\\.logins_purged", uploads.LastPath()}) {
+        SCOPED_TRACE(peers::ToUtf8(path));
+        EXPECT_EQ(DaclOf(path), expected);
+    }
 }
 
 TEST(LoginRandomSource, SystemGeneratorRange) {

@@ -64,4 +64,37 @@ logins() {
   wait "${pids[@]}"
   check "concurrent sign-ins and checks all 3900" test "$(cat "$WORK"/codes* | grep -cx 3900)" = 24
 }
+# What a local user can do to TEMP: links under key-file names, markers made
+# folders, and what a client's fresh stamp cannot revive.
+le32() { printf "$(printf '\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)))"; }
+temp_attacks() {
+  local temp=$SERVER/TEMP victim=$SERVER/Private/victim.ini
+  printf '%036d' 7 > "$victim"; ln -f "$victim" "$temp/.key_30000"
+  check "a hard link is no key file" test "$(status_with 'session=30000; key=1')" = 3907
+  le32 30001 > "$temp/.logins_purged"  # the purge's next slice: ids from 30000
+  curl -sS "$BASE/status.exe" -o /dev/null
+  check "the link's target unchanged after a check and a purge turn" test "$(cat "$victim")" = "$(printf '%036d' 7)"
+  rm -f "$temp/.key_30000" "$victim"
+
+  rm -rf "$temp"/.logins_purged* "$temp"/.uploads_swept*
+  mkdir "$temp/.logins_purged" "$temp/.uploads_swept"
+  printf 'k%035d' 0 > "$temp/.key_5"; touch -d '2 days ago' "$temp/.key_5"
+  printf x > "$temp/KPS0000BEEF.tmp"; touch -d '2 days ago' "$temp/KPS0000BEEF.tmp"
+  curl -sS "$BASE/status.exe" -o /dev/null  # the block noticed
+  touch -d '6 minutes ago' "$temp/.logins_purged.overdue" "$temp/.uploads_swept.overdue"
+  curl -sS "$BASE/status.exe" -o /dev/null
+  check "markers made folders: an idle key file still goes" test ! -e "$temp/.key_5"
+  check "markers made folders: an old upload still goes" test ! -e "$temp/KPS0000BEEF.tmp"
+  rm -rf "$temp"/.logins_purged* "$temp"/.uploads_swept*
+
+  local jar=$WORK/jar40; curl -sS -c "$jar" "$BASE/login.exe" -o /dev/null
+  local session; session=$(cookie "$jar" session)
+  le32 $(( ($(cookie "$jar" stamp) - 40 * 60000 + 4294967296) % 4294967296 )) |
+    dd of="$temp/.key_$session" bs=1 seek=32 conv=notrunc status=none
+  curl -sS -D "$WORK/anon.h" "$BASE/status.exe" -o /dev/null
+  local fresh; fresh=$(sed -n 's/^Set-Cookie: stamp=\([0-9]*\);.*/\1/p' "$WORK/anon.h")
+  check "a record idle 40 minutes, replayed with a fresh stamp" \
+    test "$(status_with "key=$(cookie "$jar" key); session=$session; stamp=$fresh")" = 3905
+}
 logins
+temp_attacks

@@ -14,9 +14,10 @@
 #   (8) peak private bytes of a page that parses a 5 MB URL-encoded body of
 #       one-byte items (about 2.6 million pairs);
 #   (10) the status page with a valid login among 10 and among 30,000 live
-#       key files (30 requests each, interleaved in runs of 5, medians), and
-#       apart from them the one request that makes the server's full purge
-#       pass, due once a minute.
+#       key files (30 requests each, interleaved in runs of 5, medians);
+#   (11) a minute of status checks among the 30,000 with the purge's pass due
+#       as it starts: the pass goes in slices over the requests, so the
+#       slowest of them against their median.
 #   bench_web.sh <bin folder> [--memory-only]
 # WINELOADER, when set, runs the programs of <bin folder> (a 32-bit build).
 set -euo pipefail
@@ -98,9 +99,9 @@ printf '    floor: loadonly %s ms + %s commands x bare exchange %.2f ms = %.1f m
 # bytes, and the tick of the last use, little-endian) with the login's own tick,
 # so that none is idle and a purge must read every one. The extra ones move
 # between TEMP and a folder aside (renames, a fraction of a second), so that
-# the two cases interleave. The purge's marker is set a few minutes ahead,
-# which the library reads as "not due", so no request of the runs makes the
-# full pass; that pass is timed apart, on one request, after them.
+# the two cases interleave. The purge's marker is set a few minutes ahead with
+# no pass under way, which the library reads as "not due", so no request of
+# the runs takes a slice of the pass; the pass is timed apart after them.
 cookie() { awk -v n="$1" -F '\t' '$6 == n { print $7 }' "$WORK/jar"; }
 keys() {  # plant <count> | in | out
   python3 - "$SERVER/TEMP" "$SERVER/keys_aside" "$(cookie session)" "$(cookie stamp)" "$@" <<'PY'
@@ -131,7 +132,8 @@ else:
 PY
 }
 ms_of() { awk -v v="$(median < "$WORK/$1")" 'BEGIN { printf "%.1f", v * 1000 }'; }
-touch -d 'now + 4 minutes' "$SERVER/TEMP/.logins_purged"
+marker() { printf '\0\0\0\0' > "$SERVER/TEMP/.logins_purged"; touch -d "$1" "$SERVER/TEMP/.logins_purged"; }
+marker 'now + 4 minutes'
 keys plant 30000
 : > "$WORK/few"; : > "$WORK/many"
 for _ in 1 2 3 4 5 6; do
@@ -142,10 +144,15 @@ for _ in 1 2 3 4 5 6; do
   keys out
 done
 keys in
-touch -d '2 minutes ago' "$SERVER/TEMP/.logins_purged"
-pass=$(seconds -b "$WORK/jar" "$BASE/status.exe")
 printf '(10) status page among 10 key files %s ms, among %d key files %s ms, ratio %sx (target <= 1.2x)\n' \
   "$(ms_of few)" "$count" "$(ms_of many)" "$(ratio "$(median < "$WORK/many")" "$(median < "$WORK/few")")"
-printf '     the one request that makes the full purge pass over them (once a minute for the server): %.2f s\n' "$pass"
+marker '2 minutes ago'
+: > "$WORK/minute"
+end=$((SECONDS + 60))
+while [ "$SECONDS" -lt "$end" ]; do seconds -b "$WORK/jar" "$BASE/status.exe" >> "$WORK/minute"; done
+slowest=$(sort -g "$WORK/minute" | tail -n 1)
+printf '(11) a minute of status checks among %d key files, the purge pass due: %d requests, median %s ms, slowest %.1f ms, ratio %sx (target <= 2x)\n' \
+  "$count" "$(wc -l < "$WORK/minute")" "$(ms_of minute)" "$(awk -v v="$slowest" 'BEGIN { print v * 1000 }')" \
+  "$(ratio "$slowest" "$(median < "$WORK/minute")")"
 find "$SERVER/TEMP" -maxdepth 1 -name '.key_*' -delete
 rm -rf "$SERVER/keys_aside" "$SERVER/keys_aside.txt"
