@@ -100,9 +100,7 @@ CGetParameter::CGetParameter() {
 
 CGetParameter& CGetParameter::operator=(const CGetParameter&) { return *this; }
 
-int CGetParameter::GetErrorCode() {
-    return g_pParamList ? g_pParamList->Status() : CGI_ERR_NO_PARAM_LIST;
-}
+int CGetParameter::GetErrorCode() { return g_pParamList ? g_pParamList->Status() : CGI_ERR_NO_PARAM_LIST; }
 
 const std::wstring CGetParameter::GetValue(const wchar_t* name) { return GetValue(name, L""); }
 

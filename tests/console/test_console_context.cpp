@@ -2,8 +2,8 @@
 // shells, through the exported classes.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cwchar>
 #include <memory>
 #include <string>
