@@ -44,14 +44,29 @@ int __cdecl En_SSO_PKI_ParseSessionData(const char* /*setting1*/, const char* se
     return 0;
 }
 
-// "X-Console-SSO: " and the session data, cut to the 256-byte buffer.
-int __cdecl En_SSO_PKI_CreateSessionResponse(const char* /*setting1*/, const char* sessionData,
-                                             const char* /*setting2*/, char* response) {
+// "X-Console-SSO: " and the session data, cut to the 256-byte buffer. The tests'
+// helper answers the session "ok-settings" with the two settings it was given
+// instead, so that the tests see what reached it.
+int __cdecl En_SSO_PKI_CreateSessionResponse(const char* setting1, const char* sessionData, const char* setting2,
+                                             char* response) {
     if (!response) return 1;
     char line[kResponseBytes] = {};
     CopyCut(line, kResponseBytes, kResponsePrefix);
+    const char* shown = sessionData ? sessionData : "";
+#ifdef WDX_SSO_ACCEPT_OK
+    char settings[kResponseBytes] = {};
+    if (strcmp(shown, "ok-settings") == 0 && setting1 && setting2 && strlen(setting1) + strlen(setting2) < 200) {
+        strcpy(settings, setting1);
+        strcat(settings, "|");
+        strcat(settings, setting2);
+        shown = settings;
+    }
+#else
+    (void)setting1;
+    (void)setting2;
+#endif
     const size_t used = strlen(line);
-    CopyCut(line + used, kResponseBytes - used, sessionData ? sessionData : "");
+    CopyCut(line + used, kResponseBytes - used, shown);
     memcpy(response, line, kResponseBytes);
     return 0;
 }
