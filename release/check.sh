@@ -2,7 +2,9 @@
 # Checks a release archive as an integrator gets it: unpacked outside the tree, its
 # SHA256SUMS and release/check_archive.py, then the smallest console page built
 # from the archive alone (header, import library, DLL) and run under Wine as a CGI
-# request. WINE runs Windows programs of ARCH (x86 or x64) in the current prefix.
+# request: its parameters, and its own printf and the library's stream in the
+# order it wrote them. WINE runs Windows programs of ARCH (x86 or x64) in the
+# current prefix.
 #   check.sh ZIP ARCH WINE
 set -euo pipefail
 zip=$1 arch=$2 run=$3
@@ -22,7 +24,7 @@ rc=0
 out=$(cd "$dir/page" && REQUEST_METHOD=GET QUERY_STRING='item=W%C3%BCrfel&count=7' WINELOADER=$run \
   timeout 120 "$run" page.exe </dev/null 2>&1) || rc=$?
 if [ "$rc" -ne 0 ] || ! grep -q '^Content-type: text/html' <<<"$out" || ! grep -q 'Würfel' <<<"$out" ||
-   ! grep -q 'Status: 3900' <<<"$out"; then
+   ! grep -q 'Status: 3900' <<<"$out" || ! grep -qx $'<p id="order">ABCDE\r' <<<"$out" || ! grep -qx $'FG</p>\r' <<<"$out"; then
   echo "the sample page failed (exit $rc):" >&2; printf '%s\n' "$out" | head -n 20 >&2; exit 1
 fi
 rm -rf "$dir"

@@ -65,6 +65,9 @@ def main(root, table):
             faults.append(f"{n}: not stripped")
         if "not for production".encode("utf-16-le") not in image:
             faults.append(f"{n}: its version resource does not say it is a sample")
+    helper = "sample/x86/SSO_PKIHelper.dll"  # the tests' helper lets sessions in: never this one
+    if helper in names and "refuses every session".encode("utf-16-le") not in read(helper):
+        faults.append(f"{helper}: not the sample that refuses every session")
     for fault in faults:
         print(f"release archive: {fault}", file=sys.stderr)
     sys.exit(1 if faults else 0)

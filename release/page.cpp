@@ -1,5 +1,6 @@
 // The smallest console page: the request's parameters as an HTML table.
 // Built from the release alone; see README.txt for the command line.
+#include <cstdio>
 #include <string>
 
 #include "console/plm_Console.h"
@@ -10,5 +11,14 @@ int main() {
     out << L"<p>Status: " << params.GetErrorCode() << L"</p>\n";
     const std::string table = params.GetParaTableHtml();  // already UTF-8
     out.WriteBinary(table.data(), static_cast<int>(table.size()));
+    // The page's own printf and the library's stream share one stdout, so their
+    // bytes leave in the order written, around binary writes too.
+    std::printf("<p id=\"order\">A");
+    out << L"B";
+    std::printf("C");
+    out << L"D";
+    std::printf("E\n");
+    out.WriteBinary("F", 1);
+    std::printf("G</p>\n");
     return params.GetErrorCode() == plm::CGI_OK ? 0 : 1;
 }

@@ -6,12 +6,11 @@
 // the same mingw-w64 GCC and link the import library WDXPatchAgent.dll.a. The
 // strings returned by value share the C runtime heap (msvcrt.dll) with the DLL.
 //
-// Output: the response header and CPutStream write through the library's own
-// buffer to the standard output handle (not the C runtime's stdout), shared with
-// the C interface of plm_ConsoleC.h; write the header (CConsoleCommon::WriteHeader)
-// before the body. A program that also prints through its C runtime calls
-// fflush(stdout) before writing through these and plm_Flush() (plm_ConsoleC.h)
-// before printing itself.
+// Output: the response header and CPutStream write through the C runtime's
+// standard output stream (msvcrt.dll's stdout), the stream this program's own
+// printf, puts and fwrite(stdout) use too, so all of them leave in the order they
+// were called; the C interface of plm_ConsoleC.h writes through the same stream.
+// Write the header (CConsoleCommon::WriteHeader) before the body.
 #pragma once
 #include <string>
 

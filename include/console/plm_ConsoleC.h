@@ -38,15 +38,19 @@
  *    callbacks point into the library's parameter list and stay valid until the
  *    process ends; the caller never frees them.
  *
- * Output: the stream functions and plm_ConsoleWriteHeader write through one
- * library-side buffer to the process's standard output handle (WriteFile),
- * shared with the C++ classes of plm_Console.h, so their output never changes
- * order. The buffer is written out when full, by plm_Flush, before every binary
- * write and when the process ends. A program that also prints through its own
- * C runtime keeps the order by flushing its own runtime (fflush(stdout)) before
- * it calls the library, and by calling plm_Flush before it prints itself. The
- * response header is written first (plm_ConsoleWriteHeader or a stream opened
- * with writeHeader), before any body text.
+ * Output: the stream functions and plm_ConsoleWriteHeader write through the
+ * standard output stream of the DLL's C runtime (msvcrt.dll's stdout), the one
+ * the C++ classes of plm_Console.h use and a program built with the mingw-w64
+ * GCC prints to with printf, so none of them reorders another. Text goes out in
+ * the stream's mode (text mode unless the program changed it: each LF as CR LF);
+ * the header and binary writes flush the stream, write their bytes as they are
+ * in binary mode, flush again and restore the mode. plm_Flush flushes the stream.
+ * A program with a C runtime of its own (MSVC's, the UCRT) keeps the order by
+ * flushing its runtime (fflush(stdout)) before it calls the library and by
+ * calling plm_Flush before it prints itself; one without a C runtime, or one
+ * that ends with ExitProcess, calls plm_Flush before it ends. The response
+ * header is written first (plm_ConsoleWriteHeader or a stream opened with
+ * writeHeader), before any body text.
  */
 #ifndef PLM_CONSOLEC_H
 #define PLM_CONSOLEC_H
@@ -89,7 +93,7 @@ extern "C" {
 #define PLM_E_NO_MEMORY 3953        /* the library could not allocate */
 #define PLM_E_BAD_HANDLE 3954       /* null, closed, foreign or of another kind; also a second plm_FreeText */
 #define PLM_E_RESOURCE_DLL 3955     /* the resource DLL or its entry point cannot be used */
-#define PLM_E_WRITE 3956            /* standard output refused bytes (the rest of the buffer is dropped) */
+#define PLM_E_WRITE 3956            /* standard output refused bytes */
 #define PLM_E_INTERNAL 3957         /* any other failure inside the library (traced) */
 
 /* Console kinds (from the executable's folder). */
@@ -114,7 +118,7 @@ typedef void(PLM_CALL* PLM_SPECIAL_PARAM_CALLBACK)(void* context, const wchar_t*
 /* Releases a block that plm_ParamsGetTableHtml or plm_ConsoleGetHeader handed out.
  * Null is accepted and does nothing (PLM_OK). */
 PLM_CAPI int PLM_CALL plm_FreeText(char* text);
-/* Writes out what the library's output buffer holds. */
+/* Flushes the standard output stream the library writes through. */
 PLM_CAPI int PLM_CALL plm_Flush(void);
 
 /* ---- The request's parameters -------------------------------------------------------- */
@@ -182,14 +186,15 @@ PLM_CAPI int PLM_CALL plm_ConsoleEnumSpecialParams(PLM_CONSOLE* console, const w
 PLM_CAPI int PLM_CALL plm_StreamOpen(int writeHeader, PLM_STREAM** pStream);
 PLM_CAPI int PLM_CALL plm_StreamDuplicate(PLM_STREAM* stream, PLM_STREAM** pCopy);
 PLM_CAPI int PLM_CALL plm_StreamClose(PLM_STREAM* stream);
-/* Text in UTF-8; each LF leaves as CR LF, as the C runtime's text mode writes it.
+/* Text in UTF-8, in the stream's mode (text mode: each LF leaves as CR LF).
  * A null text writes nothing (PLM_OK). */
 PLM_CAPI int PLM_CALL plm_StreamWriteText(PLM_STREAM* stream, const wchar_t* text);
 /* Text in the system's ANSI code page, written as UTF-8 like plm_StreamWriteText. */
 PLM_CAPI int PLM_CALL plm_StreamWriteAnsi(PLM_STREAM* stream, const char* text);
 /* Signed decimal. */
 PLM_CAPI int PLM_CALL plm_StreamWriteInt(PLM_STREAM* stream, int value);
-/* The bytes as they are, after what was buffered before; cbData 0 writes nothing. */
+/* The bytes as they are (binary mode), after what the stream held; cbData 0
+ * writes nothing. */
 PLM_CAPI int PLM_CALL plm_StreamWriteBinary(PLM_STREAM* stream, const void* data, size_t cbData);
 
 /* ---- The resource loader ------------------------------------------------------------ */

@@ -11,9 +11,10 @@
 // (delete it), raised here; an exception thrown by an enumeration callback is
 // carried past the DLL and thrown again here once the enumeration returns.
 //
-// Output: CPutStream and CConsoleCommon::WriteHeader write through the library's
-// own buffer (see plm_ConsoleC.h); call plm_Flush() before printing through the
-// program's own runtime, and flush that runtime before writing through these.
+// Output: CPutStream and CConsoleCommon::WriteHeader write through the DLL's C
+// runtime stream (see plm_ConsoleC.h). A program whose runtime is not msvcrt.dll
+// flushes its own (fflush(stdout), std::cout.flush()) before writing through
+// these, and calls plm_Flush() before printing through its runtime again.
 #pragma once
 #include <cstddef>
 #include <exception>

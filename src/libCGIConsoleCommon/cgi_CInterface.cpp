@@ -384,7 +384,7 @@ int __cdecl plm_ConsoleGetHeader(PLM_CONSOLE* console, char** ppText, size_t* pc
 int __cdecl plm_ConsoleWriteHeader(PLM_CONSOLE* console) {
     return OnHandle(L"plm_ConsoleWriteHeader", console, [&](CConsoleCommon& value) {
         const std::string header = value.GetHeader();
-        return WroteStatus(OutputBytes(header.data(), header.size()));
+        return WroteStatus(OutputBinary(header.data(), header.size()));
     });
 }
 
@@ -425,7 +425,7 @@ int __cdecl plm_StreamClose(PLM_STREAM* stream) {
     return Fenced(L"plm_StreamClose", [&] { return Close(stream); });
 }
 
-// The stream's writes all go to the one output buffer; the handle is only checked.
+// The stream's writes all go to the C runtime's stdout; the handle is only checked.
 int __cdecl plm_StreamWriteText(PLM_STREAM* stream, const wchar_t* text) {
     return OnHandle(L"plm_StreamWriteText", stream, [&](CPutStream&) {
         return text ? WroteStatus(OutputText(WideToUtf8(text, wcslen(text)))) : PLM_OK;

@@ -136,7 +136,7 @@ int CConsoleCommon::GetErrorCode() const { return m_pImpl->m_nErrorCode; }
 
 std::string CConsoleCommon::GetHeader() const { return m_pImpl->m_header; }
 
-void CConsoleCommon::WriteHeader() const { OutputBytes(m_pImpl->m_header.data(), m_pImpl->m_header.size()); }
+void CConsoleCommon::WriteHeader() const { OutputBinary(m_pImpl->m_header.data(), m_pImpl->m_header.size()); }
 
 std::wstring CConsoleCommon::LoadResString(int id) const {
     return m_pImpl->m_pResourceLoader ? m_pImpl->m_pResourceLoader->GetString(id) : std::wstring();

@@ -1,6 +1,7 @@
 #include "cgi_CookieParse.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -73,6 +74,30 @@ void AdjustStamp(SLoginSession& session, const SHandOver& handOver, const SCooki
     Str::CopyBounded(session.stamp, kCookieFieldChars, text.c_str(), text.size());
 }
 
+// The server's own SSO settings, in the ANSI code page as the platform converts
+// them (its best form or its default character for one it lacks): they come from
+// the server, not from a client, so nothing is refused. At most maxBytes bytes,
+// never ending inside a double-byte character.
+std::string ServerTextToAnsi(const std::wstring& text, size_t maxBytes) {
+    if (text.empty() || text.size() > static_cast<size_t>(INT_MAX / 4)) return std::string();
+    const int cchText = static_cast<int>(text.size());
+    const int cb = WideCharToMultiByte(CP_ACP, 0, text.c_str(), cchText, nullptr, 0, nullptr, nullptr);
+    if (cb <= 0) return std::string();
+    std::string out(static_cast<size_t>(cb), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, text.c_str(), cchText, &out[0], cb, nullptr, nullptr) != cb)
+        return std::string();
+    if (out.size() > maxBytes) {
+        size_t keep = 0;
+        for (size_t at = 0; at < maxBytes;) {
+            const size_t next = at + (IsDBCSLeadByte(static_cast<BYTE>(out[at])) ? 2 : 1);
+            if (next > maxBytes) break;
+            keep = at = next;
+        }
+        out.resize(keep);
+    }
+    return out;
+}
+
 void CheckSingleSignOn(SLoginSession& session, const SHandOver& handOver) {
     if (!handOver.virtualPath[0] || !handOver.ssoData[0]) return;
     std::wstring reply;
@@ -81,8 +106,8 @@ void CheckSingleSignOn(SLoginSession& session, const SHandOver& handOver) {
     std::wstring first, second;
     tokens.NextString(first);
     tokens.NextString(second);
-    const std::string setting1 = MBWC::ToAnsi(first, MAX_PATH - 1);
-    const std::string setting2 = MBWC::ToAnsi(second, MAX_PATH - 1);
+    const std::string setting1 = ServerTextToAnsi(first, MAX_PATH - 1);
+    const std::string setting2 = ServerTextToAnsi(second, MAX_PATH - 1);
     WDX_TRACE(kTraceFlow, L"[ParseCookieValue]SSO case, session data=%s", EscapeForTrace(handOver.ssoData).c_str());
     WDX_TRACE(kTraceFlow, L"[ParseCookieValue]SSO case, virtual path=%s", EscapeForTrace(handOver.virtualPath).c_str());
     session.nSSOResult = ValidateSSO(handOver.ssoData, setting2.c_str(), setting1.c_str(), session.ssoResponse);

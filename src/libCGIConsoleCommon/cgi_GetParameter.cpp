@@ -54,8 +54,6 @@ SCgiLimits ReadServerLimits() {
 // Null until the first CGetParameter; then the one list, never replaced or freed
 // (callers hold pointers into it for the life of the process).
 CCgiParamList* g_pParamList = nullptr;
-// No list could be had for want of memory: the request reads as 3902 without pairs.
-bool g_bOutOfMemory = false;
 std::once_flag g_parseOnce;
 
 void ParseProcessRequest() {
@@ -65,7 +63,6 @@ void ParseProcessRequest() {
         ParseRequest(ReadCgiRequest(), input, ReadServerLimits(), *list);
         g_pParamList = list.release();
     } catch (const std::exception&) {  // bad_alloc, or length_error for a size beyond this process's reach
-        g_bOutOfMemory = true;
         WDX_TRACE(kTraceFailure, L"[CGetParameter] out of memory; the request yields no parameters");
     }
 }
@@ -103,10 +100,7 @@ CGetParameter::CGetParameter() {
 
 CGetParameter& CGetParameter::operator=(const CGetParameter&) { return *this; }
 
-int CGetParameter::GetErrorCode() {
-    if (g_pParamList) return g_pParamList->Status();
-    return g_bOutOfMemory ? CGI_ERR_UPLOAD_TOO_LARGE : CGI_ERR_NO_PARAM_LIST;
-}
+int CGetParameter::GetErrorCode() { return g_pParamList ? g_pParamList->Status() : CGI_ERR_NO_PARAM_LIST; }
 
 const std::wstring CGetParameter::GetValue(const wchar_t* name) { return GetValue(name, L""); }
 

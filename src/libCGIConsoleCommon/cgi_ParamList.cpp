@@ -247,9 +247,13 @@ bool CCgiParamList::NextPair(const wchar_t*& name, const wchar_t*& value) {
     return false;
 }
 
-// Without a callback nothing is handed to the page, so no file becomes its own.
+// Without a callback the cursor goes back to the first pair and nothing is
+// handed to the page, so no file becomes its own.
 void CCgiParamList::EnumParaCallBack(PARA_CALLBACK callback) {
-    if (!callback) return;
+    if (!callback) {
+        ResetEnum();
+        return;
+    }
     EnumPairs([callback](const wchar_t* name, const wchar_t* value) { callback(name, value); });
 }
 

@@ -107,17 +107,19 @@ public:
     void EnumSpecialParaCallBack(const wchar_t* name, SPECIAL_PARA_CALLBACK callback);
     // The same enumerations with any callable (the C interface passes its
     // caller's context along): visit(name, value) and visit(value). The walk
-    // keeps its own index, so a callback that resets or moves the shared
-    // cursor cannot make it repeat: each pair is visited once. The cursor
-    // follows the walk and is left where the walk ended.
+    // goes through the shared cursor, so pairs a callback takes with
+    // GetNextPara are not visited again; its next pair lies past both the
+    // cursor and its own index, so a callback that resets or moves the cursor
+    // back cannot make it repeat or loop. The cursor is left where the walk ended.
     template <typename Visit>
     void EnumPairs(Visit visit) {
         ResetEnum();
         size_t pair = 0;
-        for (; IsWhole(pair); ++pair) {
+        while (IsWhole(pair)) {
             m_cursor = pair + 1;
             Claim(pair);
             visit(NameAt(pair), ValueAt(pair));
+            pair = m_cursor > pair + 1 ? m_cursor : pair + 1;
         }
         m_cursor = pair;
     }

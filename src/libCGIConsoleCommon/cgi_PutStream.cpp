@@ -1,12 +1,12 @@
-// UTF-8 page output through the library's own buffer to the standard output
-// handle.
+// UTF-8 page output on the C runtime's standard output stream (msvcrt's stdout),
+// the stream a page built with this toolchain prints to as well.
 #include "cgi_PutStream.h"
 
-#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
 #include <string>
 
 #include "cgi_CountedImpl.h"
@@ -21,87 +21,43 @@ namespace {
 using FrameworkChannel::TraceWrite;
 const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_PutStream";
 
-// The handle is asked at every write: a program (or a test) may redirect it.
-bool WriteToStdout(const char* data, size_t cb) {
-    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    while (cb > 0) {
-        const DWORD piece = cb > 0x10000 ? 0x10000 : static_cast<DWORD>(cb);
-        DWORD written = 0;
-        if (out == nullptr || out == INVALID_HANDLE_VALUE || !WriteFile(out, data, piece, &written, nullptr) ||
-            written == 0) {
-            const DWORD error = GetLastError();
-            WDX_TRACE(kTraceFailure, L"[OutputBytes] WriteFile to standard output failed! err=%d", error);
-            return false;
-        }
-        data += written;
-        cb -= written;
-    }
-    return true;
+// A failed write is reported once: the error flag is cleared, so the next write
+// (the client may still read) is judged on its own.
+bool Failed(const wchar_t* what) {
+    const int error = errno;
+    clearerr(stdout);
+    WDX_TRACE(kTraceFailure, L"[OutputBytes] %s standard output failed! errno=%d", what, error);
+    return false;
 }
 
-// One per process; written out when full, on request, before binary output and
-// when the process ends (static destruction at exit or unload).
-class COutputBuffer {
+// Holds the stream's lock for a sequence of calls, so that another thread's write
+// cannot fall between them (the runtime's file lock is recursive).
+class CStdoutLock {
 public:
-    // At exit no other thread runs any more, and one may have died holding the lock.
-    ~COutputBuffer() { FlushLocked(); }
-
-    bool Append(const char* data, size_t cb) {
-        std::lock_guard<std::mutex> lock(m_lock);
-        bool ok = true;
-        while (cb > 0) {
-            if (m_cb == sizeof(m_bytes)) ok = FlushLocked() && ok;
-            const size_t piece = cb < sizeof(m_bytes) - m_cb ? cb : sizeof(m_bytes) - m_cb;
-            memcpy(m_bytes + m_cb, data, piece);
-            m_cb += piece;
-            data += piece;
-            cb -= piece;
-        }
-        return ok;
-    }
-
-    bool AppendText(const std::string& text) {
-        bool ok = true;
-        size_t start = 0;
-        for (size_t lf = text.find('\n'); lf != std::string::npos; lf = text.find('\n', start)) {
-            ok = Append(text.data() + start, lf - start) && ok;
-            ok = Append("\r\n", 2) && ok;
-            start = lf + 1;
-        }
-        return Append(text.data() + start, text.size() - start) && ok;
-    }
-
-    bool WriteThrough(const char* data, size_t cb) {
-        std::lock_guard<std::mutex> lock(m_lock);
-        const bool flushed = FlushLocked();
-        return WriteToStdout(data, cb) && flushed;
-    }
-
-    bool Flush() {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return FlushLocked();
-    }
-
-private:
-    bool FlushLocked() {
-        const bool ok = WriteToStdout(m_bytes, m_cb);
-        m_cb = 0;
-        return ok;
-    }
-
-    std::mutex m_lock;
-    char m_bytes[4096] = {};  // what a C runtime's stdout buffer holds on a pipe
-    size_t m_cb = 0;
+    CStdoutLock() { _lock_file(stdout); }
+    ~CStdoutLock() { _unlock_file(stdout); }
+    CStdoutLock(const CStdoutLock&) = delete;
+    CStdoutLock& operator=(const CStdoutLock&) = delete;
 };
-
-COutputBuffer g_output;
 
 }  // namespace
 
-bool OutputBytes(const void* data, size_t cb) { return g_output.Append(static_cast<const char*>(data), cb); }
-bool OutputText(const std::string& utf8) { return g_output.AppendText(utf8); }
-bool OutputBinary(const void* data, size_t cb) { return g_output.WriteThrough(static_cast<const char*>(data), cb); }
-bool FlushOutput() { return g_output.Flush(); }
+bool OutputText(const std::string& utf8) {
+    if (utf8.empty()) return true;
+    return fwrite(utf8.data(), 1, utf8.size(), stdout) == utf8.size() || Failed(L"writing to");
+}
+
+bool OutputBinary(const void* data, size_t cb) {
+    CStdoutLock lock;
+    bool ok = fflush(stdout) == 0 || Failed(L"flushing");
+    const int previous = _setmode(_fileno(stdout), _O_BINARY);
+    if (cb > 0 && fwrite(data, 1, cb, stdout) != cb) ok = Failed(L"writing to");
+    if (fflush(stdout) != 0) ok = Failed(L"flushing");
+    if (previous != -1) _setmode(_fileno(stdout), previous);
+    return ok;
+}
+
+bool FlushOutput() { return fflush(stdout) == 0 || Failed(L"flushing"); }
 
 // Stateless writer; counted because copies of a stream share it.
 class CPutStreamImpl : public CCountedImpl {};

@@ -9,7 +9,7 @@
 
 namespace consoletest {
 
-// The library writes through a buffer of its own: both are emptied at each end.
+// The library writes through the C runtime's stdout: it is emptied at each end.
 CapturedStdout::CapturedStdout() {
     fflush(stdout);
     plm::FlushOutput();

@@ -533,7 +533,10 @@ TEST_F(LoginCookies, SingleSignOnHandOver) {
         {L"HUBC_VirtualPath=; HUBC_Session_Data=ok-77", 1, ""},
         // No ANSI form: refused whole, not sent as "ok??".
         {L"HUBC_VirtualPath=/HubConsole/v1; HUBC_Session_Data=ok\x85\u2028", 2, "X-Console-SSO: "},
+        // The server's own settings are converted, a character without an ANSI form included.
+        {L"HUBC_VirtualPath=/HubConsole/v1; HUBC_Session_Data=ok-settings", 0, "X-Console-SSO: s?|s2"},
     };
+    server.handler.SetReply(L"CMDHO_GET_SSO_CFG", peers::CmdReply::Text(L"s\u4E00\ts2"));
     for (const auto& c : cases) {
         SCOPED_TRACE(peers::ToUtf8(c.cookie));
         plm::ParseCookieValue(c.cookie, session, test.host);

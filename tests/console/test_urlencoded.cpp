@@ -200,6 +200,14 @@ TEST(Lookups, StopAtANullNameAndEnumerationAtANullValue) {
     EXPECT_EQ(nullptr, value);
 }
 
+CCgiParamList* g_list = nullptr;
+bool* RecordAndTakeNext(const wchar_t* name, const wchar_t* value) {
+    RecordPair(name, value);
+    const wchar_t* taken = nullptr;
+    if (g_seen.size() == 1) g_list->GetNextPara(taken, taken, false);
+    return nullptr;
+}
+
 TEST(Lookups, CursorAdvancesAndResets) {
     CCgiParamList list = ParseQuery("a=1&b=2");
     const wchar_t* name = nullptr;
@@ -209,8 +217,15 @@ TEST(Lookups, CursorAdvancesAndResets) {
     ASSERT_TRUE(list.GetNextPara(name, value, false));
     EXPECT_STREQ(L"2", value);
     EXPECT_FALSE(list.GetNextPara(name, value, false));
-    ASSERT_TRUE(list.GetNextPara(name, value, true));
+    list.EnumParaCallBack(nullptr);  // no calls, the cursor back at the first pair
+    ASSERT_TRUE(list.GetNextPara(name, value, false));
     EXPECT_STREQ(L"1", value);
+    // The pair a callback takes with GetNextPara is not visited again.
+    CCgiParamList four = ParseQuery("a=1&b=2&c=3&d=4");
+    g_list = &four;
+    g_seen.clear();
+    four.EnumParaCallBack(RecordAndTakeNext);
+    EXPECT_EQ((std::vector<std::wstring>{L"a=1", L"c=3", L"d=4"}), g_seen);
 }
 
 TEST(ParamTable, RowsPerPairWithNamesAndValuesEscaped) {
