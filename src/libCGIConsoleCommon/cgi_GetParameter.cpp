@@ -45,6 +45,7 @@ SCgiLimits ReadServerLimits() {
     SCgiLimits limits;
     limits.maxPostSizeK = GetMaxPostSizeK();
     limits.maxUploadSizeM = ReadServerIniInt(L"INI_SERVER_SECTION", L"MaxUploadSize", 64);
+    limits.uploadBudget = ReadUploadBudget();
     wchar_t folder[MAX_PATH] = {};
     GetServerFolder(folder, MAX_PATH);
     limits.serverFolder = folder;

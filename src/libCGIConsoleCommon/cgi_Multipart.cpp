@@ -203,6 +203,7 @@ public:
     CMultipartReader(ICgiInput& input, uint64_t cbBody, const std::string& boundary, const SCgiLimits& limits,
                      CRawParamList& raw, CRequestTempFiles& files)
         : m_buffer(input, cbBody),
+          m_cbBody(cbBody),
           m_delimiter("\r\n--" + boundary),
           m_searcher(m_delimiter.begin(), m_delimiter.end()),
           m_limits(limits),
@@ -219,6 +220,7 @@ private:
     bool AtCloseDelimiter();
 
     CPartBuffer m_buffer;
+    uint64_t m_cbBody;
     std::string m_delimiter;
     std::boyer_moore_horspool_searcher<std::string::const_iterator> m_searcher;
     const SCgiLimits& m_limits;
@@ -251,8 +253,8 @@ bool CMultipartReader::CopyPartData(IPartSink& sink) {
 // A file part: its data goes into a new temporary file of the server's TEMP
 // folder. Refused (3903) without a server folder, when no file can be made or
 // when its data cannot be written whole; a request with more than
-// kMaxFileParts files is refused (3902). A failure status makes the caller
-// drop every file of the request.
+// kMaxFileParts files, or one the uploads' budget cannot hold, is refused
+// (3902). A failure status makes the caller drop every file of the request.
 int CMultipartReader::CopyFilePart(const SPartHeader& header, bool& complete) {
     if (m_limits.serverFolder.empty()) {
         WDX_TRACE(kTraceService, L"[ParseMultipart] no server folder for an upload");
@@ -263,7 +265,9 @@ int CMultipartReader::CopyFilePart(const SPartHeader& header, bool& complete) {
                   static_cast<int>(kMaxFileParts));
         return CGI_ERR_UPLOAD_TOO_LARGE;
     }
-    if (!m_files.Create(m_limits.serverFolder + L"\\TEMP\\", L"KPS")) {
+    const std::wstring folder = m_limits.serverFolder + L"\\TEMP\\";
+    if (!m_files.MakeRoom(folder, m_cbBody)) return CGI_ERR_UPLOAD_TOO_LARGE;
+    if (!m_files.Create(folder, L"KPS")) {
         DWORD err = GetLastError();
         WDX_TRACE(kTraceService, L"[ParseMultipart] CreateFile failed! err=%d", static_cast<int>(err));
         return CGI_ERR_NO_TEMP_NAME;
@@ -391,6 +395,10 @@ int ParseMultipart(const SCgiRequest& request, ICgiInput& input, const SCgiLimit
     uint64_t cbBody = ParseContentLength(request.contentLength);
     uint64_t limitM = limits.maxUploadSizeM > 0 ? static_cast<uint64_t>(limits.maxUploadSizeM) : kDefaultUploadM;
     if (cbBody > limitM * 1048576u) return CGI_ERR_UPLOAD_TOO_LARGE;
+    if (!files.Admits(cbBody)) {
+        WDX_TRACE(kTraceFailure, L"[ParseMultipart] the body is larger than the uploads' whole budget; refused");
+        return CGI_ERR_UPLOAD_TOO_LARGE;
+    }
     std::string boundary = MultipartBoundary(request.contentType ? *request.contentType : std::string());
     if (boundary.empty()) {
         WDX_TRACE(kTraceService, L"[ParseMultipart] no boundary in the content type");

@@ -200,7 +200,12 @@ void CCgiParamList::Reset(int status) {
 
 void CCgiParamList::DeleteUnclaimedFiles() {
     for (SStoredFile& file : m_files) {
-        if (!file.claimed) DeleteFileW(file.path.c_str());
+        if (!file.claimed) {
+            // Opened as itself: what took the name since is judged, not followed.
+            BY_HANDLE_FILE_INFORMATION info;
+            OS::UniqueFile handle = OpenUploadAsItself(file.path, info);
+            if (handle) DeleteThroughHandle(handle.get());
+        }
         file.claimed = true;  // gone or the page's: never deleted twice
     }
 }

@@ -47,7 +47,8 @@ std::string ReadBody(ICgiInput& input, uint64_t cbBody) {
 }
 
 // Writes block to a new "Cfw" file in the server's Temp folder; its name
-// without the folder, or empty when it cannot be stored whole.
+// without the folder, or empty when it cannot be stored whole. Room in the
+// uploads' budget is made by the caller.
 std::string StoreBinaryBlock(const char* block, size_t cbBlock, const std::wstring& serverFolder,
                              CRequestTempFiles& files) {
     if (serverFolder.empty()) {
@@ -77,13 +78,19 @@ std::string StoreBinaryBlock(const char* block, size_t cbBlock, const std::wstri
 
 // A body whose last item is the marker, directly followed by its separator and
 // then a zero byte (or the end), carries the bytes after the separator as a
-// block. 3903 when the block cannot be stored.
+// block. 3903 when the block cannot be stored, 3902 when the uploads' budget
+// cannot hold it.
 int AttachBinaryBlock(const std::string& body, size_t lastItemEnd, CRawParamList& raw, const std::wstring& serverFolder,
                       CRequestTempFiles& files) {
     if (raw.Count() == 0 || lastItemEnd >= body.size() || raw.LastItem() != kBinaryMarker) return CGI_OK;
     if (!IsCollectSeparator(body[lastItemEnd])) return CGI_OK;
     size_t blockStart = lastItemEnd + 1;
     if (blockStart < body.size() && body[blockStart] != '\0') return CGI_OK;
+    const uint64_t cbBlock = body.size() - blockStart;
+    if (!serverFolder.empty() && (!files.Admits(cbBlock) || !files.MakeRoom(serverFolder + L"Temp\\", cbBlock))) {
+        WDX_TRACE(kTraceFailure, L"[StoreBinaryBlock] the uploads' budget cannot hold the block; refused");
+        return CGI_ERR_UPLOAD_TOO_LARGE;
+    }
     std::string name = StoreBinaryBlock(body.data() + blockStart, body.size() - blockStart, serverFolder, files);
     if (name.empty()) return CGI_ERR_NO_TEMP_NAME;
     raw.AppendToLast(name);
@@ -145,7 +152,7 @@ namespace {
 // Parses into list; a standard exception leaves it, with the request's files deleted.
 void ParseOrThrow(const SCgiRequest& request, ICgiInput& input, const SCgiLimits& limits, CCgiParamList& list) {
     CRawParamList raw;
-    CRequestTempFiles files(limits.openPartFile);
+    CRequestTempFiles files(limits.openPartFile, limits.uploadBudget);
     int status = CGI_OK;
     if (!request.method) {
         list.SetStatus(CGI_ERR_METHOD);

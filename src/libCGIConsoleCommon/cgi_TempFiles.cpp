@@ -4,6 +4,7 @@
 
 #include <ntsecapi.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "cgi_ConsoleCommon.h"
@@ -212,25 +213,26 @@ int SweepOldUploads(const std::wstring& tempFolder, ULONGLONG maxAgeMs) {
     int deleted = 0;
     do {
         if (!IsUploadFileName(found.cFileName)) continue;
-        // A link is judged and deleted as itself, never through its target.
-        OS::UniqueFile file(CreateFileW((folder + found.cFileName).c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        BY_HANDLE_FILE_INFORMATION info;
-        if (!file || !GetFileInformationByHandle(file.get(), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        // The folder's entry says which may be old; only those are opened,
+        // and their handle has the last word.
+        const ULONGLONG listed = SystemNowMs();
+        if (!IsUploadOlderThan(UploadTimeMs(found.ftCreationTime, found.ftLastWriteTime, listed), listed, maxAgeMs))
             continue;
-        const ULONGLONG written = Milliseconds(info.ftLastWriteTime);
-        const ULONGLONG created = Milliseconds(info.ftCreationTime);
-        const ULONGLONG newest = written > created ? written : created;
+        BY_HANDLE_FILE_INFORMATION info;
+        OS::UniqueFile file = OpenUploadAsItself(folder + found.cFileName, info);
+        if (!file) continue;
         // The clock read after the file's times: a file written meanwhile is
         // never older than it is.
         const ULONGLONG now = SystemNowMs();
-        if (newest > now || now - newest <= maxAgeMs) continue;
-        FILE_DISPOSITION_INFO disposition = {TRUE};
-        if (SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition)) ++deleted;
+        if (!IsUploadOlderThan(UploadTimeMs(info.ftCreationTime, info.ftLastWriteTime, now), now, maxAgeMs)) continue;
+        if (DeleteThroughHandle(file.get())) ++deleted;
     } while (FindNextFileW(find.get(), &found));
     return deleted;
+}
+
+int UploadLifeSeconds(int setting) {
+    if (setting <= 0) return kDefaultUploadLifeSeconds;
+    return setting < kMinUploadLifeSeconds ? kMinUploadLifeSeconds : std::min(setting, kMaxUploadLifeSeconds);
 }
 
 void SweepUploadsInTurn(const std::wstring& serverFolder) {
@@ -242,8 +244,7 @@ void SweepUploadsInTurn(const std::wstring& serverFolder) {
     CSweepTurn turn(temp + L".uploads_swept", kSweepIntervalMs);
     if (!turn.Taken()) return;
     int seconds = ReadServerIniInt(L"INI_SERVER_SECTION", L"MaxUploadAgeInSec", kDefaultUploadLifeSeconds);
-    if (seconds <= 0) seconds = kDefaultUploadLifeSeconds;
-    if (seconds > kMaxUploadLifeSeconds) seconds = kMaxUploadLifeSeconds;
+    seconds = UploadLifeSeconds(seconds);
     SweepOldUploads(temp, static_cast<ULONGLONG>(seconds) * 1000u);
 }
 

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "cgi_UploadBudget.h"
 #include "foundation/win_Handle.h"
 
 namespace plm {
@@ -22,7 +23,8 @@ typedef HANDLE (*CreateTempFileFn)(const wchar_t* path);
 // leaves none behind.
 class CRequestTempFiles {
 public:
-    explicit CRequestTempFiles(CreateTempFileFn create) : m_create(create) {}
+    explicit CRequestTempFiles(CreateTempFileFn create, const SUploadBudget& budget = SUploadBudget())
+        : m_create(create), m_budget(budget) {}
     ~CRequestTempFiles();
     CRequestTempFiles(const CRequestTempFiles&) = delete;
     CRequestTempFiles& operator=(const CRequestTempFiles&) = delete;
@@ -30,6 +32,13 @@ public:
     // A new file folder + prefix + 8 hex digits + ".tmp"; false, with the error
     // in GetLastError, when none can be made.
     bool Create(const std::wstring& folder, const wchar_t* prefix);
+    // The server-wide budget of upload files: whether a request of cbRequest
+    // bytes can fit at all, and room for its next file in folder (the oldest
+    // closed uploads go first); false: the request is refused (3902).
+    bool Admits(uint64_t cbRequest) const { return m_budget.Admits(cbRequest); }
+    bool MakeRoom(const std::wstring& folder, uint64_t cbRequest) {
+        return m_budget.MakeRoom(folder, m_files.size() + 1, cbRequest);
+    }
     size_t Count() const { return m_files.size(); }
     HANDLE LastHandle() const { return m_files.back().handle.get(); }
     const std::wstring& LastPath() const { return m_files.back().path; }
@@ -54,6 +63,7 @@ private:
     static void Delete(SFile& file);
 
     CreateTempFileFn m_create;
+    CUploadBudget m_budget;
     std::vector<SFile> m_files;
 };
 
@@ -100,6 +110,7 @@ private:
 const ULONGLONG kSweepIntervalMs = 60000;
 // The bound of an upload's life in TEMP: the setting's default and its ceiling.
 const int kDefaultUploadLifeSeconds = 3600;
+const int kMinUploadLifeSeconds = 60;
 const int kMaxUploadLifeSeconds = 86400;
 
 // A name of the library's own upload forms: "KPS" (a multipart file) or "Cfw"
@@ -107,14 +118,18 @@ const int kMaxUploadLifeSeconds = 86400;
 // library writes them), ".tmp".
 bool IsUploadFileName(const wchar_t* name);
 // Deletes every upload in tempFolder whose last write or creation is more than
-// maxAgeMs ago by the system clock; each is judged and deleted through one
-// handle, so a name that meanwhile passed to a new upload is never deleted,
-// and a file still open unshared (a parse writing it) is left. Returns the
-// count deleted.
+// maxAgeMs ago by the system clock, or more than a few minutes ahead of it;
+// each is opened as itself (no link followed, a hard link or reparse point
+// left), judged and deleted through that handle, so a name that meanwhile
+// passed to a new upload is never deleted, and a file still open unshared (a
+// parse writing it) is left. Returns the count deleted.
 int SweepOldUploads(const std::wstring& tempFolder, ULONGLONG maxAgeMs);
-// The upload sweep of the server folder, when its once-a-minute turn is free:
-// the bound comes from the setting MaxUploadAgeInSec (kpsscan.ini, at most a
-// day; missing, 0 or negative: an hour).
+// The bound of an upload's life for the setting MaxUploadAgeInSec: missing, 0
+// or negative: an hour; at least a minute (a page has that long to move what
+// it received), at most a day.
+int UploadLifeSeconds(int setting);
+// The upload sweep of the server folder, when its once-a-minute turn is free,
+// with the bound of MaxUploadAgeInSec (kpsscan.ini).
 void SweepUploadsInTurn(const std::wstring& serverFolder);
 
 }  // namespace plm

@@ -298,3 +298,61 @@ TEST(Multipart, UploadedPathWithPercentAndSpacesSurvivesDecoding) {
 }
 
 }  // namespace
+
+namespace {
+
+// Sets a file's times to now minus the given seconds (negative: ahead).
+void DateFile(const std::wstring& path, LONGLONG secondsAgo) {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= static_cast<ULONGLONG>(secondsAgo * 10000000);
+    const FILETIME then{t.LowPart, t.HighPart};
+    testsupport::WriteFileText(path, "u");
+    const HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(SetFileTime(file, &then, &then, &then));
+    CloseHandle(file);
+}
+
+}  // namespace
+
+// The sweep (bound an hour) and the budget judge each upload through its own
+// handle: the clock's edges, and a hard link is never taken for an upload.
+TEST(Multipart, SweepAndBudgetJudgeUploadsAsThemselves) {
+    ServerDir server(L"mp_sweep");
+    const std::wstring temp = server.TempFolder() + L"\\";
+    const std::wstring target = server.Folder() + L"settings.ini";
+    const struct {
+        const wchar_t* name;
+        LONGLONG secondsAgo;
+        bool swept;
+    } uploads[] = {
+        {L"KPS00000001.tmp", 3600 + 5, true},        {L"KPS00000002.tmp", 3600 - 5, false},
+        {L"KPS00000003.tmp", -(300 - 5), false},     {L"KPS00000004.tmp", -(300 + 5), true},
+        {L"Cfw00000005.tmp", -20 * 86400, true},     {L"KPS00000006.tmp", 7200, false},  // a hard link
+    };
+    for (const auto& u : uploads) DateFile(temp + u.name, u.secondsAgo);
+    DeleteFileW((temp + L"KPS00000006.tmp").c_str());
+    testsupport::WriteFileText(target, "keep");
+    ASSERT_TRUE(CreateHardLinkW((temp + L"KPS00000006.tmp").c_str(), target.c_str(), nullptr));
+    EXPECT_EQ(3, plm::SweepOldUploads(server.TempFolder(), 3600000u));
+    for (const auto& u : uploads) EXPECT_EQ(testsupport::FileExists(temp + u.name), !u.swept) << u.secondsAgo;
+    // A budget of 2 files: the oldest upload goes first, the link counts for nothing.
+    plm::SCgiLimits limits = server.Limits();
+    limits.uploadBudget.maxFiles = 2;
+    const std::string body = MultipartBody("XyZ", {{"f", "x", true}});
+    EXPECT_EQ(3900, ParseBody(server, body, kType, "", 0, &limits).list.Status());
+    EXPECT_FALSE(testsupport::FileExists(temp + L"KPS00000002.tmp"));
+    EXPECT_TRUE(testsupport::FileExists(temp + L"KPS00000003.tmp"));
+    EXPECT_TRUE(testsupport::FileExists(temp + L"KPS00000006.tmp"));
+    EXPECT_EQ("keep", testsupport::ReadFileBytes(target));
+    // More files than the budget holds, or more bytes: 3902 and nothing left.
+    limits.uploadBudget = {1, 1};
+    EXPECT_EQ(3902, ParseBody(server, MultipartBody("XyZ", {{"f", "x", true}, {"g", "y", true}}), kType, "", 0,
+                              &limits).list.Status());
+    EXPECT_EQ(3902, ParseBody(server, body, kType, "1048577", 0, &limits).list.Status());
+    EXPECT_EQ(std::vector<std::wstring>{L"KPS00000006.tmp"}, server.TempFiles());
+    const std::pair<int, int> lives[] = {{0, 3600}, {-5, 3600}, {1, 60}, {59, 60}, {61, 61}, {86401, 86400}};
+    for (const auto& life : lives) EXPECT_EQ(life.second, plm::UploadLifeSeconds(life.first)) << life.first;
+}

@@ -138,8 +138,9 @@ requests() {
 }
 
 # Uploads that pages kept, and one whose page was killed with its client gone,
-# are swept once past their bound (3 s here; an hour by default); a young one
-# and names not of the library's form stay.
+# are swept once past their bound (3 s asked, a minute at least; an hour by
+# default) or dated well ahead of the clock; a young one, one a little ahead,
+# names not of the library's form and a hard link stay.
 old_uploads() {
   local temp=$SERVER/TEMP ours='^(KPS|Cfw)[0-9A-F]{8}[.]tmp$'
   set_ini "$SERVER/kpsscan.ini" MaxUploadAgeInSec 3
@@ -158,23 +159,60 @@ old_uploads() {
   local odd=(KPS0000000a.tmp KPS000000000.tmp kps00000000.tmp Cfx00000000.tmp KPS00000000.tmp.bak)
   for i in "${odd[@]}"; do printf x > "$temp/$i"; touch -d '2 hours ago' "$temp/$i"; done
   mkdir -p "$temp/KPS0000DDDD.tmp"; touch -d '2 hours ago' "$temp/KPS0000DDDD.tmp"
-  sleep 4
+  sleep 1
+  (cd "$temp" && touch -d '2 minutes ago' $(cat "$WORK/kept"))
   printf x > "$temp/KPS0000ABCD.tmp"
+  printf x > "$temp/KPS0000ABC0.tmp"; touch -d '30 seconds ago' "$temp/KPS0000ABC0.tmp"
+  printf x > "$temp/KPS0000ABC1.tmp"; touch -d 'now + 10 minutes' "$temp/KPS0000ABC1.tmp"
+  printf x > "$temp/KPS0000ABC2.tmp"; touch -d 'now + 2 minutes' "$temp/KPS0000ABC2.tmp"
+  printf settings > "$SERVER/target.txt"; ln -f "$SERVER/target.txt" "$temp/KPS0000ABC3.tmp"
+  touch -d '2 hours ago' "$temp/KPS0000ABC3.tmp"
   touch -d '2 minutes ago' "$temp/.uploads_swept"  # the minute's turn is due
   curl -sS "$BASE/echo.exe" -o /dev/null
   check "uploads past the bound are gone" bash -c "cd '$temp' && ! ls \$(cat '$WORK/kept') 2>/dev/null | grep -q ."
-  check "a young upload stays" test -f "$temp/KPS0000ABCD.tmp"
+  check "a young upload stays, and one 30 s old (the bound's floor)" test -f "$temp/KPS0000ABCD.tmp" -a -f "$temp/KPS0000ABC0.tmp"
+  check "an upload 10 minutes ahead goes, 2 minutes ahead stays" test ! -e "$temp/KPS0000ABC1.tmp" -a -f "$temp/KPS0000ABC2.tmp"
+  check "a hard link is not swept" bash -c "[ -f '$temp/KPS0000ABC3.tmp' ] && [ \"\$(cat '$SERVER/target.txt')\" = settings ]"
   check "other names and folders stay" bash -c "cd '$temp' && ls ${odd[*]} >/dev/null && test -d KPS0000DDDD.tmp"
   printf x > "$temp/KPS0000ABCE.tmp"; touch -d '1 hour ago' "$temp/KPS0000ABCE.tmp"
   curl -sS "$BASE/echo.exe" -o /dev/null
   check "one sweep a minute" test -f "$temp/KPS0000ABCE.tmp"
-  rm -rf "${odd[@]/#/$temp/}" "$temp/KPS0000DDDD.tmp" "$temp/KPS0000ABCD.tmp" "$temp/KPS0000ABCE.tmp"
+  rm -rf "${odd[@]/#/$temp/}" "$temp"/KPS0000?[0-9A-F][0-9A-F][0-9A-F].tmp "$SERVER/target.txt"
+  set_ini "$SERVER/kpsscan.ini" MaxUploadSize 64
+}
+
+# The uploads' budget: 1,280 one-byte uploads (five requests of 256) with room
+# for 300 leave at most 300, the oldest going first and a planted hard link
+# untouched; the next upload still works. A request larger than the whole
+# budget is refused and leaves nothing.
+upload_budget() {
+  local temp=$SERVER/TEMP out=$WORK/out ours='^(KPS|Cfw)[0-9A-F]{8}[.]tmp$' parts=() i
+  rm -f "$temp"/KPS*.tmp "$temp"/Cfw*.tmp
+  printf settings > "$SERVER/target.txt"; ln -f "$SERVER/target.txt" "$temp/KPS0000BEEF.tmp"
+  touch -d '10 minutes ago' "$temp/KPS0000BEEF.tmp"
+  printf x > "$WORK/one.txt"
+  for i in $(seq 1 256); do parts+=(-F "f$i=@$WORK/one.txt"); done
+  set_ini "$SERVER/kpsscan.ini" MaxUploadFilesInTemp 300
+  for i in 1 2 3 4 5; do curl -sS "${parts[@]}" "$BASE/echo.exe" -o "$out.$i"; done
+  count() { ls "$temp" | grep -E "$ours" | grep -vc BEEF; }
+  check "1,280 uploads, all parsed" test "$(cat "$out".[1-5] | grep -c '^pair.TempFileName')" = 1280
+  check "at most 300 stay" test "$(count)" -le 300
+  curl -sS -F "last=@$WORK/one.txt" "$BASE/echo.exe" -o "$out"
+  check "the next upload still works" bash -c "grep -qx 'status 3900' '$out' && [ \$(ls '$temp' | grep -cE '$ours') -le 301 ]"
+  check "the budget leaves a hard link alone" bash -c "[ -f '$temp/KPS0000BEEF.tmp' ] && [ \"\$(cat '$SERVER/target.txt')\" = settings ]"
+  set_ini "$SERVER/kpsscan.ini" MaxUploadTotalInMB 1
+  ls "$temp" > "$WORK/before"
+  head -c 1100000 /dev/zero > "$WORK/over.bin"
+  curl -sS -F "upload=@$WORK/over.bin" "$BASE/echo.exe" -o "$out"
+  check "a request over the whole budget: 3902, nothing left" bash -c "grep -qx 'status 3902' '$out' && ls '$temp' | diff -q - '$WORK/before' >/dev/null"
+  rm -f "$temp"/KPS*.tmp "$SERVER/target.txt"
   set_ini "$SERVER/kpsscan.ini" MaxUploadSize 64
 }
 
 if ! start_console; then exit 1; fi
 requests
 old_uploads
+upload_budget
 . "$ROOT/tests/console_web/login_test.sh"
 . "$ROOT/tests/console_web/msvc_test.sh"
 stop_console

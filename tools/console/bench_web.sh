@@ -13,6 +13,8 @@
 #       interface against the class-based one, interleaved in the same loop;
 #   (8) peak private bytes of a page that parses a 5 MB URL-encoded body of
 #       one-byte items (about 2.6 million pairs);
+#   (12) a page storing a one-byte upload with the uploads' budget full vs
+#       with TEMP empty (30 requests each, interleaved in runs of 5, medians);
 #   (10) the status page with a valid login among 10 and among 30,000 live
 #       key files (30 requests each, interleaved in runs of 5, medians);
 #   (11) a minute of status checks among the 30,000 with the purge's pass due
@@ -57,6 +59,38 @@ for _ in 1 2 3; do
 done
 p=$(median < "$WORK/parse"); c=$(median < "$WORK/copy")
 printf '(6) 64 MB upload: library %.3f s, stdin copy %.3f s, ratio %sx (target <= 1.25x)\n' "$p" "$c" "$(ratio "$p" "$c")"
+
+# A page storing a one-byte upload with the uploads' budget full (the default
+# 1,000 files, ten minutes old, so the sweep keeps them: each request deletes
+# the oldest and adds its own) vs with TEMP empty (emptied before each).
+fill_temp() {
+  python3 - "$SERVER/TEMP" <<'PY'
+import os, sys, time
+then = time.time() - 600
+for i in range(1000):
+    path = os.path.join(sys.argv[1], "KPS%08X.tmp" % (0xB0000000 + i))
+    with open(path, "wb") as f:
+        f.write(b"x")
+    os.utime(path, (then + i / 10, then + i / 10))
+PY
+}
+printf x > "$WORK/one.txt"
+: > "$WORK/empty"; : > "$WORK/full"
+for _ in 1 2 3 4 5 6; do
+  touch "$SERVER/TEMP/.uploads_swept"
+  for _ in 1 2 3 4 5; do
+    rm -f "$SERVER"/TEMP/KPS*.tmp
+    seconds -F "upload=@$WORK/one.txt" "$BASE/echo.exe" >> "$WORK/empty"
+  done
+  rm -f "$SERVER"/TEMP/KPS*.tmp
+  fill_temp
+  for _ in 1 2 3 4 5; do seconds -F "upload=@$WORK/one.txt" "$BASE/echo.exe" >> "$WORK/full"; done
+  full=$(find "$SERVER/TEMP" -maxdepth 1 -name 'KPS*.tmp' | wc -l)
+done
+rm -f "$SERVER"/TEMP/KPS*.tmp
+e=$(median < "$WORK/empty"); f=$(median < "$WORK/full")
+printf '(12) a page storing one upload with the uploads'"'"' budget full (%d files after) %.1f ms, with TEMP empty %.1f ms, ratio %sx (target <= 1.2x)\n' \
+  "$full" "$(awk -v v="$f" 'BEGIN { print v * 1000 }')" "$(awk -v v="$e" 'BEGIN { print v * 1000 }')" "$(ratio "$f" "$e")"
 
 # Key files of earlier runs would make the figures drift with them.
 find "$SERVER/TEMP" -maxdepth 1 -name '.key_*' -delete
