@@ -253,8 +253,7 @@ void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs) {
     turn.SetState(id == kSessionIds ? kCompanionStep : id + 1);
 }
 
-int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey,
-                    DWORD periodMs) {
+int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey, DWORD periodMs) {
     const std::wstring path = KeyFilePath(host, sessionId);
     OS::UniqueFile file;
     BY_HANDLE_FILE_INFORMATION info;
@@ -319,8 +318,8 @@ bool CreateKeyFile(const SCookieHost& host, const std::wstring& key, int& sessio
             return true;
         }
         const std::wstring path = KeyFilePath(host, std::to_wstring(drawn).c_str());
-        OS::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, security, CREATE_NEW,
-                                        FILE_ATTRIBUTE_HIDDEN, nullptr));
+        OS::UniqueFile file(
+            CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, security, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr));
         // Taken, or still going away after a purge: draw again.
         if (!file && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ACCESS_DENIED)) continue;
         if (!file) {

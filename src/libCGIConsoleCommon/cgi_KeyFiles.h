@@ -30,8 +30,7 @@ void PurgeLoginFiles(const SCookieHost& host, DWORD periodMs);
 // login has been idle for a day (the file is deleted then, the purge's turn or
 // not). The file is opened for reading and writing; delete access is asked
 // for only to discard an idle record.
-int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey,
-                    DWORD periodMs);
+int CheckSessionKey(const SCookieHost& host, const wchar_t* sessionId, const std::wstring& cookieKey, DWORD periodMs);
 // Creates the key file of a new session id drawn at random, readable by the
 // console's account, SYSTEM and Administrators only. Never replaces
 // another login's file: an id whose file exists is drawn again, a bounded

@@ -24,9 +24,9 @@ struct SCgiRequest {
 };
 
 struct SCgiLimits {
-    int maxPostSizeK = 5120;    // URL-encoded bodies above this many KB are not read
-    int maxUploadSizeM = 64;    // multipart bodies above this many MB are refused (3902)
-    std::wstring serverFolder;  // ends with a backslash; holds "Temp" and "TEMP"; empty: no files
+    int maxPostSizeK = 5120;     // URL-encoded bodies above this many KB are not read
+    int maxUploadSizeM = 64;     // multipart bodies above this many MB are refused (3902)
+    std::wstring serverFolder;   // ends with a backslash; holds "Temp" and "TEMP"; empty: no files
     SUploadBudget uploadBudget;  // the server-wide bound of upload files in TEMP
     // Creates the request's temporary files; null: CreateFileW (write and
     // delete access, not shared, temporary attribute). Lets tests make the

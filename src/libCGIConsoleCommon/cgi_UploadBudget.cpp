@@ -83,8 +83,8 @@ void CUploadBudget::Scan() {
             (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
             continue;
         const uint64_t cb = SizeOf(found.nFileSizeHigh, found.nFileSizeLow);
-        m_oldestFirst.push_back(SUpload{UploadTimeMs(found.ftCreationTime, found.ftLastWriteTime, now), cb,
-                                        found.cFileName});
+        m_oldestFirst.push_back(
+            SUpload{UploadTimeMs(found.ftCreationTime, found.ftLastWriteTime, now), cb, found.cFileName});
         ++m_count;
         m_cb += cb;
     } while (FindNextFileW(find.get(), &found));

@@ -201,13 +201,13 @@ TEST_F(LoginCookies, Purges) {
         DWORD tick;
         bool kept;
     } keys[] = {
-        {L"1", now - day - 1, false},   // idle too long
-        {L"2", now - day, true},        // just kept
-        {L"4", now + 5, false},         // from before the tick count restarted
-        {L"6", now + 20 * day, false},  // far ahead
-        {L"5", now, false},             // a fresh tick, its file written a day and a minute ago
-        {L"127", now - day - 1, false}, // the slice's last id
-        {L"128", now - day - 1, true},  // the next slice's
+        {L"1", now - day - 1, false},    // idle too long
+        {L"2", now - day, true},         // just kept
+        {L"4", now + 5, false},          // from before the tick count restarted
+        {L"6", now + 20 * day, false},   // far ahead
+        {L"5", now, false},              // a fresh tick, its file written a day and a minute ago
+        {L"127", now - day - 1, false},  // the slice's last id
+        {L"128", now - day - 1, true},   // the next slice's
     };
     for (const auto& k : keys) test.WriteKeyFile(k.session, "k", k.tick);
     AgeFile(test.KeyFile(L"5"), 1441);

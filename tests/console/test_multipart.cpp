@@ -328,9 +328,9 @@ TEST(Multipart, SweepAndBudgetJudgeUploadsAsThemselves) {
         LONGLONG secondsAgo;
         bool swept;
     } uploads[] = {
-        {L"KPS00000001.tmp", 3600 + 5, true},        {L"KPS00000002.tmp", 3600 - 5, false},
-        {L"KPS00000003.tmp", -(300 - 5), false},     {L"KPS00000004.tmp", -(300 + 5), true},
-        {L"Cfw00000005.tmp", -20 * 86400, true},     {L"KPS00000006.tmp", 7200, false},  // a hard link
+        {L"KPS00000001.tmp", 3600 + 5, true},    {L"KPS00000002.tmp", 3600 - 5, false},
+        {L"KPS00000003.tmp", -(300 - 5), false}, {L"KPS00000004.tmp", -(300 + 5), true},
+        {L"Cfw00000005.tmp", -20 * 86400, true}, {L"KPS00000006.tmp", 7200, false},  // a hard link
     };
     for (const auto& u : uploads) DateFile(temp + u.name, u.secondsAgo);
     DeleteFileW((temp + L"KPS00000006.tmp").c_str());
@@ -349,8 +349,8 @@ TEST(Multipart, SweepAndBudgetJudgeUploadsAsThemselves) {
     EXPECT_EQ("keep", testsupport::ReadFileBytes(target));
     // More files than the budget holds, or more bytes: 3902 and nothing left.
     limits.uploadBudget = {1, 1};
-    EXPECT_EQ(3902, ParseBody(server, MultipartBody("XyZ", {{"f", "x", true}, {"g", "y", true}}), kType, "", 0,
-                              &limits).list.Status());
+    EXPECT_EQ(3902, ParseBody(server, MultipartBody("XyZ", {{"f", "x", true}, {"g", "y", true}}), kType, "", 0, &limits)
+                        .list.Status());
     EXPECT_EQ(3902, ParseBody(server, body, kType, "1048577", 0, &limits).list.Status());
     EXPECT_EQ(std::vector<std::wstring>{L"KPS00000006.tmp"}, server.TempFiles());
     const std::pair<int, int> lives[] = {{0, 3600}, {-5, 3600}, {1, 60}, {59, 60}, {61, 61}, {86401, 86400}};
