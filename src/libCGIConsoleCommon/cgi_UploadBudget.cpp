@@ -57,11 +57,6 @@ OS::UniqueFile OpenUploadAsItself(const std::wstring& path, BY_HANDLE_FILE_INFOR
     return file;
 }
 
-bool DeleteThroughHandle(HANDLE file) {
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
-}
-
 ULONGLONG UploadTimeMs(const FILETIME& created, const FILETIME& written, ULONGLONG nowMs) {
     const ULONGLONG newest = std::max(Milliseconds(created), Milliseconds(written));
     return newest > nowMs && newest - nowMs > kUploadAheadMarginMs ? 0 : newest;

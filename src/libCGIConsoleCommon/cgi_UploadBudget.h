@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cgi_PrivateFiles.h"
 #include "foundation/win_Handle.h"
 
 namespace plm {
@@ -34,8 +35,6 @@ SUploadBudget ReadUploadBudget();
 // a reparse point or a hard link is nothing the library made). info receives
 // what the handle says.
 OS::UniqueFile OpenUploadAsItself(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info);
-// Deletes the file through its handle, never by name.
-bool DeleteThroughHandle(HANDLE file);
 // Milliseconds since 1601 by which an upload's age is judged: the later of its
 // creation and last write; 0 (the oldest) when that is more than the margin
 // ahead of nowMs.
