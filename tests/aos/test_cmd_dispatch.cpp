@@ -18,7 +18,7 @@ namespace {
 
 using peers::AoSBehaviour;
 
-const DWORD kWaitMs = 10000;
+const DWORD kWaitMs = testsupport::Slack(10000);
 const DWORD kShortBoundMs = 1000;
 const wchar_t kSource[] = L".\\util_plm_cmdHandler";
 const wchar_t kRegister[] = L"aosmgr_AOS_PLUGIN_REGISTER";
@@ -211,7 +211,7 @@ TEST_F(SendCommand, NoWholeReplyWithinTheBoundOrTheCapFailsAndAppendsNothing) {
         if (c.boundMs == kShortBoundMs) {
             EXPECT_GE(elapsed, kShortBoundMs - 100);
         }
-        EXPECT_LT(elapsed, kShortBoundMs + 3000);
+        EXPECT_LT(elapsed, testsupport::Slack(kShortBoundMs + 3000));
         EXPECT_EQ(reply.BytesUsed(), 0u);
         ASSERT_TRUE(manager.WaitForCommands(1, kWaitMs));
         const std::wstring replyPipe = manager.Commands()[0].replyPipe;

@@ -15,7 +15,7 @@ namespace {
 
 using peers::CmdReply;
 
-const DWORD kWaitMs = 10000;
+const DWORD kWaitMs = testsupport::Slack(10000);
 const wchar_t kSource[] = L".\\cmdao_OutputCmd";
 
 CmdReply Forged(const std::wstring& forged) {
@@ -116,7 +116,7 @@ TEST_F(ServerCommand, NoWholeReplyWithinTheBoundOrTheCapFails) {
         std::wstring reply = L"stale";
         const DWORD start = GetTickCount();
         EXPECT_FALSE(cmdao_PipeSendAndRecv(text.c_str(), -1, replyPipe.c_str(), reply));
-        EXPECT_LT(GetTickCount() - start, 4000u);
+        EXPECT_LT(GetTickCount() - start, testsupport::Slack(4000));
         EXPECT_TRUE(reply.empty());
         if (c.stalls)
             EXPECT_TRUE(trace.WaitForLine(kSource, 5, L"no reply on pipe " + replyPipe + c.line, kWaitMs));
@@ -125,7 +125,7 @@ TEST_F(ServerCommand, NoWholeReplyWithinTheBoundOrTheCapFails) {
 
         const std::wstring next = Command(L"cmd_NEXT", L"");
         EXPECT_EQ(!c.stalls, cmdao_PipeSendAndRecv(next.c_str(), -1, replyPipe.c_str(), reply));
-        EXPECT_LT(GetTickCount() - start, 4000u) << "the next command must not wait again";
+        EXPECT_LT(GetTickCount() - start, testsupport::Slack(4000)) << "the next command must not wait again";
         EXPECT_EQ(c.stalls, trace.WaitForLine(kSource, 5, L"[cmdao_PipeSendAndRecv] Not sent on " + replyPipe,
                                               c.stalls ? kWaitMs : 0));
     }

@@ -19,7 +19,7 @@ namespace consoletest {
 
 const wchar_t kCookieSource[] = L"..\\libCGIConsoleCommon\\cgi_ConsoleCommon";
 const wchar_t kSsoSource[] = L"..\\libCGIConsoleCommon\\cgi_SSOImp";
-const DWORD kWaitMs = 10000;
+const DWORD kWaitMs = testsupport::Slack(10000);
 
 // A server folder in a temporary place, with a clock and an id source the
 // test sets. Ids come from `ids` while it holds values, then count up from 100.

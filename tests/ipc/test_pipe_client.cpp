@@ -13,7 +13,7 @@
 
 namespace {
 
-const DWORD kWaitMs = 10000;
+const DWORD kWaitMs = testsupport::Slack(10000);
 
 std::wstring UniquePipeName(const wchar_t* what) {
     return std::wstring(L"WdxPipeTest_") + what + L"_" + std::to_wstring(GetCurrentProcessId());

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cwchar>
 #include <thread>
 #include <vector>
 
@@ -117,8 +118,19 @@ void RecordLocal(int level, const wchar_t*, int, const wchar_t* format, ...) {
     g_localLines.push_back({level, text});
 }
 
+DWORD Slack(DWORD ms) {
+    static const DWORD factor = [] {
+        wchar_t text[8] = {};
+        const DWORD n = GetEnvironmentVariableW(L"WDX_TIME_SLACK", text, 8);
+        const long value = n > 0 && n < 8 ? wcstol(text, nullptr, 10) : 1;
+        return static_cast<DWORD>(value < 1 ? 1 : value > 20 ? 20 : value);
+    }();
+    return ms > MAXDWORD / factor ? MAXDWORD - 1 : ms * factor;
+}
+
 Watchdog::Watchdog(DWORD timeoutMs, const char* what) : m_disarm(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     HANDLE disarm = m_disarm.get();
+    timeoutMs = Slack(timeoutMs);
     std::string label = what != nullptr ? what : "test";
     m_thread = std::thread([disarm, timeoutMs, label] {
         if (WaitForSingleObject(disarm, timeoutMs) == WAIT_OBJECT_0) return;
