@@ -14,6 +14,13 @@ export WINEPREFIX=/opt/wdx-vm32/wineprefix WINEDEBUG=-all WINEARCH=win64
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 export WINE=/usr/lib/wine/wine64 WINESERVER=/usr/lib/wine/wineserver64 WINELOADER=/usr/lib/wine/wine
 
+# A bare devtmpfs has no /dev/fd or /dev/std* (udev makes them on a full system);
+# the suite's scripts read through them (process substitution, sed /dev/stdin).
+[ -e /dev/fd ] || ln -s /proc/self/fd /dev/fd
+for n in 0:stdin 1:stdout 2:stderr; do
+  [ -e "/dev/${n#*:}" ] || ln -s "/proc/self/fd/${n%%:*}" "/dev/${n#*:}"
+done
+
 i=0
 for s in "${SHARES[@]}"; do
   mkdir -p "$s"
