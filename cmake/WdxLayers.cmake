@@ -10,6 +10,12 @@ function(wdx_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra $<$<BOOL:${WDX_WERROR}>:$<$<COMPILE_LANGUAGE:C,CXX>:-Werror>>)
   target_compile_definitions(${target} PRIVATE
     UNICODE _UNICODE _WIN32_WINNT=0x0601 WINVER=0x0601 __USE_MINGW_ANSI_STDIO=0)
+  # On x86 a caller built by Microsoft's compilers keeps the stack 4-byte aligned, and
+  # so do the threads and callbacks Windows starts; GCC assumes 16. Each function that
+  # needs more than 4 (a 64-bit field, an aligned call) realigns its own frame.
+  if(WDX_ARCH STREQUAL "i686")
+    target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:C,CXX>:-mincoming-stack-boundary=2>)
+  endif()
 endfunction()
 
 # A layer's headers are reachable as "<folder>/<header>" only through a per-layer
