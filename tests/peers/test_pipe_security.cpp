@@ -214,22 +214,26 @@ TEST(ReplyPipeSquatter, RegistrationRefusesAReplyPipeItDidNotCreate) {
     ASSERT_TRUE(trace.Started());
     peers::AoSMgrPeer manager;
     ASSERT_TRUE(manager.Start()) << manager.LastError();
-    // The names must be taken with a third of the window to spare; a loaded
-    // machine (or an emulated one) gets a wider window.
+    // The names of a window of ticks that opens after they are all taken, and the
+    // registration once it has opened: a machine that makes pipes slowly (an
+    // emulated one) only needs a longer lead.
+    const DWORD windowMs = 2000;
     std::vector<OS::UniqueFile> squatters;
     bool inTime = false;
-    for (DWORD windowMs : {3000ul, 9000ul, 27000ul}) {
+    DWORD first = 0;
+    for (DWORD leadMs : {1000ul, 9000ul, 27000ul}) {
         squatters.clear();
-        const DWORD first = GetTickCount();
+        first = GetTickCount() + leadMs;
         for (DWORD tick = first; tick != first + windowMs; ++tick) {
             squatters.push_back(
                 Squat(MakeReplyPipeName(kRegister, tick, GetCurrentThreadId()), PIPE_UNLIMITED_INSTANCES));
             ASSERT_TRUE(squatters.back().valid());
         }
-        inTime = GetTickCount() - first < windowMs / 3 * 2;
+        inTime = static_cast<LONG>(GetTickCount() - first) < 0;
         if (inTime) break;
     }
     ASSERT_TRUE(inTime) << "the names were not taken in time";
+    while (static_cast<LONG>(GetTickCount() - first) < 0) Sleep(1);
     CIPCMsgBuffer request(1024), reply(1024);
     PutRequest(request);
     EXPECT_FALSE(PLMCmdMgr_SendCommand(request, kRegister, reply));
