@@ -23,6 +23,7 @@
 #include "console/plm_ConsoleC.h"
 #include "foundation/mbwc_MBWC.h"
 #include "foundation/trace_Trace.h"
+#include "WdxVersion.h"
 
 using FrameworkChannel::TraceWrite;
 
@@ -220,6 +221,44 @@ int HandOutText(Make make, char** ppText, size_t* pcbText) {
 
 int WroteStatus(bool written) { return written ? PLM_OK : PLM_E_WRITE; }
 
+// The parameter cursor is the process's, shared by every handle: one call on it
+// at a time, so a walk on another thread never sees it half moved.
+std::mutex& CursorLock() {
+    static std::mutex* lock = new std::mutex;  // never destroyed: calls may come during exit
+    return *lock;
+}
+
+struct SStatusText {
+    int status;
+    const wchar_t* name;
+    const wchar_t* meaning;
+};
+const SStatusText kStatusTexts[] = {
+    {PLM_OK, L"PLM_OK", L"success"},
+    {PLM_CGI_ERR_BINARY_MODE, L"PLM_CGI_ERR_BINARY_MODE", L"standard input cannot be switched to binary mode"},
+    {PLM_CGI_ERR_UPLOAD_TOO_LARGE, L"PLM_CGI_ERR_UPLOAD_TOO_LARGE",
+     L"the body, an upload or the number of files is beyond a limit or the upload budget"},
+    {PLM_CGI_ERR_NO_TEMP_NAME, L"PLM_CGI_ERR_NO_TEMP_NAME", L"an upload file could not be created or written whole"},
+    {PLM_CGI_LOGIN_KEY_MISMATCH, L"PLM_CGI_LOGIN_KEY_MISMATCH", L"the key cookie differs from the session's key file"},
+    {PLM_CGI_LOGIN_EXPIRED, L"PLM_CGI_LOGIN_EXPIRED", L"the login expired (by its stamp or on the server)"},
+    {PLM_CGI_LOGIN_NO_COOKIE, L"PLM_CGI_LOGIN_NO_COOKIE", L"the request carries no cookie"},
+    {PLM_CGI_LOGIN_NO_KEY_FILE, L"PLM_CGI_LOGIN_NO_KEY_FILE", L"no key file for the session, or one idle for a day"},
+    {PLM_CGI_ERR_NO_PARAM_LIST, L"PLM_CGI_ERR_NO_PARAM_LIST", L"no parameter list exists"},
+    {PLM_CGI_LOGIN_NOT_CREATED, L"PLM_CGI_LOGIN_NOT_CREATED", L"a new login was refused: no safe session id or key"},
+    {PLM_CGI_SSO_CHECK_FAILED, L"PLM_CGI_SSO_CHECK_FAILED", L"the single sign-on check failed"},
+    {PLM_CGI_ERR_METHOD, L"PLM_CGI_ERR_METHOD", L"the request method is missing, or neither GET nor POST"},
+    {PLM_CGI_ERR_CONTENT_TYPE, L"PLM_CGI_ERR_CONTENT_TYPE",
+     L"a POST whose content type is neither multipart nor URL-encoded"},
+    {PLM_NO_MORE_PARAMS, L"PLM_NO_MORE_PARAMS", L"no parameter is left"},
+    {PLM_E_INVALID_ARG, L"PLM_E_INVALID_ARG", L"an argument is not one the call takes"},
+    {PLM_E_BUFFER_TOO_SMALL, L"PLM_E_BUFFER_TOO_SMALL", L"the buffer is too small; the needed size was given"},
+    {PLM_E_NO_MEMORY, L"PLM_E_NO_MEMORY", L"the library could not allocate memory"},
+    {PLM_E_BAD_HANDLE, L"PLM_E_BAD_HANDLE", L"the handle is null, closed or of another kind"},
+    {PLM_E_RESOURCE_DLL, L"PLM_E_RESOURCE_DLL", L"the resource DLL or its entry point cannot be used"},
+    {PLM_E_WRITE, L"PLM_E_WRITE", L"standard output refused bytes"},
+    {PLM_E_INTERNAL, L"PLM_E_INTERNAL", L"the library failed inside (see its trace)"},
+};
+
 int EnumParams(PLM_PARAM_CALLBACK callback, void* context) {
     if (!callback) return PLM_E_INVALID_ARG;
     if (CCgiParamList* list = ProcessParamList())
@@ -263,6 +302,29 @@ int __cdecl plm_FreeText(char* text) {
 
 int __cdecl plm_Flush(void) {
     return Fenced(L"plm_Flush", [] { return WroteStatus(FlushOutput()); });
+}
+
+int __cdecl plm_GetVersion(int* pMajor, int* pMinor, const wchar_t** pLibraryVersion) {
+    Preset(pMajor, 0);
+    Preset(pMinor, 0);
+    Preset(pLibraryVersion, static_cast<const wchar_t*>(L""));
+    if (!pMajor || !pMinor) return PLM_E_INVALID_ARG;
+    *pMajor = PLM_CAPI_VERSION_MAJOR;
+    *pMinor = PLM_CAPI_VERSION_MINOR;
+    if (pLibraryVersion) *pLibraryVersion = L"" WDX_VERSION_TEXT;
+    return PLM_OK;
+}
+
+int __cdecl plm_StatusText(int status, const wchar_t** pName, const wchar_t** pMeaning) {
+    for (const SStatusText& entry : kStatusTexts) {
+        if (entry.status != status) continue;
+        Preset(pName, entry.name);
+        Preset(pMeaning, entry.meaning);
+        return PLM_OK;
+    }
+    Preset(pName, static_cast<const wchar_t*>(L"unknown status"));
+    Preset(pMeaning, static_cast<const wchar_t*>(L"unknown status"));
+    return PLM_E_INVALID_ARG;
 }
 
 // ---- parameters ---------------------------------------------------------------------
@@ -314,7 +376,11 @@ int __cdecl plm_ParamsNextPara(PLM_PARAMS* params, int reset, const wchar_t** pN
         if (!pName || !pValue) return PLM_E_INVALID_ARG;
         const wchar_t* name = nullptr;
         const wchar_t* value = nullptr;
-        const bool found = list.GetNextPara(name, value, reset != 0);
+        bool found = false;
+        {
+            std::lock_guard<std::mutex> lock(CursorLock());
+            found = list.GetNextPara(name, value, reset != 0);
+        }
         *pName = found ? name : nullptr;
         *pValue = found ? value : nullptr;
         return found ? PLM_OK : PLM_NO_MORE_PARAMS;
@@ -323,6 +389,7 @@ int __cdecl plm_ParamsNextPara(PLM_PARAMS* params, int reset, const wchar_t** pN
 
 int __cdecl plm_ParamsResetEnum(PLM_PARAMS* params) {
     return OnHandle(L"plm_ParamsResetEnum", params, [&](CGetParameter& value) {
+        std::lock_guard<std::mutex> lock(CursorLock());
         value.ResetEnum();
         return PLM_OK;
     });
@@ -353,6 +420,9 @@ int __cdecl plm_ConsoleOpen(int contentKind, const wchar_t* downloadName, int lo
     return Fenced(L"plm_ConsoleOpen", [&] {
         if (!pConsole) return PLM_E_INVALID_ARG;
         *pConsole = nullptr;
+        if (contentKind != PLM_CONTENT_HTML && contentKind != PLM_CONTENT_CSV) return PLM_E_INVALID_ARG;
+        if (loginMode != PLM_LOGIN_VERIFY && loginMode != PLM_LOGIN_CREATE && loginMode != PLM_LOGIN_NONE)
+            return PLM_E_INVALID_ARG;
         std::shared_ptr<PLM_CONSOLE_> object(new PLM_CONSOLE_{
             CConsoleCommon(contentKind, downloadName, loginMode, withParams != 0, resourcePrefix, resourceModule)});
         return Publish(std::move(object), pConsole);

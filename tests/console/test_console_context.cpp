@@ -347,6 +347,7 @@ TEST_F(ConsoleContext, CInterfaceBadCalls) {
     auto ignorePair = [](void*, const wchar_t*, const wchar_t*) {};
     char notOurs[] = "x";
     char* header = notOurs;
+    PLM_CONSOLE* refused = console;
     const struct {
         const char* what;
         int status;
@@ -375,6 +376,10 @@ TEST_F(ConsoleContext, CInterfaceBadCalls) {
         {"null cursor out", plm_ParamsNextPara(params, 1, &name, nullptr), PLM_E_INVALID_ARG},
         {"null table out", plm_ParamsGetTableHtml(params, nullptr, nullptr), PLM_E_INVALID_ARG},
         {"null open out", plm_StreamOpen(0, nullptr), PLM_E_INVALID_ARG},
+        {"content kind of no meaning", plm_ConsoleOpen(2, nullptr, PLM_LOGIN_NONE, 0, nullptr, nullptr, &refused),
+         PLM_E_INVALID_ARG},
+        {"login mode of no meaning", plm_ConsoleOpen(PLM_CONTENT_HTML, nullptr, 3, 0, nullptr, nullptr, &refused),
+         PLM_E_INVALID_ARG},
         {"null duplicate out", plm_ConsoleDuplicate(console, nullptr), PLM_E_INVALID_ARG},
         {"null binary data", plm_StreamWriteBinary(stream, nullptr, 4), PLM_E_INVALID_ARG},
         {"binary range that wraps", plm_StreamWriteBinary(stream, reinterpret_cast<const void*>(UINTPTR_MAX - 2), 16),
@@ -395,7 +400,7 @@ TEST_F(ConsoleContext, CInterfaceBadCalls) {
     EXPECT_EQ(buffer[0], static_cast<wchar_t>(0xBDBD)) << "a buffer written by a refused call";
     EXPECT_EQ(cchNeeded + cchOfBadHandle + cbHeader, 0u);
     EXPECT_EQ(number, 7);
-    EXPECT_TRUE(name == nullptr && paired == nullptr && header == nullptr);
+    EXPECT_TRUE(name == nullptr && paired == nullptr && header == nullptr && refused == nullptr);
 
     // Too small, then the size asked for: an empty text first, the whole text then.
     ASSERT_EQ(plm_ParamsGetValue(params, L"no such name", L"fallback", buffer, 3, &cchNeeded), PLM_E_BUFFER_TOO_SMALL);

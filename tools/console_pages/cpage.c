@@ -53,7 +53,7 @@ int main(void) {
     const wchar_t* value = NULL;
     int status = 0;
     int number = 0;
-    int opened = plm_ConsoleOpen(0, NULL, 0, 1, NULL, NULL, &console);
+    int opened = plm_ConsoleOpen(PLM_CONTENT_HTML, NULL, PLM_LOGIN_VERIFY, 1, NULL, NULL, &console);
 
     if (plm_StreamOpen(0, &out.stream) != PLM_OK) return 1;
     if (opened != PLM_OK) {

@@ -203,7 +203,8 @@ static int Page(void) {
     const int title = signIn ? CGIRES_TITLE_LOGIN : CGIRES_TITLE_STATUS;
     PLM_CONSOLE* console = NULL;
     int code = 0;
-    const int rc = plm_ConsoleOpen(0, NULL, signIn ? 1 : 0, 1, NULL, NULL, &console);
+    const int rc =
+        plm_ConsoleOpen(PLM_CONTENT_HTML, NULL, signIn ? PLM_LOGIN_CREATE : PLM_LOGIN_VERIFY, 1, NULL, NULL, &console);
     if (rc == PLM_E_RESOURCE_DLL) {
         PutAscii(
             "Status: 500 Internal Server Error\r\nContent-type: text/plain;charset=utf-8\r\n\r\n"
