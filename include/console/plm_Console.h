@@ -11,8 +11,20 @@
 // printf, puts and fwrite(stdout) use too, so all of them leave in the order they
 // were called; the C interface of plm_ConsoleC.h writes through the same stream.
 // Write the header (CConsoleCommon::WriteHeader) before the body.
+//
+// The C interface (plm_ConsoleC.h) is the contract: its numbers are the ones
+// below. plm_ConsoleCpp.h declares the same classes as inline code over it; a
+// source file includes one of the two, and a program that mixes them in two
+// files fails to link wherever one hands the other an object.
 #pragma once
 #include <string>
+
+#include "plm_ConsoleC.h"
+
+#ifdef PLM_CONSOLE_CPP_LAYER
+#error "plm_Console.h and plm_ConsoleCpp.h declare the same classes: include one of them"
+#endif
+#define PLM_CONSOLE_EXPORTED_CLASSES
 
 #if defined(WDX_BUILDING_LIBRARY)
 #define PLM_API __declspec(dllexport)
@@ -26,23 +38,28 @@ namespace plm {
 
 // Status codes of request parsing and login checks (one numbering).
 enum {
-    CGI_OK = 3900,
-    CGI_ERR_BINARY_MODE = 3901,
-    CGI_ERR_UPLOAD_TOO_LARGE = 3902,
-    CGI_ERR_NO_TEMP_NAME = 3903,
-    CGI_LOGIN_KEY_MISMATCH = 3904,
-    CGI_LOGIN_EXPIRED = 3905,
-    CGI_LOGIN_NO_COOKIE = 3906,
-    CGI_LOGIN_NO_KEY_FILE = 3907,
-    CGI_ERR_NO_PARAM_LIST = 3908,
-    CGI_LOGIN_NOT_CREATED = 3909,  // a new login was refused: no safe session id or key
-    CGI_SSO_CHECK_FAILED = 3910,
-    CGI_ERR_METHOD = 4000,
-    CGI_ERR_CONTENT_TYPE = 4001
+    CGI_OK = PLM_OK,
+    CGI_ERR_BINARY_MODE = PLM_CGI_ERR_BINARY_MODE,
+    CGI_ERR_UPLOAD_TOO_LARGE = PLM_CGI_ERR_UPLOAD_TOO_LARGE,
+    CGI_ERR_NO_TEMP_NAME = PLM_CGI_ERR_NO_TEMP_NAME,
+    CGI_LOGIN_KEY_MISMATCH = PLM_CGI_LOGIN_KEY_MISMATCH,
+    CGI_LOGIN_EXPIRED = PLM_CGI_LOGIN_EXPIRED,
+    CGI_LOGIN_NO_COOKIE = PLM_CGI_LOGIN_NO_COOKIE,
+    CGI_LOGIN_NO_KEY_FILE = PLM_CGI_LOGIN_NO_KEY_FILE,
+    CGI_ERR_NO_PARAM_LIST = PLM_CGI_ERR_NO_PARAM_LIST,
+    CGI_LOGIN_NOT_CREATED = PLM_CGI_LOGIN_NOT_CREATED,  // a new login was refused: no safe session id or key
+    CGI_SSO_CHECK_FAILED = PLM_CGI_SSO_CHECK_FAILED,
+    CGI_ERR_METHOD = PLM_CGI_ERR_METHOD,
+    CGI_ERR_CONTENT_TYPE = PLM_CGI_ERR_CONTENT_TYPE
 };
 
 // Console kinds (from the executable's folder).
-enum { CONSOLE_KIND_SERVER = 6, CONSOLE_KIND_VOK = 88, CONSOLE_KIND_TREL = 108, CONSOLE_KIND_HUBC = 109 };
+enum {
+    CONSOLE_KIND_SERVER = PLM_CONSOLE_KIND_SERVER,
+    CONSOLE_KIND_VOK = PLM_CONSOLE_KIND_VOK,
+    CONSOLE_KIND_TREL = PLM_CONSOLE_KIND_TREL,
+    CONSOLE_KIND_HUBC = PLM_CONSOLE_KIND_HUBC
+};
 
 // Enumeration callbacks; their results are not examined.
 typedef bool* (*PARA_CALLBACK)(const wchar_t* name, const wchar_t* value);

@@ -1,15 +1,23 @@
 // Header-only C++ layer of the web console over its C interface (plm_ConsoleC.h):
 // the classes of plm_Console.h with the same names, members and meanings, for
-// console programs built with any C++17 compiler and standard library (MSVC,
-// clang-cl, MSYS2's UCRT and clang environments, mingw-w64 GCC).
+// console programs whose compiler or standard library is not the DLL's. It is
+// standard C++17 over the C interface and nothing else. Checked here: built and
+// tested with mingw-w64 GCC, and compiled by clang for the same target; MSVC and
+// clang-cl with Microsoft's standard library are meant to take it, but no build
+// here checks them.
 //
 // Include either this header or plm_Console.h, never both: they declare the
-// same classes. Everything here is inline code of the program itself; only
-// the C functions of the DLL are called, so the strings live in the program's
-// own runtime and no C++ object crosses the DLL boundary. A resource DLL that
-// cannot be used reaches the program as a thrown CResourceLoaderException*
-// (delete it), raised here; an exception thrown by an enumeration callback is
-// carried past the DLL and thrown again here once the enumeration returns.
+// same classes (a file that includes both does not compile). The classes here
+// live in an inline namespace of their own, so a program that uses one header
+// in one file and the other in another fails to link where the files hand each
+// other an object, instead of mixing two layouts. Everything here is inline code
+// of the program itself; only the C functions of the DLL are called, so the
+// strings live in the program's own runtime and no C++ object crosses the DLL
+// boundary. A resource DLL that cannot be used reaches the program as a thrown
+// CResourceLoaderException* (delete it), raised here; an exception thrown by an
+// enumeration callback is carried past the DLL and thrown again here once the
+// enumeration returns. A console context the C interface refuses (another
+// contentKind or loginMode) throws nothing: GetErrorCode() gives the status.
 //
 // Output: CPutStream and CConsoleCommon::WriteHeader write through the DLL's C
 // runtime stream (see plm_ConsoleC.h). A program whose runtime is not msvcrt.dll
@@ -23,7 +31,13 @@
 
 #include "plm_ConsoleC.h"
 
+#ifdef PLM_CONSOLE_EXPORTED_CLASSES
+#error "plm_Console.h and plm_ConsoleCpp.h declare the same classes: include one of them"
+#endif
+#define PLM_CONSOLE_CPP_LAYER
+
 namespace plm {
+inline namespace cpp_layer {
 
 // Status codes of request parsing and login checks (one numbering).
 enum {
@@ -345,4 +359,5 @@ PLM_HTML_SHELL(CHtmlLink)
 PLM_HTML_SHELL(CHtmlHidden)
 #undef PLM_HTML_SHELL
 
+}  // namespace cpp_layer
 }  // namespace plm
