@@ -24,7 +24,8 @@ rc=0
 out=$(cd "$dir/page" && REQUEST_METHOD=GET QUERY_STRING='item=W%C3%BCrfel&count=7' WINELOADER=$run \
   timeout 120 "$run" page.exe </dev/null 2>&1) || rc=$?
 if [ "$rc" -ne 0 ] || ! grep -q '^Content-type: text/html' <<<"$out" || ! grep -q 'Würfel' <<<"$out" ||
-   ! grep -q 'Status: 3900' <<<"$out" || ! grep -qx $'<p id="order">ABCDE\r' <<<"$out" || ! grep -qx $'FG</p>\r' <<<"$out"; then
+   ! grep -q 'Status: 3900' <<<"$out" ||
+   ! grep -qE $'^<p id="library">[0-9]+(\\.[0-9]+){3}, C interface [0-9]+\\.[0-9]+</p>\r$' <<<"$out" || ! grep -qx $'<p id="order">ABCDE\r' <<<"$out" || ! grep -qx $'FG</p>\r' <<<"$out"; then
   echo "the sample page failed (exit $rc):" >&2; printf '%s\n' "$out" | head -n 20 >&2; exit 1
 fi
 rm -rf "$dir"

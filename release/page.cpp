@@ -9,6 +9,11 @@ int main() {
     plm::CGetParameter params;
     plm::CPutStream out(true);  // the response header first
     out << L"<p>Status: " << params.GetErrorCode() << L"</p>\n";
+    // The DLL this page runs against: its release and its C interface's version.
+    int major = 0, minor = 0;
+    const wchar_t* library = L"";
+    plm_GetVersion(&major, &minor, &library);
+    out << L"<p id=\"library\">" << library << L", C interface " << major << L"." << minor << L"</p>\n";
     const std::string table = params.GetParaTableHtml();  // already UTF-8
     out.WriteBinary(table.data(), static_cast<int>(table.size()));
     // The page's own printf and the library's stream share one stdout, so their
