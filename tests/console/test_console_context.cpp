@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "../../tools/cgires/cgires_ids.h"
+#include "../../samples/cgires/cgires_ids.h"
 #include "ConsoleTestSupport.h"
 #include "ServerFixture.h"
 #include "console/plm_Console.h"
