@@ -18,20 +18,32 @@ function(wdx_target_defaults target)
   endif()
 endfunction()
 
+# The DLL's public headers lie in include/ under their layer's name
+# (include/agent, include/libCGIConsoleCommon) and are included by the names of
+# the release archive's folders ("installer/...", "console/..."), as customers
+# include them. WDX_PUBLIC_INCLUDE is an include root laid out like the
+# archive's include/, for programs built on the public headers alone.
+set(WDX_PUBLIC_INCLUDE ${CMAKE_BINARY_DIR}/public-include)
+file(MAKE_DIRECTORY ${WDX_PUBLIC_INCLUDE})
+
 # A layer's headers are reachable as "<folder>/<header>" only through a per-layer
 # include root in the build tree, so a layer that includes a header of a layer it
-# does not use fails to compile.
+# does not use fails to compile. PUBLIC_HEADERS <name>: the layer's public
+# headers (include/<layer>), reachable as "<name>/<header>".
 function(wdx_layer name)
-  cmake_parse_arguments(LAYER "" "" "USES;PUBLIC_HEADERS" ${ARGN})
+  cmake_parse_arguments(LAYER "" "PUBLIC_HEADERS" "USES" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/src/${name}/*.cpp)
   add_library(wdx_${name} STATIC ${sources})
   wdx_target_defaults(wdx_${name})
   set(root ${CMAKE_BINARY_DIR}/layers/${name})
   file(MAKE_DIRECTORY ${root})
   file(CREATE_LINK ${CMAKE_SOURCE_DIR}/src/${name} ${root}/${name} SYMBOLIC)
-  foreach(folder ${LAYER_PUBLIC_HEADERS})  # folders of include/: the DLL's public headers
-    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/include/${folder} ${root}/${folder} SYMBOLIC)
-  endforeach()
+  if(LAYER_PUBLIC_HEADERS)
+    foreach(link ${root}/${LAYER_PUBLIC_HEADERS} ${WDX_PUBLIC_INCLUDE}/${LAYER_PUBLIC_HEADERS})
+      file(REMOVE ${link})  # a link of a tree configured before may point elsewhere
+      file(CREATE_LINK ${CMAKE_SOURCE_DIR}/include/${name} ${link} SYMBOLIC)
+    endforeach()
+  endif()
   target_include_directories(wdx_${name} PUBLIC ${root})
   target_link_libraries(wdx_${name} PUBLIC ${LAYER_USES})
   set(below)  # every layer this one reaches, for the layer's link check
