@@ -86,6 +86,7 @@ function(wdx_layer name)
   endforeach()
   list(REMOVE_DUPLICATES below)
   set_property(GLOBAL PROPERTY wdx_${name}_BELOW ${below})
+  set_property(GLOBAL PROPERTY wdx_${name}_PARTS ${LAYER_PARTS})  # for the parts' check (tests/)
 endfunction()
 
 # Each layer, whole, with only the layers it names, must link into a DLL on its
