@@ -5,7 +5,7 @@
 set -euo pipefail
 src=$1 dll=$2
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
-sed -n '/^\/\/ ABI:/,/^\/\/$/p' "$src/include/console/plm_Console.h" | sed -e 's|^// \{0,1\}||' -e '/^$/d' > "$tmp/abi"
+sed -n '/^\/\/ ABI:/,/^\/\/$/p' "$src/include/libCGIConsoleCommon/plm_Console.h" | sed -e 's|^// \{0,1\}||' -e '/^$/d' > "$tmp/abi"
 i686-w64-mingw32-objdump -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
   sed -n 's/^\s*\[\s*[0-9]*\] //p' | i686-w64-mingw32-c++filt -n | LC_ALL=C sort -u | sed 's/^/  /' > "$tmp/exports"
 awk -v version="$(head -n 1 "$src/VERSION")" -v abi="$tmp/abi" -v exports="$tmp/exports" '

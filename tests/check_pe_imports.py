@@ -74,6 +74,7 @@ class Image:
 
     def symbols(self):  # name -> RVA of the COFF symbols that lie in a section
         d, strings, result, i = self.data, self.symtab + 18 * self.nsyms, {}, 0
+        self.starts = set()  # every such symbol's RVA, the many local ones of one name too
         while i < self.nsyms:
             raw, value, section, _, _, naux = struct.unpack_from("<8sIhHBB", d, self.symtab + 18 * i)
             if raw[:4] == b"\0\0\0\0":
@@ -81,13 +82,15 @@ class Image:
                 raw = d[start:d.index(b"\0", start)]
             if 0 < section <= len(self.sections):
                 result[raw.rstrip(b"\0").decode("ascii", "replace")] = self.sections[section - 1][1] + value
+                self.starts.add(self.sections[section - 1][1] + value)
             i += 1 + naux
         return result
 
 
 def main():
     dll_path, debug_path, system_dir, objdump = sys.argv[1:5]
-    dll, symbols = Image(dll_path), Image(debug_path).symbols()
+    dll, debug = Image(dll_path), Image(debug_path)
+    symbols = debug.symbols()
     problems, exported, count, delayed = [], {}, 0, set()
 
     def check_name(dll_name, what):
@@ -134,7 +137,8 @@ def main():
                 problems.append(f"{dll_name}!{what} (delay-loaded): the code at its slot's target does not load that slot")
 
     if not dll.wide:
-        exports, starts = dll.exports(), sorted(set(symbols.values()))
+        # A function ends where the next symbol starts, a static function's included.
+        exports, starts = dll.exports(), sorted(debug.starts)
         problems += [f"export {name} is missing" for name in CALLBACKS if name not in exports]
         # Every C export (the installer callbacks, the console's C interface) is cdecl:
         # hosts and pages built by any compiler leave its arguments on the stack.

@@ -6,7 +6,6 @@
 #include <new>
 
 #include "foundation/trace_Trace.h"
-#include "ipc/pipe_Util.h"
 
 using FrameworkChannel::TraceWrite;
 
@@ -17,7 +16,40 @@ const size_t kEventNameChars = 260;
 // More instances than one wait can take are polled in groups this often.
 const DWORD kGroupPollMs = 10;
 
+typedef BOOL(WINAPI* PipeProcessIdFn)(HANDLE, PULONG);
+
+// Resolved at run time: a platform without the call still loads the library.
+// Resolved once at load, not in function-local statics, whose guards would
+// leave a kernel object behind at every unload of the library.
+PipeProcessIdFn KernelPipeCall(const char* name) {
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    return kernel != nullptr ? reinterpret_cast<PipeProcessIdFn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)))
+                             : nullptr;
+}
+const PipeProcessIdFn g_pipeServerProcessId = KernelPipeCall("GetNamedPipeServerProcessId");
+const PipeProcessIdFn g_pipeClientProcessId = KernelPipeCall("GetNamedPipeClientProcessId");
+
+DWORD PipeProcessId(PipeProcessIdFn query, HANDLE pipe) {
+    ULONG processId = 0;
+    if (query == nullptr) {
+        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+        return 0;
+    }
+    return query(pipe, &processId) ? processId : 0;
+}
+
 }  // namespace
+
+bool PipeMakePath(const wchar_t* name, wchar_t* path, size_t cchPath) {
+    const int cch = _snwprintf_s(path, cchPath, _TRUNCATE, L"\\\\.\\pipe\\%s", name);
+    if (cch >= 0 && static_cast<size_t>(cch) < cchPath) return true;
+    path[0] = L'\0';
+    return false;
+}
+
+DWORD PipeClientProcessId(HANDLE serverEnd) { return PipeProcessId(g_pipeClientProcessId, serverEnd); }
+
+DWORD PipeServerProcessId(HANDLE clientEnd) { return PipeProcessId(g_pipeServerProcessId, clientEnd); }
 
 CPipeServer::CPipeServer() : m_path() {}
 

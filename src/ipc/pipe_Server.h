@@ -145,3 +145,13 @@ private:
     DWORD m_dropError = 0;          // an early writer could not be disconnected
     std::unique_ptr<BYTE[]> m_buf;  // FetchCmd's, allocated on its first use
 };
+
+// What the client end (pipe_Util) shares with the server end:
+// "\\.\pipe\<name>" into path (cchPath characters with its NUL). A path that
+// does not fit is refused, not cut (it would name another pipe): false, path empty.
+bool PipeMakePath(const wchar_t* name, wchar_t* path, size_t cchPath);
+// The id of the process at the client end of a server's pipe instance, and at
+// the server end of a client's; 0 when the platform cannot tell (the error is in
+// GetLastError(): ERROR_CALL_NOT_IMPLEMENTED where the platform lacks the call).
+DWORD PipeClientProcessId(HANDLE serverEnd);
+DWORD PipeServerProcessId(HANDLE clientEnd);

@@ -37,37 +37,9 @@ SServiceEntry* FindService(const wchar_t* targetName, bool add) {
     return &entry;
 }
 
-typedef BOOL(WINAPI* PipeProcessIdFn)(HANDLE, PULONG);
-
-// Resolved at run time: a platform without the call still loads the library.
-// Resolved once at load, not in function-local statics, whose guards would
-// leave a kernel object behind at every unload of the library.
-PipeProcessIdFn KernelPipeCall(const char* name) {
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    return kernel != nullptr ? reinterpret_cast<PipeProcessIdFn>(reinterpret_cast<void*>(GetProcAddress(kernel, name)))
-                             : nullptr;
-}
-const PipeProcessIdFn g_pipeServerProcessId = KernelPipeCall("GetNamedPipeServerProcessId");
-const PipeProcessIdFn g_pipeClientProcessId = KernelPipeCall("GetNamedPipeClientProcessId");
-
-DWORD PipeProcessId(PipeProcessIdFn query, HANDLE pipe) {
-    ULONG processId = 0;
-    if (query == nullptr) {
-        SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-        return 0;
-    }
-    return query(pipe, &processId) ? processId : 0;
-}
 }  // namespace
 
 DWORD PipeWaitBoundMs() { return g_waitBoundMs; }
-
-bool PipeMakePath(const wchar_t* name, wchar_t* path, size_t cchPath) {
-    const int cch = _snwprintf_s(path, cchPath, _TRUNCATE, L"\\\\.\\pipe\\%s", name);
-    if (cch >= 0 && static_cast<size_t>(cch) < cchPath) return true;
-    path[0] = L'\0';
-    return false;
-}
 
 void PipeSetWaitBoundMs(DWORD waitMs) {
     g_waitBoundMs = waitMs != 0 ? waitMs : kPipeWaitBoundMs;
@@ -89,8 +61,6 @@ void PipeMarkServiceStalled(const wchar_t* targetName) {
     if (SServiceEntry* entry = FindService(targetName, true)) entry->stalled = true;
     ReleaseSRWLockExclusive(&g_servicesLock);
 }
-
-DWORD PipeClientProcessId(HANDLE serverEnd) { return PipeProcessId(g_pipeClientProcessId, serverEnd); }
 
 CPipeClient::CPipeClient() : m_path(), m_lastError(0) {}
 
@@ -139,7 +109,7 @@ DWORD CPipeClient::TimeLeft() const {
     return elapsed >= m_boundMs ? 0 : m_boundMs - elapsed;
 }
 
-DWORD CPipeClient::ServerProcessId() const { return PipeProcessId(g_pipeServerProcessId, m_pipe.get()); }
+DWORD CPipeClient::ServerProcessId() const { return PipeServerProcessId(m_pipe.get()); }
 
 // One overlapped write, waited for within what is left of the bound. The pipe
 // itself signals the completion (no event), so a write that completes at once

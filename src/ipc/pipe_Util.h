@@ -74,9 +74,6 @@ const DWORD kPipeWaitBoundMs = 60000;
 const DWORD kPipeReplyWaitMs = kPipeWaitBoundMs;
 // The bound in force in this process: kPipeWaitBoundMs unless a test shortened it.
 DWORD PipeWaitBoundMs();
-// "\\.\pipe\<name>" into path (cchPath characters with its NUL). A path that
-// does not fit is refused, not cut (it would name another pipe): false, path empty.
-bool PipeMakePath(const wchar_t* name, wchar_t* path, size_t cchPath);
 // Shortens the bound for this process (tests); 0 restores kPipeWaitBoundMs.
 // A new bound also forgets the stalled services below.
 void PipeSetWaitBoundMs(DWORD waitMs);
@@ -86,10 +83,6 @@ void PipeSetWaitBoundMs(DWORD waitMs);
 // nothing more, so that many requests in a row cost about one bound, not one each.
 bool PipeServiceStalled(const wchar_t* targetName);
 void PipeMarkServiceStalled(const wchar_t* targetName);
-
-// The id of the process at the client end of a server's pipe instance; 0 when
-// the platform cannot tell (the error is in GetLastError()).
-DWORD PipeClientProcessId(HANDLE serverEnd);
 
 // Starts the reply server on replyName (one instance; userObject bounds its
 // reads, see CPipeServer) and then writes data into the target pipe in pieces

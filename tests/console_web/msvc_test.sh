@@ -1,4 +1,4 @@
-# The pages built in MSVC mode against the C interface (tools/msvc_page) answer
+# The pages built in MSVC mode against the C interface (tests/pages/msvc_page) answer
 # as the class-based pages do; sourced by web_test.sh after login_test.sh, which
 # provide BASE, WORK, the check helpers, cookie and code_of.
 

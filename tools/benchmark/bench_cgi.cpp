@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "libCGIConsoleCommon/cgi_ParamParser.h"
+#include "libCGIConsoleCommon/request/cgi_ParamParser.h"
 
 namespace {
 

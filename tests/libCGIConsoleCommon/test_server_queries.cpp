@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "ConsoleTestSupport.h"
-#include "libCGIConsoleCommon/cgi_CmdHandler.h"
-#include "libCGIConsoleCommon/cgi_SSOImp.h"
+#include "libCGIConsoleCommon/request/cgi_CmdHandler.h"
+#include "libCGIConsoleCommon/request/cgi_SSOImp.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "ServerFixture.h"
 #include "console/plm_Console.h"
 #include "console/plm_ConsoleC.h"
-#include "libCGIConsoleCommon/cgi_IniValueCache.h"
+#include "libCGIConsoleCommon/common/cgi_IniValueCache.h"
 
 namespace {
 

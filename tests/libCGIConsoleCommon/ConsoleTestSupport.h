@@ -11,9 +11,9 @@
 #include "CmdHandlerPeer.h"
 #include "TestSupport.h"
 #include "TraceCapture.h"
-#include "libCGIConsoleCommon/cgi_CookieParse.h"
-#include "libCGIConsoleCommon/cgi_SetCookie.h"
-#include "libCGIConsoleCommon/cgi_Verify.h"
+#include "libCGIConsoleCommon/request/cgi_CookieParse.h"
+#include "libCGIConsoleCommon/request/cgi_SetCookie.h"
+#include "libCGIConsoleCommon/request/cgi_Verify.h"
 
 namespace consoletest {
 

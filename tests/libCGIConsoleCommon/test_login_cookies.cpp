@@ -12,7 +12,7 @@
 
 #include "ConsoleTestSupport.h"
 #include "foundation/win_Handle.h"
-#include "libCGIConsoleCommon/cgi_TempFiles.h"
+#include "libCGIConsoleCommon/request/cgi_TempFiles.h"
 
 namespace {
 

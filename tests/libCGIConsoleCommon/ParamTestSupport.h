@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "libCGIConsoleCommon/cgi_Multipart.h"
+#include "libCGIConsoleCommon/request/cgi_Multipart.h"
 
 namespace paramtest {
 

@@ -8,15 +8,15 @@
 #include <memory>
 #include <string>
 
-#include "../../tools/cgires/cgires_ids.h"
+#include "../../samples/cgires/cgires_ids.h"
 #include "ConsoleTestSupport.h"
 #include "ServerFixture.h"
 #include "console/plm_Console.h"
 #include "console/plm_ConsoleC.h"
 #include "foundation/win_Handle.h"
-#include "libCGIConsoleCommon/cgi_CInterface.h"
-#include "libCGIConsoleCommon/cgi_ConsoleContext.h"
-#include "libCGIConsoleCommon/cgi_Html.h"
+#include "libCGIConsoleCommon/capi/cgi_CInterface.h"
+#include "libCGIConsoleCommon/page/cgi_ConsoleContext.h"
+#include "libCGIConsoleCommon/common/cgi_Html.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "libCGIConsoleCommon/cgi_PutStream.h"
+#include "libCGIConsoleCommon/page/cgi_PutStream.h"
 
 namespace consoletest {
 
