@@ -5,7 +5,8 @@
 # its own SHA256SUMS. Every entry has the time EPOCH, so the same sources give the
 # same bytes anywhere.
 #   make.sh [--sign] SRC WORK OUT EPOCH
-# The archive's files are listed in release/files.txt.
+# The archive's files are listed in release/files.txt; the trees are the presets
+# x86 and x64-dll of CMakePresets.json, built as ./wdx builds them.
 set -euo pipefail
 sign=0; [ "${1:-}" = --sign ] && { sign=1; shift; }
 src=$1 work=$2 out=$3 epoch=$4
@@ -13,11 +14,11 @@ rel=$src/release version=$(head -n 1 "$src/VERSION")
 name=WDXPatchAgent-$version
 echo "== building release $version from scratch in $work" >&2
 rm -rf "$work" "$out/signed"; mkdir -p "$work/gen" "$out"
-"$rel/fresh_build.sh" "$src" "$work" i686 WDXPatchAgent WDXPatchAgentMsvcImport CGIResUTF8 SSO_PKIHelper
-"$rel/fresh_build.sh" "$src" "$work" x86_64 WDXPatchAgent WDXPatchAgentMsvcImport
-"$rel/readme.sh" "$src" "$work/i686/bin/WDXPatchAgent.dll" > "$work/gen/README.txt"
+"$rel/fresh_build.sh" "$src" "$work" x86 WDXPatchAgent WDXPatchAgentMsvcImport CGIResUTF8 SSO_PKIHelper
+"$rel/fresh_build.sh" "$src" "$work" x64-dll WDXPatchAgent WDXPatchAgentMsvcImport
+"$rel/readme.sh" "$src" "$work/x86/bin/WDXPatchAgent.dll" > "$work/gen/README.txt"
 python3 "$rel/notices.py" > "$work/gen/THIRD_PARTY_NOTICES.txt"
-python3 "$rel/stage.py" "$rel/files.txt" "$work/stage" x86="$work/i686" x64="$work/x86_64" src="$src" stage="$work/gen"
+python3 "$rel/stage.py" "$rel/files.txt" "$work/stage" x86="$work/x86" x64="$work/x64-dll" src="$src" stage="$work/gen"
 
 pack() {  # stage dest: the bill of materials of the stage, then the archive
   python3 "$rel/sbom.py" "$1" "$version" "$epoch" > "$work/gen/sbom.json"
