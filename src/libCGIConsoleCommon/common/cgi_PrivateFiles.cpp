@@ -78,6 +78,16 @@ OS::UniqueFile OpenPlainFile(const std::wstring& path, DWORD access, BY_HANDLE_F
     return file;
 }
 
+ULONGLONG FileTimeMs(const FILETIME& time) {
+    return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000u;
+}
+
+ULONGLONG SystemNowMs() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return FileTimeMs(now);
+}
+
 bool DeleteThroughHandle(HANDLE file) {
     FILE_DISPOSITION_INFO disposition = {TRUE};
     return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition) != FALSE;

@@ -25,6 +25,10 @@ SECURITY_ATTRIBUTES* PrivateFileAttributes();
 OS::UniqueFile OpenPlainFile(const std::wstring& path, DWORD access, BY_HANDLE_FILE_INFORMATION* info = nullptr);
 // The same check on a handle already open (one opened by OPEN_ALWAYS, say).
 bool IsPlainFile(HANDLE file, BY_HANDLE_FILE_INFORMATION* info = nullptr);
+// File times and the system clock in milliseconds since 1601, the scale the
+// ages of the files here are judged on.
+ULONGLONG FileTimeMs(const FILETIME& time);
+ULONGLONG SystemNowMs();
 // Marks a file for deletion through its handle (which needs DELETE access):
 // the name is never looked up again, so it cannot have changed hands.
 bool DeleteThroughHandle(HANDLE file);

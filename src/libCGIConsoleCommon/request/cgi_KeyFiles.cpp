@@ -121,16 +121,10 @@ private:
     bool m_held = false;
 };
 
-ULONGLONG Milliseconds(const FILETIME& time) {
-    return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000u;
-}
-
 // A file last written more than a day ago by the system clock: its login is
 // idle whatever its tick says (the tick count may have wrapped or restarted).
 bool WrittenBeforeADay(const FILETIME& written) {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    const ULONGLONG writtenMs = Milliseconds(written), nowMs = Milliseconds(now);
+    const ULONGLONG writtenMs = FileTimeMs(written), nowMs = SystemNowMs();
     return writtenMs < nowMs && nowMs - writtenMs > kKeyFileIdleMs;
 }
 

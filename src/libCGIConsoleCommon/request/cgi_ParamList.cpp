@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "cgi_PrivateFiles.h"
 #include "cgi_Utf8.h"
 
 namespace plm {
@@ -203,7 +204,7 @@ void CCgiParamList::DeleteUnclaimedFiles() {
         if (!file.claimed) {
             // Opened as itself: what took the name since is judged, not followed.
             BY_HANDLE_FILE_INFORMATION info;
-            OS::UniqueFile handle = OpenUploadAsItself(file.path, info);
+            OS::UniqueFile handle = OpenPlainFile(file.path, DELETE | FILE_READ_ATTRIBUTES, &info);
             if (handle) DeleteThroughHandle(handle.get());
         }
         file.claimed = true;  // gone or the page's: never deleted twice

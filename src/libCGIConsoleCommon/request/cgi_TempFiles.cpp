@@ -29,16 +29,6 @@ const ULONGLONG kOverdueMs = 300000;
 const DWORD kStateBytes = 4;
 const DWORD kMarkerLockBytes = 16;
 
-ULONGLONG Milliseconds(const FILETIME& time) {
-    return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000u;
-}
-
-ULONGLONG SystemNowMs() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    return Milliseconds(now);
-}
-
 // Readable by the console's account only: an upload is a client's data.
 HANDLE CreateNewFile(const wchar_t* path) {
     SECURITY_ATTRIBUTES* security = PrivateFileAttributes();
@@ -129,7 +119,7 @@ CSweepTurn::EResult CSweepTurn::Try(const std::wstring& path, ULONGLONG interval
     }
     FILETIME lastTurn = {};
     const bool known = !created && GetFileTime(marker.get(), nullptr, nullptr, &lastTurn);
-    const ULONGLONG last = Milliseconds(lastTurn);
+    const ULONGLONG last = FileTimeMs(lastTurn);
     const ULONGLONG now = SystemNowMs();
     OVERLAPPED at = {};
     if (!LockFileEx(marker.get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, kMarkerLockBytes, 0, &at)) {
@@ -219,7 +209,7 @@ int SweepOldUploads(const std::wstring& tempFolder, ULONGLONG maxAgeMs) {
         if (!IsUploadOlderThan(UploadTimeMs(found.ftCreationTime, found.ftLastWriteTime, listed), listed, maxAgeMs))
             continue;
         BY_HANDLE_FILE_INFORMATION info;
-        OS::UniqueFile file = OpenUploadAsItself(folder + found.cFileName, info);
+        OS::UniqueFile file = OpenPlainFile(folder + found.cFileName, DELETE | FILE_READ_ATTRIBUTES, &info);
         if (!file) continue;
         // The clock read after the file's times: a file written meanwhile is
         // never older than it is.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "cgi_HostPaths.h"
+#include "cgi_PrivateFiles.h"
 #include "cgi_TempFiles.h"
 #include "foundation/trace_Trace.h"
 
@@ -13,16 +14,6 @@ namespace {
 
 using FrameworkChannel::TraceWrite;
 const wchar_t kSourceFile[] = L"..\\libCGIConsoleCommon\\cgi_UploadBudget";
-
-ULONGLONG Milliseconds(const FILETIME& time) {
-    return ((static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 10000u;
-}
-
-ULONGLONG SystemNowMs() {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    return Milliseconds(now);
-}
 
 uint64_t SizeOf(DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; }
 
@@ -43,22 +34,8 @@ SUploadBudget ReadUploadBudget() {
     return budget;
 }
 
-OS::UniqueFile OpenUploadAsItself(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info) {
-    OS::UniqueFile file(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file) return file;
-    if (!GetFileInformationByHandle(file.get(), &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        info.nNumberOfLinks != 1) {
-        file.reset();
-        SetLastError(ERROR_ACCESS_DENIED);
-    }
-    return file;
-}
-
 ULONGLONG UploadTimeMs(const FILETIME& created, const FILETIME& written, ULONGLONG nowMs) {
-    const ULONGLONG newest = std::max(Milliseconds(created), Milliseconds(written));
+    const ULONGLONG newest = std::max(FileTimeMs(created), FileTimeMs(written));
     return newest > nowMs && newest - nowMs > kUploadAheadMarginMs ? 0 : newest;
 }
 
@@ -103,7 +80,7 @@ bool CUploadBudget::MakeRoom(const std::wstring& folder, size_t filesOfRequest, 
     while (!Fits(filesOfRequest, cbRequest) && m_next < m_oldestFirst.size()) {
         const SUpload& upload = m_oldestFirst[m_next++];
         BY_HANDLE_FILE_INFORMATION info;
-        OS::UniqueFile file = OpenUploadAsItself(m_folder + upload.name, info);
+        OS::UniqueFile file = OpenPlainFile(m_folder + upload.name, DELETE | FILE_READ_ATTRIBUTES, &info);
         const DWORD err = file ? ERROR_SUCCESS : GetLastError();
         // Gone, deleted now, or not a file of the library's (a link, a folder,
         // someone else's): it no longer counts. Held open without delete

@@ -30,11 +30,6 @@ struct SUploadBudget {
 };
 SUploadBudget ReadUploadBudget();
 
-// Opens path as itself (a link is never followed) for judging and deleting;
-// empty when it cannot be opened or is not a plain file of one link (a folder,
-// a reparse point or a hard link is nothing the library made). info receives
-// what the handle says.
-OS::UniqueFile OpenUploadAsItself(const std::wstring& path, BY_HANDLE_FILE_INFORMATION& info);
 // Milliseconds since 1601 by which an upload's age is judged: the later of its
 // creation and last write; 0 (the oldest) when that is more than the margin
 // ahead of nowMs.
