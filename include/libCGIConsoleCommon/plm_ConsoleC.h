@@ -100,7 +100,7 @@ extern "C" {
 /* ---- Version ----------------------------------------------------------------------- */
 
 #define PLM_CAPI_VERSION_MAJOR 1
-#define PLM_CAPI_VERSION_MINOR 1 /* 1.0: the first release; 1.1: plm_GetVersion, plm_StatusText */
+#define PLM_CAPI_VERSION_MINOR 0 /* 1.0: the first release of this interface */
 
 /* ---- Statuses ---------------------------------------------------------------------- */
 
@@ -165,13 +165,13 @@ PLM_CAPI int PLM_CALL plm_Flush(void);
 /* The interface version of the DLL (compare with PLM_CAPI_VERSION_MAJOR/MINOR)
  * and, when pLibraryVersion is not null, the DLL's release version as a text
  * ("major.minor.patch.build"; static, never freed).
- * Returns: PLM_E_INVALID_ARG (pMajor or pMinor null). Since 1.1. */
+ * Returns: PLM_E_INVALID_ARG (pMajor or pMinor null). */
 PLM_CAPI int PLM_CALL plm_GetVersion(int* pMajor, int* pMinor, const wchar_t** pLibraryVersion);
 /* The name of a status (L"PLM_E_BAD_HANDLE", L"PLM_CGI_LOGIN_EXPIRED", ...) and
  * a sentence in English on what it means, both static, never freed. Either out
  * pointer may be null.
  * Returns: PLM_E_INVALID_ARG (a number that is no status; both texts are then
- * L"unknown status"). Since 1.1. */
+ * L"unknown status"). */
 PLM_CAPI int PLM_CALL plm_StatusText(int status, const wchar_t** pName, const wchar_t** pMeaning);
 
 /* ---- The request's parameters -------------------------------------------------------- */
